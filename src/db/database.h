@@ -1,0 +1,113 @@
+// The database interface that every database routine of the setup calls: a
+// connection with one transaction at a time, statement execution, an error
+// list, the two schema queries, and row sets with batch-optimistic updates.
+//
+// Every failing operation raises DbError. Objects are created by the routine
+// that uses them and released before it returns; a row set must not outlive
+// the connection it was opened on.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "db/value.h"
+
+namespace qv::db {
+
+enum class CursorType { kForwardOnly = 0, kKeyset = 1, kStatic = 3 };
+enum class LockType { kReadOnly = 1, kBatchOptimistic = 4 };
+enum class TableKind { kTable, kView };
+
+// An entry of a connection's error list: something the engine reported for
+// the last operation without failing it.
+struct ErrorEntry {
+  int32_t number = 0;
+  std::string description;
+};
+
+// A row set over a whole table (opened by Connection::OpenTable) or over the
+// rows of a query (returned by Connection::Execute, read-only).
+//
+// Rows are in key order. Batch-optimistic editing: AddNew appends a pending
+// row and makes it current; SetField assigns with the column's conversion
+// (and raises when the value does not convert); Update keeps the current
+// row's edits pending; UpdateBatch sends every pending row and edit to the
+// database inside the connection's transaction; CancelBatch discards them.
+// Requery reads the rows again, so MoveLast then stands on the row with the
+// highest key, which is the row just added for a counter key.
+class Recordset {
+ public:
+  virtual ~Recordset() = default;
+
+  virtual void AddNew() = 0;
+  virtual void SetField(const std::string& name, const Value& value) = 0;
+  virtual Value Field(const std::string& name) const = 0;
+  virtual void Update() = 0;
+  virtual void UpdateBatch() = 0;
+  virtual void CancelBatch() = 0;
+  virtual void Requery() = 0;
+  virtual void MoveFirst() = 0;
+  virtual void MoveNext() = 0;
+  virtual void MoveLast() = 0;
+  virtual bool Eof() const = 0;
+  virtual int64_t RecordCount() const = 0;
+  virtual void Close() = 0;
+};
+
+class Connection {
+ public:
+  virtual ~Connection() = default;
+
+  virtual void BeginTrans() = 0;
+  virtual void CommitTrans() = 0;
+  virtual void RollbackTrans() = 0;
+
+  // Runs exactly one statement, written in the desktop engine's dialect.
+  // Text after the first statement is an error, never a second statement.
+  // A query returns its rows; any other statement returns nullptr.
+  virtual std::unique_ptr<Recordset> Execute(const std::string& statement) = 0;
+
+  // What the engine reported for the last operation without failing it.
+  virtual const std::vector<ErrorEntry>& Errors() const = 0;
+
+  // Schema queries: names of base tables or views, in the engine's order;
+  // names of a table's columns, optionally only the one named `column`.
+  // Names match without regard to letter case; results keep the stored case.
+  virtual std::vector<std::string> TableNames(TableKind kind) = 0;
+  virtual std::vector<std::string> ColumnNames(const std::string& table,
+                                               const std::string& column = "") = 0;
+
+  // Opens a whole table (a bare table name) as an updatable row set.
+  virtual std::unique_ptr<Recordset> OpenTable(const std::string& table, CursorType cursor,
+                                               LockType lock) = 0;
+
+  // Assigns, in every row of `table`, the value of column `from` to column
+  // `to` with the conversions of Recordset::SetField, in time linear in the
+  // rows and without holding the table in memory. Raises the conversion
+  // error, and changes nothing, when any value does not convert.
+  virtual void CopyColumn(const std::string& table, const std::string& from,
+                          const std::string& to) = 0;
+
+  virtual void Close() = 0;
+};
+
+// Opens connections. The default connector looks data sources up in the
+// odbc.ini files; tests and fault injection wrap or replace it.
+class Connector {
+ public:
+  virtual ~Connector() = default;
+
+  // `connectionString` is a bare data-source name or "key=value;" pairs.
+  // Raises DbError when the connection cannot be opened.
+  virtual std::unique_ptr<Connection> Open(const std::string& connectionString,
+                                           const std::string& user,
+                                           const std::string& password) = 0;
+};
+
+// The connector of a real run: data sources from $ODBCINI, ~/.odbc.ini or
+// /etc/odbc.ini, looked up at each Open.
+std::unique_ptr<Connector> MakeDataSourceConnector();
+
+}  // namespace qv::db
