@@ -1,0 +1,102 @@
+// The connector of a real run: a connection string names a data source, the
+// data source names a driver and a database file, and the driver decides
+// the backend (only the embedded SQLite engine so far).
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <system_error>
+
+#include "db/data_source.h"
+#include "db/database.h"
+#include "db/db_error.h"
+#include "db/sqlite/sqlite_connection.h"
+
+namespace qv::db {
+namespace {
+
+// SQLite's code for a database file that cannot be opened.
+constexpr int32_t kErrCannotOpen = 14;
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+  return text;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw DbError(kErrDataSource, "The data-source file " + path + " cannot be read");
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+class DataSourceConnector : public Connector {
+ public:
+  DataSourceConnector(std::function<std::string()> locate, int busyTimeoutMs)
+      : locate_(std::move(locate)), busyTimeoutMs_(busyTimeoutMs) {}
+
+  std::unique_ptr<Connection> Open(const std::string& connectionString, const std::string& user,
+                                   const std::string& password) override {
+    ConnectionString parts = ParseConnectionString(connectionString);
+    const std::string& name = parts.dataSource;
+    std::string iniPath = locate_();
+    std::vector<OdbcSection> sections = ParseOdbcIni(ReadFile(iniPath));
+    const OdbcSection* section = FindDataSource(sections, name);
+    if (section == nullptr) Fail("Data source \"" + name + "\" not found in " + iniPath);
+
+    std::string driver = section->Get("Driver").value_or("");
+    if (driver.empty()) Fail("Data source \"" + name + "\" in " + iniPath + " names no Driver");
+    if (Lower(driver).find("sqlite") == std::string::npos) {
+      Fail("Data source \"" + name + "\" uses the driver \"" + driver +
+           "\", which is not supported: only SQLite drivers are");
+    }
+    std::string database = section->Get("Database").value_or("");
+    if (database.empty())
+      Fail("Data source \"" + name + "\" in " + iniPath + " has no Database entry");
+
+    // The open call's own arguments win; a full connection string may
+    // carry them instead.
+    std::string givenUser = !user.empty() ? user : parts.userId.value_or("");
+    std::string givenPassword = !password.empty() ? password : parts.password.value_or("");
+    std::optional<std::string> uid = section->Get("UID");
+    std::optional<std::string> pwd = section->Get("PWD");
+    if ((uid && Lower(*uid) != Lower(givenUser)) || (pwd && *pwd != givenPassword)) {
+      Fail("Cannot open data source \"" + name + "\": wrong user name or password");
+    }
+
+    std::error_code error;
+    if (!std::filesystem::exists(database, error)) {
+      throw DbError(kErrCannotOpen, "Database file " + database + " of data source \"" + name +
+                                        "\" does not exist");
+    }
+    try {
+      return sqlite::OpenConnection(database, busyTimeoutMs_);
+    } catch (const DbError& e) {
+      throw DbError(e.number(), e.description() + " (data source \"" + name + "\")");
+    }
+  }
+
+ private:
+  [[noreturn]] static void Fail(const std::string& description) {
+    throw DbError(kErrDataSource, description);
+  }
+
+  std::function<std::string()> locate_;
+  int busyTimeoutMs_;
+};
+
+}  // namespace
+
+std::unique_ptr<Connector> MakeDataSourceConnector() {
+  return std::make_unique<DataSourceConnector>(
+      [] { return LocateOdbcIni(std::getenv("ODBCINI"), std::getenv("HOME"), "/etc/odbc.ini"); },
+      kDefaultBusyTimeoutMs);
+}
+
+std::unique_ptr<Connector> MakeDataSourceConnector(const std::string& odbcIniPath,
+                                                   int busyTimeoutMs) {
+  return std::make_unique<DataSourceConnector>([odbcIniPath] { return odbcIniPath; },
+                                               busyTimeoutMs);
+}
+
+}  // namespace qv::db

@@ -1,0 +1,59 @@
+// What the backend reads of the schema: table and view names, a table's
+// columns with their declared types, the stored text of the views.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "db/database.h"
+#include "db/db_error.h"
+#include "db/sqlite/conversion.h"
+#include "db/sqlite/dialect.h"
+
+struct sqlite3;
+
+namespace qv::db::sqlite {
+
+struct ColumnInfo {
+  std::string name;
+  std::string declaredType;
+  ColumnKind kind;
+  int keyPosition;  // 1-based position in the primary key, 0 when not part of it
+};
+
+struct StoredView {
+  std::string name;
+  std::string sql;  // the CREATE VIEW statement as the schema keeps it
+};
+
+// Stored names of base tables (without the engine's own) or views, ordered
+// by name without regard to case.
+std::vector<std::string> ObjectNames(sqlite3* db, TableKind kind);
+
+// The stored name of base table `name`, matched without regard to case.
+std::optional<std::string> FindTable(sqlite3* db, const std::string& name);
+
+// The columns of `table` in their order; empty for a missing table.
+std::vector<ColumnInfo> TableColumns(sqlite3* db, const std::string& table);
+
+// Index of the column named `name` (without regard to case); raises "Item
+// cannot be found in the collection..." (3265) when there is none.
+size_t ColumnIndex(const std::vector<ColumnInfo>& columns, const std::string& name);
+DbError ItemNotFound();
+
+// Every view, in the order the schema keeps them.
+std::vector<StoredView> StoredViews(sqlite3* db);
+
+// The translator's view of a live database.
+class EngineSchema : public SchemaLookup {
+ public:
+  explicit EngineSchema(sqlite3* db) : db_(db) {}
+  bool IsView(const std::string& name) const override;
+  std::vector<std::string> IndexesOf(const std::string& table) const override;
+
+ private:
+  sqlite3* db_;
+};
+
+}  // namespace qv::db::sqlite

@@ -1,0 +1,86 @@
+// An open database file: the engine handle, the transaction that BeginTrans
+// opened, and the savepoints that make one operation all-or-nothing. A
+// connection and the row sets opened on it share one session; after Close
+// every use of it raises "object closed".
+//
+// BeginTrans starts the engine's transaction lazily, at the first write.
+// Until then reads take no lasting lock, so a second connection can commit
+// while this one holds an open, still read-only transaction (a migration
+// step lists views on one connection and drops each on another).
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "db/db_error.h"
+
+struct sqlite3;
+struct sqlite3_context;
+struct sqlite3_value;
+
+namespace qv::db::sqlite {
+
+class Session {
+ public:
+  // Opens an existing database file for reading and writing; never creates
+  // one. Raises the engine's error, naming the file, when the file cannot be
+  // opened, is not a database or stays locked past `busyTimeoutMs`.
+  static std::shared_ptr<Session> Open(const std::string& path, int busyTimeoutMs);
+
+  struct Token {};  // only Open makes sessions
+  explicit Session(Token) {}
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+  ~Session();
+
+  bool isOpen() const { return db_ != nullptr; }
+  sqlite3* db() const;  // raises "object closed" after Close
+
+  // Runs statements of the backend's own that return no rows.
+  void Exec(const std::string& sql);
+
+  void Begin();
+  void Commit();
+  void Rollback();
+  // Called before anything that writes: starts the engine transaction of an
+  // open BeginTrans, or raises when the engine has already abandoned it.
+  void BeforeWrite();
+
+  // Rolls back what is not committed and closes the file. Never raises.
+  void Close() noexcept;
+
+  // The conversion failure of the last failing qv_convert call, taken once.
+  std::optional<DbError> TakeConversionError();
+
+ private:
+  friend class Savepoint;
+  struct Closer {
+    void operator()(sqlite3* db) const;
+  };
+  static void Convert(sqlite3_context* context, int argc, sqlite3_value** argv);
+
+  std::unique_ptr<sqlite3, Closer> db_;
+  bool transactionOpen_ = false;   // BeginTrans called, not yet ended
+  bool transactionBegun_ = false;  // the engine's BEGIN has run
+  int savepoints_ = 0;
+  std::optional<DbError> conversionError_;
+};
+
+// Makes one operation all-or-nothing inside whatever transaction is open:
+// undone at the end of the scope unless released.
+class Savepoint {
+ public:
+  explicit Savepoint(Session& session);
+  Savepoint(const Savepoint&) = delete;
+  Savepoint& operator=(const Savepoint&) = delete;
+  ~Savepoint();
+  void Release();
+
+ private:
+  Session& session_;
+  std::string name_;
+  bool done_ = false;
+};
+
+}  // namespace qv::db::sqlite

@@ -1,0 +1,186 @@
+#include "db/sqlite/table_recordset.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+
+#include "db/sqlite/dialect.h"
+#include "db/sqlite/sqlite_error.h"
+#include "db/sqlite/statement.h"
+
+namespace qv::db::sqlite {
+
+TableRecordset::TableRecordset(std::shared_ptr<Session> session, std::string table, LockType lock)
+    : RowSetBase(std::move(session)),
+      table_(std::move(table)),
+      readOnly_(lock == LockType::kReadOnly) {
+  Read();
+}
+
+std::string TableRecordset::ColumnList() const {
+  std::string list;
+  for (const ColumnInfo& column : columns_) {
+    if (!list.empty()) list += ", ";
+    list += QuoteName(column.name);
+  }
+  return list;
+}
+
+void TableRecordset::Read() {
+  sqlite3* db = session_->db();
+  std::vector<ColumnInfo> columns = TableColumns(db, table_);
+  if (columns.empty()) throw BackendError("no such table: " + table_);
+  columns_ = std::move(columns);
+
+  std::vector<const ColumnInfo*> key;
+  for (const ColumnInfo& column : columns_) {
+    if (column.keyPosition > 0) key.push_back(&column);
+  }
+  std::sort(key.begin(), key.end(), [](const ColumnInfo* a, const ColumnInfo* b) {
+    return a->keyPosition < b->keyPosition;
+  });
+  std::string order;
+  for (const ColumnInfo* column : key)
+    order += (order.empty() ? "" : ", ") + QuoteName(column->name);
+  if (order.empty()) order = "rowid";
+
+  Statement stmt(
+      db, "SELECT rowid, " + ColumnList() + " FROM " + QuoteName(table_) + " ORDER BY " + order);
+  std::vector<Row> rows;
+  while (stmt.Step()) {
+    Row row;
+    row.rowid = stmt.Column(0).AsInteger();
+    for (size_t i = 0; i < columns_.size(); ++i)
+      row.values.push_back(stmt.Column(static_cast<int>(i) + 1));
+    rows.push_back(std::move(row));
+  }
+  rows_ = std::move(rows);
+  current_ = 0;
+}
+
+void TableRecordset::CheckUpdatable() const {
+  CheckOpen();
+  if (readOnly_) throw NotUpdatable();
+}
+
+void TableRecordset::AddNew() {
+  CheckUpdatable();
+  Row row;
+  row.isNew = true;
+  row.values.resize(columns_.size());
+  rows_.push_back(std::move(row));
+  current_ = rows_.size() - 1;
+}
+
+void TableRecordset::SetField(const std::string& name, const Value& value) {
+  CheckUpdatable();
+  size_t column = ColumnIndex(columns_, name);
+  Row& row = CurrentRow();
+  Value converted = ConvertForColumn(value, columns_[column].kind);  // raises before any change
+  if (row.edits.empty()) row.edits.resize(columns_.size());
+  row.edits[column] = std::move(converted);
+}
+
+void TableRecordset::Update() {
+  CheckUpdatable();
+  CurrentRow();  // the edits stay pending until UpdateBatch
+}
+
+bool TableRecordset::HasPending() const {
+  return std::any_of(rows_.begin(), rows_.end(),
+                     [](const Row& row) { return row.isNew || !row.edits.empty(); });
+}
+
+int64_t TableRecordset::Send(const Row& row) {
+  sqlite3* db = session_->db();
+  std::vector<size_t> assigned;
+  for (size_t i = 0; i < row.edits.size(); ++i) {
+    if (row.edits[i]) assigned.push_back(i);
+  }
+  std::string sql;
+  if (row.isNew) {
+    // Only the assigned columns, so that defaults and counters apply.
+    if (assigned.empty()) {
+      sql = "INSERT INTO " + QuoteName(table_) + " DEFAULT VALUES";
+    } else {
+      std::string names, marks;
+      for (size_t i : assigned) {
+        names += (names.empty() ? "" : ", ") + QuoteName(columns_[i].name);
+        marks += marks.empty() ? "?" : ", ?";
+      }
+      sql = "INSERT INTO " + QuoteName(table_) + " (" + names + ") VALUES (" + marks + ")";
+    }
+  } else {
+    std::string sets;
+    for (size_t i : assigned)
+      sets += (sets.empty() ? "" : ", ") + QuoteName(columns_[i].name) + " = ?";
+    sql = "UPDATE " + QuoteName(table_) + " SET " + sets + " WHERE rowid = ?";
+  }
+  Statement stmt(db, sql);
+  int parameter = 1;
+  for (size_t i : assigned) stmt.Bind(parameter++, *row.edits[i]);
+  if (!row.isNew) stmt.Bind(parameter, Value(row.rowid));
+  stmt.Run();
+  if (row.isNew) return sqlite3_last_insert_rowid(db);
+  if (sqlite3_changes(db) == 0) {
+    throw DbError(kErrRowNotFoundForUpdate,
+                  "Row cannot be located for updating. Some values may have been changed since "
+                  "it was last read.");
+  }
+  return row.rowid;
+}
+
+std::vector<Value> TableRecordset::ReadRow(int64_t rowid) {
+  Statement stmt(session_->db(),
+                 "SELECT " + ColumnList() + " FROM " + QuoteName(table_) + " WHERE rowid = ?");
+  stmt.Bind(1, Value(rowid));
+  std::vector<Value> values;
+  if (!stmt.Step()) return std::vector<Value>(columns_.size());
+  for (size_t i = 0; i < columns_.size(); ++i) values.push_back(stmt.Column(static_cast<int>(i)));
+  return values;
+}
+
+void TableRecordset::UpdateBatch() {
+  CheckOpen();
+  if (!HasPending()) return;
+  CheckUpdatable();
+  // Everything is sent and read back inside one savepoint; the rows change
+  // in memory only once the whole batch is in the database.
+  struct Sent {
+    size_t row;
+    int64_t rowid;
+    std::vector<Value> values;
+  };
+  std::vector<Sent> sent;
+  Savepoint savepoint(*session_);
+  for (size_t i = 0; i < rows_.size(); ++i) {
+    if (rows_[i].isNew || !rows_[i].edits.empty()) sent.push_back(Sent{i, Send(rows_[i]), {}});
+  }
+  // Read back what the database made of the rows: counters, defaults,
+  // the representation it stored.
+  for (Sent& s : sent) s.values = ReadRow(s.rowid);
+  savepoint.Release();
+  for (Sent& s : sent) {
+    Row& row = rows_[s.row];
+    row.rowid = s.rowid;
+    row.isNew = false;
+    row.values = std::move(s.values);
+    row.edits.clear();
+  }
+}
+
+void TableRecordset::CancelBatch() {
+  CheckOpen();
+  // Added rows always follow the rows read from the table.
+  rows_.erase(std::remove_if(rows_.begin(), rows_.end(), [](const Row& row) { return row.isNew; }),
+              rows_.end());
+  for (Row& row : rows_) row.edits.clear();
+  current_ = std::min(current_, rows_.size());
+}
+
+void TableRecordset::Requery() {
+  CheckOpen();
+  Read();
+}
+
+}  // namespace qv::db::sqlite

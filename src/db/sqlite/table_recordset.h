@@ -1,0 +1,43 @@
+// A whole table as an updatable row set with batch-optimistic editing.
+//
+// The rows are read once, in key order (the primary key, else the rowid),
+// and kept in memory: the tables this tool opens are small. AddNew appends
+// a pending row; SetField converts at once and keeps the value pending;
+// UpdateBatch sends every pending insert and edit as one all-or-nothing
+// step inside the connection's transaction, and on failure leaves them
+// pending; CancelBatch drops them; Requery reads the table again.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "db/sqlite/rowset.h"
+
+namespace qv::db::sqlite {
+
+class TableRecordset : public RowSetBase {
+ public:
+  // `table` is the stored name of a base table.
+  TableRecordset(std::shared_ptr<Session> session, std::string table, LockType lock);
+
+  void AddNew() override;
+  void SetField(const std::string& name, const Value& value) override;
+  void Update() override;
+  void UpdateBatch() override;
+  void CancelBatch() override;
+  void Requery() override;
+
+ private:
+  void Read();
+  void CheckUpdatable() const;
+  bool HasPending() const;
+  // Sends one pending row; returns its rowid.
+  int64_t Send(const Row& row);
+  std::vector<Value> ReadRow(int64_t rowid);
+  std::string ColumnList() const;
+
+  std::string table_;
+  bool readOnly_;
+};
+
+}  // namespace qv::db::sqlite
