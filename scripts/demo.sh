@@ -10,7 +10,7 @@ cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"${JOBS:-2}" --target qvsetup qv-mkinstall
 
 rm -rf "$dir"
-build/tools/qv-mkinstall "$dir"
+build/qv-mkinstall "$dir"
 export QV_REGISTRY_FILE="$dir/registry.reg" ODBCINI="$dir/odbc.ini"
 
 echo "== qvsetup /?"
