@@ -1,0 +1,50 @@
+#include "migration/step_support.h"
+
+#include <cctype>
+
+namespace qv::migration {
+
+std::unique_ptr<db::Connection> OpenStepConnection(db::Connector& connector,
+                                                   const std::string& connectionString,
+                                                   ErrorTrap& trap) {
+  std::unique_ptr<db::Connection> connection;
+  trap.Run([&] { connection = connector.Open(connectionString, "", ""); });
+  if (connection == nullptr) trap.Fail();
+  return connection;
+}
+
+std::unique_ptr<db::Connection> OpenStepTransaction(db::Connector& connector,
+                                                    const std::string& connectionString,
+                                                    ErrorTrap& trap) {
+  std::unique_ptr<db::Connection> connection =
+      OpenStepConnection(connector, connectionString, trap);
+  if (connection == nullptr) return nullptr;
+  if (!trap.Run([&] { connection->BeginTrans(); })) {
+    IgnoreErrors([&] { connection->Close(); });
+    return nullptr;
+  }
+  return connection;
+}
+
+void FinishStepTransaction(db::Connection* connection, const ErrorTrap& trap) {
+  if (connection == nullptr) return;
+  if (trap.failed()) {
+    IgnoreErrors([&] { connection->RollbackTrans(); });
+  } else {
+    IgnoreErrors([&] { connection->CommitTrans(); });
+  }
+  IgnoreErrors([&] { connection->Close(); });
+}
+
+bool EqualsIgnoreCase(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (std::string::size_type i = 0; i < a.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace qv::migration
