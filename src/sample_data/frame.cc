@@ -104,10 +104,13 @@ bool ModuleRun::Try(const std::function<void()>& step) {
 
 void ModuleRun::Begin() {
   Try([&] { connection_ = env_.connector.Open(args_.dataSource, args_.userName, args_.password); });
-  Try([&] {
+  const bool begun = Try([&] {
     if (!connection_) throw db::DbError(db::kErrObjectClosed, "The connection is not open.");
     connection_->BeginTrans();
   });
+  // Without its transaction every row sent would stay for good, whatever the
+  // finish decides: a module that cannot begin one writes nothing at all.
+  if (!begun) connection_.reset();
 }
 
 RowSet& ModuleRun::Open(const std::string& table, db::CursorType cursor) {
