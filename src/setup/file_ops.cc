@@ -1,0 +1,118 @@
+#include "setup/file_ops.h"
+
+#include <fcntl.h>
+#include <sys/sendfile.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <vector>
+
+namespace qv::setup {
+
+namespace {
+
+class Fd {
+ public:
+  explicit Fd(int fd) : fd_(fd) {}
+  ~Fd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int get() const { return fd_; }
+  bool Close() {
+    const int fd = fd_;
+    fd_ = -1;
+    return ::close(fd) == 0;
+  }
+
+ private:
+  int fd_;
+};
+
+// Copies `size` bytes from the start of `in` to `out`, trying the fastest
+// way first: copy_file_range (which may share the blocks), then sendfile,
+// then plain reads and writes. Each falls back only when it cannot be used
+// for this pair of files, before it has moved any byte.
+bool CopyBytes(int in, int out, off_t size) {
+  off_t done = 0;
+  bool kernelCopy = true;
+  while (kernelCopy && done < size) {
+    const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr,
+                                        static_cast<size_t>(size - done), 0);
+    if (n > 0) {
+      done += n;
+    } else if (n == 0) {
+      break;  // the file shrank while being copied: take what is there
+    } else if (errno == EINTR) {
+      continue;
+    } else if (done == 0 && (errno == ENOSYS || errno == EXDEV || errno == EINVAL ||
+                             errno == EOPNOTSUPP || errno == EPERM)) {
+      kernelCopy = false;
+    } else {
+      return false;
+    }
+  }
+  if (kernelCopy) return true;
+
+  bool sendFile = true;
+  while (sendFile && done < size) {
+    const ssize_t n = ::sendfile(out, in, nullptr, static_cast<size_t>(size - done));
+    if (n > 0) {
+      done += n;
+    } else if (n == 0) {
+      break;
+    } else if (errno == EINTR) {
+      continue;
+    } else if (done == 0 && (errno == EINVAL || errno == ENOSYS)) {
+      sendFile = false;
+    } else {
+      return false;
+    }
+  }
+  if (sendFile) return true;
+
+  std::vector<char> buffer(1 << 20);
+  while (true) {
+    const ssize_t n = ::read(in, buffer.data(), buffer.size());
+    if (n == 0) return true;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    ssize_t written = 0;
+    while (written < n) {
+      const ssize_t w = ::write(out, buffer.data() + written, static_cast<size_t>(n - written));
+      if (w < 0) {
+        if (errno == EINTR) continue;
+        return false;
+      }
+      written += w;
+    }
+  }
+}
+
+}  // namespace
+
+bool PosixFileOps::CreateDirectory(const std::string& path) {
+  return ::mkdir(path.c_str(), 0777) == 0;
+}
+
+bool PosixFileOps::CopyFile(const std::string& from, const std::string& to) {
+  Fd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (in.get() < 0) return false;
+  struct stat st {};
+  if (::fstat(in.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  // O_EXCL with O_CREAT also refuses a symbolic link at `to`, dangling or not.
+  Fd out(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+  if (out.get() < 0) return false;
+  const bool copied = CopyBytes(in.get(), out.get(), st.st_size) &&
+                      ::fchmod(out.get(), st.st_mode & 07777) == 0 &&
+                      ::fsync(out.get()) == 0 && out.Close();
+  if (!copied) ::unlink(to.c_str());  // ours: created just now by O_EXCL
+  return copied;
+}
+
+}  // namespace qv::setup
+

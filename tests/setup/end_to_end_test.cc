@@ -1,0 +1,168 @@
+// Whole runs against a laid-out installation: the real registry file, the
+// real data sources and databases, the real sample-data and migration steps.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <ctime>
+#include <memory>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "db/data_source.h"
+#include "fakes.h"
+#include "setup/file_ops.h"
+#include "setup/install_settings.h"
+#include "setup/reg_op.h"
+#include "setup/registry_file_store.h"
+#include "setup/run_setup.h"
+#include "setup/standard_steps.h"
+#include "support/installation.h"
+#include "support/scoped_temp_dir.h"
+#include "timezone/clock.h"
+
+namespace qv::setup {
+namespace {
+
+using Boxes = std::vector<std::string>;
+using testing::Installation;
+using testing::QueryValue;
+
+constexpr std::time_t kWinterNoon = 1704196800;  // 2024-01-02 12:00 GMT
+
+class EndToEndTest : public ::testing::Test {
+ protected:
+  void LayOut(Installation::Kind kind = Installation::Kind::kFresh,
+              const std::string& company = "Artisan's Guild") {
+    installation_ = std::make_unique<Installation>(Installation::LayOut(dir_.path(), kind, company));
+    connector_ = db::MakeDataSourceConnector(installation_->odbcIni().string(), 0);
+    registry_ = std::make_unique<RegistryFileStore>(installation_->registryFile().string(),
+                                                    diagnostics_);
+  }
+
+  bool UpdateSettings(const std::string& language) {
+    SetupOptions options;
+    options.UserName = "admin";
+    options.DBPassword = "quillmark";
+    options.Language = language;
+    return UpdateInstallSettings(*registry_, *connector_, clock_, options, stepMessage_);
+  }
+
+  Boxes Run(const std::string& commandLine) {
+    testing::CapturingMessageBoxes boxes;
+    PosixFileOps files;
+    const SetupEdges edges{boxes, *registry_, *connector_, clock_, files};
+    RunSetup(commandLine, edges, StandardSteps());
+    return boxes.shown;
+  }
+
+  std::string Main(const std::string& sql) { return QueryValue(installation_->mainDb(), sql); }
+  std::string Security(const std::string& sql) {
+    return QueryValue(installation_->securityDb(), sql);
+  }
+  std::string GlobalPref() {
+    return Security(
+        "SELECT MainDir || '|' || StorageDir || '|' || MainURL || '|' || LanguageID || '|' || "
+        "GMTTimeOffset FROM GlobalPref");
+  }
+
+  testing::ScopedTempDir dir_;
+  testing::ScopedTimeZone tz_{"Asia/Tokyo"};
+  timezone::FixedClock clock_{kWinterNoon};
+  std::unique_ptr<Installation> installation_;
+  std::unique_ptr<db::Connector> connector_;
+  std::ostringstream diagnostics_;
+  std::unique_ptr<RegistryFileStore> registry_;
+  std::string stepMessage_;
+};
+
+TEST_F(EndToEndTest, InstallSettingsReachBothDatabases) {
+  LayOut();
+  ASSERT_TRUE(UpdateSettings("2")) << stepMessage_;
+  const std::string storage = installation_->storageDir().string();
+  EXPECT_EQ(GlobalPref(),
+            ReadSetting(*registry_, "MainDir") + "|" + storage + "|http://localhost/quorvia/|2|9");
+  EXPECT_EQ(Security("SELECT InstallFlag FROM Install"), "1");
+  EXPECT_EQ(Main("SELECT DefaultSMTPServer || '|' || DefaultPOPServer FROM EmailAdmin"),
+            "smtp.example.com|pop.example.com");
+  EXPECT_EQ(Main("SELECT CompanyName FROM Company WHERE CompanyID = 1"), "Artisan's Guild");
+  EXPECT_EQ(Main("SELECT CompanyName FROM Company WHERE CompanyID = 2"), "Private Contacts");
+}
+
+TEST_F(EndToEndTest, InstallSettingsTwiceEqualsOnce) {
+  LayOut();
+  ASSERT_TRUE(UpdateSettings("1"));
+  const std::string once = GlobalPref() + Security("SELECT InstallFlag FROM Install") +
+                           Main("SELECT group_concat(CompanyName, ',') FROM Company");
+  ASSERT_TRUE(UpdateSettings("1"));
+  EXPECT_EQ(GlobalPref() + Security("SELECT InstallFlag FROM Install") +
+                Main("SELECT group_concat(CompanyName, ',') FROM Company"),
+            once);
+}
+
+TEST_F(EndToEndTest, AFailingSecondStatementKeepsTheFirstAndRunsNoMore) {
+  LayOut();
+  testing::Exec(installation_->mainDb(), "DROP TABLE EmailAdmin");
+  EXPECT_FALSE(UpdateSettings("1"));
+  EXPECT_TRUE(std::regex_match(stepMessage_, std::regex("-?[0-9]+ :.*EmailAdmin.*")))
+      << stepMessage_;
+  EXPECT_EQ(GlobalPref().substr(GlobalPref().size() - 4), "|1|9") << "statement 1 committed";
+  EXPECT_EQ(Security("SELECT InstallFlag FROM Install"), "0");
+  EXPECT_EQ(Main("SELECT CompanyName FROM Company WHERE CompanyID = 1"), "My Company");
+}
+
+TEST_F(EndToEndTest, ALanguageThatIsNotANumberIsRejectedWhole) {
+  LayOut();
+  const std::string before = GlobalPref();
+  EXPECT_FALSE(UpdateSettings("1; DROP TABLE Users"));
+  EXPECT_EQ(Security("SELECT count(*) FROM sqlite_master WHERE name = 'Users'"), "1");
+  EXPECT_EQ(GlobalPref(), before);
+  EXPECT_EQ(Security("SELECT InstallFlag FROM Install"), "0");
+  EXPECT_EQ(Main("SELECT CompanyName FROM Company WHERE CompanyID = 1"), "My Company");
+
+  EXPECT_FALSE(UpdateSettings("English"));
+  EXPECT_EQ(GlobalPref(), before);
+}
+
+TEST_F(EndToEndTest, FirstRunFillsEveryAreaAndTheSecondSkipsThem) {
+  LayOut();
+  const Boxes migration = {"Alter Tables: The task completed.", "Drop Views: The task completed.",
+                           "Alter the security table: The task completed.",
+                           "Alter the views: The task completed."};
+  Boxes first = {"UserName: admin\r\nDBPassword: quillmark\r\nLanguage: 1\r\nStationID: 1"};
+  for (const char* area : {"Contact", "Scheduler", "Announcement", "ToDo", "Forum", "Project",
+                           "Resource", "Document"}) {
+    first.push_back(std::string("Insert sample date for ") + area + ": True");
+  }
+  first.insert(first.end(), migration.begin(), migration.end());
+  EXPECT_EQ(Run("/i Initialize /a /d"), first);
+  EXPECT_EQ(Main("SELECT count(*) FROM ToDoEvent"), "30");
+
+  Boxes second = {first[0]};
+  second.insert(second.end(), migration.begin(), migration.end());
+  EXPECT_EQ(Run("/i Initialize /a /d"), second);
+  EXPECT_EQ(Main("SELECT count(*) FROM ToDoEvent"), "30");
+  EXPECT_EQ(diagnostics_.str(), "");
+}
+
+TEST_F(EndToEndTest, AnOlderInstallationIsBroughtUpToDateWithoutABox) {
+  LayOut(Installation::Kind::kOld);
+  EXPECT_EQ(Run("/i Initialize"), Boxes{});
+  EXPECT_EQ(Security("SELECT InstallFlag FROM Install"), "1");
+  const std::vector<std::string> columns = testing::ColumnsOf(installation_->mainDb(), "ScheduleEvent");
+  EXPECT_NE(std::find(columns.begin(), columns.end(), "Shared"), columns.end());
+  EXPECT_EQ(std::find(columns.begin(), columns.end(), "Public"), columns.end());
+}
+
+TEST_F(EndToEndTest, WithoutConfirmationTheDatabasesStayAsTheyWere) {
+  LayOut();
+  const std::string mainBefore = testing::ReadFileBytes(installation_->mainDb().string());
+  const std::string securityBefore = testing::ReadFileBytes(installation_->securityDb().string());
+  EXPECT_EQ(Run("/a /b /d /l 2"), Boxes{});
+  EXPECT_EQ(testing::ReadFileBytes(installation_->mainDb().string()), mainBefore);
+  EXPECT_EQ(testing::ReadFileBytes(installation_->securityDb().string()), securityBefore);
+}
+
+}  // namespace
+}  // namespace qv::setup

@@ -1,0 +1,268 @@
+#include "setup/run_setup.h"
+
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <filesystem>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "fakes.h"
+#include "setup/command_line.h"
+#include "setup/registry_file_store.h"
+#include "support/scoped_temp_dir.h"
+#include "timezone/clock.h"
+
+namespace qv::setup {
+namespace {
+
+namespace fs = std::filesystem;
+using Boxes = std::vector<std::string>;
+
+// What the fake steps were asked to do, and what they answer.
+struct StepRecorder {
+  std::vector<std::string> calls;
+  std::vector<sample_data::SampleArgs> args;
+  bool moduleResults[8] = {true, true, true, true, true, true, true, true};
+  int raisingModule = -1;
+  bool migrationResults[4] = {true, true, true, true};
+  int raisingMigration = -1;
+  const char* migrationMessages[4] = {"The task completed.", nullptr, nullptr, nullptr};
+};
+StepRecorder* g_recorder = nullptr;
+
+const char* const kModuleNames[] = {"Contact", "Schedule", "Announcement", "ToDo",
+                                    "Forum",   "ProjectM", "Resource",     "Document"};
+const char* const kMigrationNames[] = {"AlterTables", "DropViews", "AlterSecurityTable",
+                                       "AlterViews"};
+
+template <int I>
+bool FakeModule(const sample_data::ModuleEnv& env, const sample_data::SampleArgs& args) {
+  g_recorder->calls.push_back(kModuleNames[I]);
+  g_recorder->args.push_back(args);
+  if (g_recorder->raisingModule == I) throw std::runtime_error("module raised");
+  if (!g_recorder->moduleResults[I] && I == 1) env.showBox("Schedule's own failure box");
+  return g_recorder->moduleResults[I];
+}
+
+template <int I>
+bool FakeMigration(db::Connector&, std::string& stepMessage) {
+  g_recorder->calls.push_back(kMigrationNames[I]);
+  if (g_recorder->raisingMigration == I) throw db::DbError(3704, "raised");
+  if (g_recorder->migrationMessages[I] != nullptr) stepMessage = g_recorder->migrationMessages[I];
+  return g_recorder->migrationResults[I];
+}
+
+const SetupSteps& FakeSteps() {
+  static const SetupSteps steps{
+      {
+          {"Company", "CompanyID", "Insert sample date for Contact: ", FakeModule<0>},
+          {"ScheduleEvent", "EventID", "Insert sample date for Scheduler: ", FakeModule<1>},
+          {"AnnounceEvent", "EventID", "Insert sample date for Announcement: ", FakeModule<2>},
+          {"ToDoEvent", "EventID", "Insert sample date for ToDo: ", FakeModule<3>},
+          {"ForumEvent", "EventID", "Insert sample date for Forum: ", FakeModule<4>},
+          {"ProjectEvent", "EventID", "Insert sample date for Project: ", FakeModule<5>},
+          {"ResourceEvent", "EventID", "Insert sample date for Resource: ", FakeModule<6>},
+          {"DocEvent", "EventID", "Insert sample date for Document: ", FakeModule<7>},
+      },
+      {
+          {"Alter Tables: ", FakeMigration<0>},
+          {"Drop Views: ", FakeMigration<1>},
+          {"Alter the security table: ", FakeMigration<2>},
+          {"Alter the views: ", FakeMigration<3>},
+      },
+  };
+  return steps;
+}
+
+const Boxes kQuietMigrationBoxes = {"Alter Tables: The task completed.",
+                                    "Drop Views: The task completed.",
+                                    "Alter the security table: The task completed.",
+                                    "Alter the views: The task completed."};
+
+class RunSetupTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_recorder = &recorder_;
+    storage_ = dir_.path() / "storage";
+    fs::create_directories(storage_ / "db");
+    testing::WriteFileBytes(
+        registryPath(),
+        "REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tavolent Inc.\\Quorvia\\CurrentVersion]\n"
+        "\"StorageDir\"=\"" + storage_.string() + "\"\n\"CompanyName\"=\"Acme\"\n");
+  }
+  void TearDown() override { g_recorder = nullptr; }
+
+  std::string registryPath() const { return (dir_.path() / "registry.reg").string(); }
+
+  void Run(const std::string& commandLine) {
+    RegistryFileStore registry(registryPath(), diagnostics_);
+    const SetupEdges edges{boxes_, registry, connector_, clock_, files_};
+    RunSetup(commandLine, edges, FakeSteps());
+  }
+
+  // Runs with a registry that logs every call.
+  void RunScripted(const std::string& commandLine, testing::ScriptedRegistryStore& registry) {
+    const SetupEdges edges{boxes_, registry, connector_, clock_, files_};
+    RunSetup(commandLine, edges, FakeSteps());
+  }
+
+  testing::ScopedTempDir dir_;
+  fs::path storage_;
+  testing::ScopedTimeZone tz_{"Asia/Tokyo"};
+  timezone::FixedClock clock_{920610429};  // 1999-03-05 14:07:09 in Tokyo
+  testing::CapturingMessageBoxes boxes_;
+  testing::RecordingConnector connector_;
+  testing::CountingFileOps files_;
+  std::ostringstream diagnostics_;
+  StepRecorder recorder_;
+};
+
+TEST_F(RunSetupTest, WithoutTheConfirmationNothingAtAllHappens) {
+  for (const char* line : {"", "/b /a /d", "/i Initialise /d", "/i", "/i \"\" /d", "Initialize /i"}) {
+    testing::ScriptedRegistryStore registry;
+    RunScripted(line, registry);
+    EXPECT_TRUE(registry.calls.empty()) << line;
+  }
+  EXPECT_TRUE(boxes_.shown.empty());
+  EXPECT_TRUE(connector_.opens.empty());
+  EXPECT_TRUE(files_.created.empty());
+  EXPECT_TRUE(recorder_.calls.empty());
+}
+
+TEST_F(RunSetupTest, HelpIsAllThatHappens) {
+  testing::ScriptedRegistryStore registry;
+  RunScripted("/? /i Initialize /d", registry);
+  EXPECT_EQ(boxes_.shown, Boxes{HelpText()});
+  EXPECT_TRUE(registry.calls.empty());
+  EXPECT_TRUE(connector_.opens.empty());
+  EXPECT_TRUE(recorder_.calls.empty());
+}
+
+TEST_F(RunSetupTest, ConfirmedRunSettlesAndMigratesSilently) {
+  Run("/i Initialize");
+  EXPECT_TRUE(boxes_.shown.empty());
+  EXPECT_EQ(connector_.executed.size(), 4u);
+  EXPECT_EQ(recorder_.calls,
+            (std::vector<std::string>{"AlterTables", "DropViews", "AlterSecurityTable", "AlterViews"}));
+  EXPECT_TRUE(files_.created.empty()) << "no backup without /b";
+  for (const auto& open : connector_.opens) {
+    EXPECT_EQ(open.user, "admin");
+    EXPECT_EQ(open.password, "quillmark");
+  }
+}
+
+TEST_F(RunSetupTest, DebugRunShowsTheSummaryAndEveryMigrationStep) {
+  Run("/I INITIALIZE /d");
+  Boxes expected = {"UserName: admin\r\nDBPassword: quillmark\r\nLanguage: 1\r\nStationID: 1"};
+  expected.insert(expected.end(), kQuietMigrationBoxes.begin(), kQuietMigrationBoxes.end());
+  EXPECT_EQ(boxes_.shown, expected);
+}
+
+TEST_F(RunSetupTest, DefaultsFillOnlyWhatIsEmpty) {
+  Run("/i Initialize /n sa /p \"\" /s 4 /debug");
+  ASSERT_FALSE(boxes_.shown.empty());
+  EXPECT_EQ(boxes_.shown[0], "UserName: sa\r\nDBPassword: quillmark\r\nLanguage: 1\r\nStationID: 4");
+  EXPECT_EQ(connector_.opens.at(0).user, "sa");
+}
+
+TEST_F(RunSetupTest, FailedInstallSettingsAreShownOnlyInDebugMode) {
+  connector_.failWhen = "GlobalPref";
+  Run("/i Initialize");
+  EXPECT_TRUE(boxes_.shown.empty());
+  EXPECT_EQ(recorder_.calls.size(), 4u) << "the run goes on";
+
+  Run("/i Initialize /d");
+  ASSERT_GE(boxes_.shown.size(), 3u);
+  EXPECT_EQ(boxes_.shown[0], "-2147217900 :Syntax error in UPDATE statement.");
+  EXPECT_EQ(boxes_.shown[1], "False");
+  EXPECT_EQ(boxes_.shown[2].substr(0, 10), "UserName: ");
+}
+
+TEST_F(RunSetupTest, AFailingMigrationStepIsAlwaysShownAndTheOthersStillRun) {
+  recorder_.migrationResults[1] = false;
+  recorder_.migrationMessages[1] = "Failed to drop the view ScheduleList";
+  Run("/i Initialize");
+  EXPECT_EQ(boxes_.shown, Boxes{"Drop Views: Failed to drop the view ScheduleList"});
+  EXPECT_EQ(recorder_.calls.size(), 4u);
+}
+
+TEST_F(RunSetupTest, AMigrationStepThatRaisesCountsAsFailed) {
+  recorder_.raisingMigration = 2;
+  Run("/i Initialize");
+  // The step message carries what the last writer left in it.
+  EXPECT_EQ(boxes_.shown, Boxes{"Alter the security table: The task completed."});
+  EXPECT_EQ(recorder_.calls.back(), "AlterViews");
+}
+
+TEST_F(RunSetupTest, SampleDataRunsOnlyForEmptyTablesInOrder) {
+  connector_.maxKeys = {{"Company", db::Value(3)},  {"ScheduleEvent", db::Value(1)},
+                        {"ToDoEvent", db::Value()}, {"ForumEvent", db::Value(0)},
+                        {"DocEvent", db::Value(2.5)}};
+  recorder_.moduleResults[3] = false;
+  Run("/i Initialize /a /d /l 2 /s 9 /n u /p pw");
+  EXPECT_EQ(recorder_.calls,
+            (std::vector<std::string>{"Contact", "Announcement", "ToDo", "Forum", "ProjectM",
+                                      "Resource", "AlterTables", "DropViews", "AlterSecurityTable",
+                                      "AlterViews"}));
+  const Boxes expected = {
+      "UserName: u\r\nDBPassword: pw\r\nLanguage: 2\r\nStationID: 9",
+      "Insert sample date for Contact: True",
+      "Insert sample date for Announcement: True",
+      "Insert sample date for ToDo: False",
+      "Insert sample date for Forum: True",
+      "Insert sample date for Project: True",
+      "Insert sample date for Resource: True",
+      kQuietMigrationBoxes[0], kQuietMigrationBoxes[1], kQuietMigrationBoxes[2],
+      kQuietMigrationBoxes[3]};
+  EXPECT_EQ(boxes_.shown, expected);
+  ASSERT_FALSE(recorder_.args.empty());
+  const sample_data::SampleArgs& a = recorder_.args[0];
+  EXPECT_EQ(a.language, "2");
+  EXPECT_EQ(a.dataSource, "qv_main");
+  EXPECT_EQ(a.userName, "u");
+  EXPECT_EQ(a.password, "pw");
+  EXPECT_EQ(a.stationId, "9");
+  // The key lookups went to the main database with the run's credentials.
+  int lookups = 0;
+  for (const auto& e : connector_.executed) {
+    if (e.statement.rfind("SELECT Max(", 0) == 0) {
+      ++lookups;
+      EXPECT_EQ(e.connectionString, "qv_main");
+    }
+  }
+  EXPECT_EQ(lookups, 8);
+  EXPECT_EQ(connector_.executed[4].statement, "SELECT Max(CompanyID) as MaxPrimary FROM Company");
+}
+
+TEST_F(RunSetupTest, SampleDataResultsAreShownOnlyInDebugModeButModulesMayShowTheirOwn) {
+  recorder_.moduleResults[1] = false;
+  Run("/i Initialize /a");
+  EXPECT_EQ(boxes_.shown, Boxes{"Schedule's own failure box"});
+  EXPECT_EQ(recorder_.calls.size(), 12u);
+}
+
+TEST_F(RunSetupTest, AKeyLookupThatRaisesLetsTheModuleRun) {
+  connector_.maxKeys = {{"Company", db::Value("not a number")}};
+  recorder_.raisingModule = 2;
+  Run("/i Initialize /a /d");
+  EXPECT_EQ(recorder_.calls.front(), "Contact");
+  EXPECT_EQ(boxes_.shown.at(1), "Insert sample date for Contact: True");
+  EXPECT_EQ(boxes_.shown.at(3), "Insert sample date for Announcement: False")
+      << "a module that raised counts as failed";
+}
+
+TEST_F(RunSetupTest, BackupComesFirstWhenAsked) {
+  testing::WriteFileBytes((storage_ / "db" / "qv_main.mdb").string(), "main");
+  testing::WriteFileBytes((storage_ / "db" / "qv_security.mdb").string(), "security");
+  Run("/i Initialize /b");
+  const fs::path backup = storage_ / "db" / "BACK19990305-140709";
+  EXPECT_EQ(testing::ReadFileBytes((backup / "qv_main.mdb").string()), "main");
+  EXPECT_EQ(testing::ReadFileBytes((backup / "qv_security.mdb").string()), "security");
+  EXPECT_EQ(connector_.executed.size(), 4u);
+}
+
+}  // namespace
+}  // namespace qv::setup
