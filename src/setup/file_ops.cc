@@ -1,11 +1,13 @@
 #include "setup/file_ops.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <utility>
 #include <vector>
 
 namespace qv::setup {
@@ -20,6 +22,8 @@ class Fd {
   }
   Fd(const Fd&) = delete;
   Fd& operator=(const Fd&) = delete;
+  Fd(Fd&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+  Fd& operator=(Fd&&) = delete;
   int get() const { return fd_; }
   bool Close() {
     const int fd = fd_;
@@ -93,6 +97,15 @@ bool CopyBytes(int in, int out, off_t size) {
   }
 }
 
+// Closing the descriptor releases the lock.
+class FlockLock : public FileLock {
+ public:
+  explicit FlockLock(Fd fd) : fd_(std::move(fd)) {}
+
+ private:
+  Fd fd_;
+};
+
 }  // namespace
 
 bool PosixFileOps::CreateDirectory(const std::string& path) {
@@ -114,5 +127,19 @@ bool PosixFileOps::CopyFile(const std::string& from, const std::string& to) {
   return copied;
 }
 
-}  // namespace qv::setup
+std::unique_ptr<FileLock> PosixFileOps::LockFile(const std::string& path) {
+  // Read-only is enough for flock, and lets a run of another user lock a
+  // file that an earlier run created. O_NOFOLLOW: a link planted at `path`
+  // must not make the run create a file elsewhere. O_NONBLOCK: a FIFO there
+  // must not hang the open (flock waits all the same).
+  Fd fd(::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644));
+  if (fd.get() < 0) return nullptr;
+  struct stat st {};
+  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
+  while (::flock(fd.get(), LOCK_EX) != 0) {
+    if (errno != EINTR) return nullptr;
+  }
+  return std::make_unique<FlockLock>(std::move(fd));
+}
 
+}  // namespace qv::setup

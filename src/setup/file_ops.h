@@ -1,9 +1,18 @@
-// The file operations of the backup: create a directory, copy a file.
+// The file operations of a run: create a directory and copy a file for the
+// backup, and lock a file so that two runs on one installation take turns.
 #pragma once
 
+#include <memory>
 #include <string>
 
 namespace qv::setup {
+
+// An advisory lock, held until the object is destroyed. The system releases
+// it as well when the process ends in any way, a crash included.
+class FileLock {
+ public:
+  virtual ~FileLock() = default;
+};
 
 class FileOps {
  public:
@@ -15,15 +24,22 @@ class FileOps {
   // or writes through anything that exists at `to` (a file, a link). False on
   // any failure, leaving no partial copy behind.
   virtual bool CopyFile(const std::string& from, const std::string& to) = 0;
+  // Takes an exclusive advisory lock on the file `path`, creating it (empty)
+  // when missing but never its folder, and waits for as long as another
+  // holder keeps it. Null when the file can be neither opened nor created,
+  // is not a regular file, or cannot be locked. The file stays in place.
+  virtual std::unique_ptr<FileLock> LockFile(const std::string& path) = 0;
 };
 
 // The real file system. Copies let the kernel move the bytes (reflinked or
 // copied in the kernel where the file system can), so a database of a
 // gigabyte copies at disk speed; the copy is flushed to disk before it counts.
+// Locks are flock(2) locks, which every run sees whichever user started it.
 class PosixFileOps : public FileOps {
  public:
   bool CreateDirectory(const std::string& path) override;
   bool CopyFile(const std::string& from, const std::string& to) override;
+  std::unique_ptr<FileLock> LockFile(const std::string& path) override;
 };
 
 }  // namespace qv::setup

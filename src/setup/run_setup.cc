@@ -5,6 +5,7 @@
 #include "setup/backup.h"
 #include "setup/command_line.h"
 #include "setup/install_settings.h"
+#include "setup/run_lock.h"
 #include "setup/text.h"
 
 namespace qv::setup {
@@ -106,6 +107,9 @@ void RunSetup(const std::string& commandLine, const SetupEdges& edges, const Set
   if (!EqualsIgnoreCase(options.InitializeWord, kConfirmationWord)) return;
   ApplyDefaults(options);
 
+  // Held to the end of the run: a second run on this installation waits
+  // here, before its backup, until this one is done.
+  const std::unique_ptr<FileLock> turn = LockInstallation(edges.registry, edges.files);
   Run run(edges, options);
   if (options.BackUpDatabases) run.BackUp();
   run.InstallSettings();

@@ -8,6 +8,8 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "fakes.h"
 #include "setup/registry_file_store.h"
@@ -101,13 +103,41 @@ TEST_F(BackUpDatabasesTest, CopiesBothFilesByteForByteIntoTheStampedFolder) {
   EXPECT_EQ(ReadFileBytes((storage_ / "db" / "qv_main.mdb").string()), main);
 }
 
-TEST_F(BackUpDatabasesTest, AMissingFileIsSkippedAndTheOtherCopied) {
-  WriteFileBytes((storage_ / "db" / "qv_main.mdb").string(), "main");
-  Run();
-  EXPECT_TRUE(fs::is_directory(backupDir()));
-  EXPECT_EQ(ReadFileBytes((backupDir() / "qv_main.mdb").string()), "main");
-  EXPECT_FALSE(fs::exists(backupDir() / "qv_security.mdb"));
-  EXPECT_EQ(files_.copied.size(), 2u);
+// A journal left by a crash goes with its database file, so that the copy
+// opens as the last committed state; without one, nothing else is copied.
+TEST_F(BackUpDatabasesTest, AJournalGoesWithItsDatabaseFileOnly) {
+  // Each database file, then its journal.
+  const char* const kFiles[] = {"qv_main.mdb", "qv_main.mdb-journal", "qv_security.mdb",
+                                "qv_security.mdb-journal"};
+  struct Case {
+    const char* name;
+    bool present[4];  // beside the databases, in the order of kFiles
+  };
+  const Case cases[] = {
+      {"no journals", {true, false, true, false}},
+      {"both journals", {true, true, true, true}},
+      {"journal of the main database only", {true, true, true, false}},
+      {"journal without its database, the other database alone", {false, true, true, false}},
+  };
+  unsigned seed = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const fs::path db = storage_ / "db";
+    fs::remove_all(db);
+    fs::create_directories(db);
+    for (int i = 0; i < 4; ++i) {
+      if (c.present[i]) WriteFileBytes((db / kFiles[i]).string(), RandomBytes(5000, ++seed));
+    }
+    Run();
+    for (int i = 0; i < 4; ++i) {
+      const bool copied = c.present[i] && c.present[i & ~1];
+      ASSERT_EQ(fs::exists(backupDir() / kFiles[i]), copied) << kFiles[i];
+      if (copied) {
+        EXPECT_EQ(ReadFileBytes((backupDir() / kFiles[i]).string()),
+                  ReadFileBytes((db / kFiles[i]).string()));
+      }
+    }
+  }
 }
 
 TEST_F(BackUpDatabasesTest, NeverOverwritesAnExistingCopy) {
@@ -128,26 +158,31 @@ TEST_F(BackUpDatabasesTest, WithoutTheDbFolderNothingIsCreated) {
   EXPECT_EQ(files_.created.size(), 1u);
 }
 
-TEST_F(BackUpDatabasesTest, MissingProductKeyGivesPathsBeginningWithNoKey) {
-  WriteFileBytes(registryPath(), "REGEDIT4\n");
+// The paths are built from whatever the registry read gave, with nothing
+// tested for: a missing key reads "1: No Key", a missing value empty text.
+TEST_F(BackUpDatabasesTest, PathsAreBuiltFromWhateverTheRegistryGave) {
+  struct Case {
+    const char* registry;
+    std::string storage;  // what the paths begin with
+  };
+  const Case cases[] = {{"REGEDIT4\n", "1: No Key"},
+                        {"REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tavolent Inc.\\Quorvia\\"
+                         "CurrentVersion]\n",
+                         ""}};
   files_.passThrough = false;
-  Run();
-  ASSERT_EQ(files_.created.size(), 1u);
-  EXPECT_EQ(files_.created[0], "1: No Key/db/BACK19990305-140709");
-  ASSERT_EQ(files_.copied.size(), 2u);
-  EXPECT_EQ(files_.copied[0].first, "1: No Key/db/qv_main.mdb");
-  EXPECT_EQ(files_.copied[0].second, "1: No Key/db/BACK19990305-140709/qv_main.mdb");
-  EXPECT_EQ(files_.copied[1].first, "1: No Key/db/qv_security.mdb");
-  EXPECT_EQ(files_.copied[1].second, "1: No Key/db/BACK19990305-140709/qv_security.mdb");
-}
-
-TEST_F(BackUpDatabasesTest, MissingValueGivesPathsAtTheRoot) {
-  WriteRegistry("");
-  files_.passThrough = false;
-  Run();
-  ASSERT_EQ(files_.created.size(), 1u);
-  EXPECT_EQ(files_.created[0], "/db/BACK19990305-140709");
-  EXPECT_EQ(files_.copied[0].first, "/db/qv_main.mdb");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.storage);
+    WriteFileBytes(registryPath(), c.registry);
+    files_.created.clear();
+    files_.copied.clear();
+    Run();
+    const std::string backup = c.storage + "/db/BACK19990305-140709";
+    EXPECT_EQ(files_.created, std::vector<std::string>{backup});
+    const std::vector<std::pair<std::string, std::string>> copied = {
+        {c.storage + "/db/qv_main.mdb", backup + "/qv_main.mdb"},
+        {c.storage + "/db/qv_security.mdb", backup + "/qv_security.mdb"}};
+    EXPECT_EQ(files_.copied, copied) << "no journal is looked for beside a copy not made";
+  }
 }
 
 TEST_F(BackUpDatabasesTest, StorageDirIsReadBeforeEachPart) {

@@ -6,6 +6,7 @@
 #include <iterator>
 #include <sstream>
 #include <stdexcept>
+#include <utility>
 
 namespace qv::testing {
 
@@ -80,6 +81,20 @@ class RecordingConnection : public db::Connection {
   std::vector<db::ErrorEntry> errors_;  // always empty
 };
 
+// Counts itself out of `held` when released.
+class CountedLock : public setup::FileLock {
+ public:
+  CountedLock(int& held, std::unique_ptr<setup::FileLock> real)
+      : held_(held), real_(std::move(real)) {
+    ++held_;
+  }
+  ~CountedLock() override { --held_; }
+
+ private:
+  int& held_;
+  std::unique_ptr<setup::FileLock> real_;
+};
+
 std::string Describe(setup::RegAccess access) {
   return access == setup::RegAccess::kQueryValue ? "query" : "set";
 }
@@ -102,6 +117,13 @@ bool CountingFileOps::CreateDirectory(const std::string& path) {
 bool CountingFileOps::CopyFile(const std::string& from, const std::string& to) {
   copied.emplace_back(from, to);
   return passThrough && real_.CopyFile(from, to);
+}
+
+std::unique_ptr<setup::FileLock> CountingFileOps::LockFile(const std::string& path) {
+  locked.push_back(path);
+  std::unique_ptr<setup::FileLock> real;
+  if (passThrough && (real = real_.LockFile(path)) == nullptr) return nullptr;
+  return std::make_unique<CountedLock>(held, std::move(real));
 }
 
 setup::RegStatus ScriptedRegistryStore::OpenKey(int32_t root, const std::string& path,

@@ -54,16 +54,20 @@ class RecordingConnector : public db::Connector {
 };
 
 // The real file operations, counted; with `passThrough` false only counted,
-// for paths that must not be touched (such as ones at the root).
+// for paths that must not be touched (such as ones at the root): a lock is
+// then granted without touching the file.
 class CountingFileOps : public setup::FileOps {
  public:
   bool passThrough = true;
 
   bool CreateDirectory(const std::string& path) override;
   bool CopyFile(const std::string& from, const std::string& to) override;
+  std::unique_ptr<setup::FileLock> LockFile(const std::string& path) override;
 
   std::vector<std::string> created;
   std::vector<std::pair<std::string, std::string>> copied;
+  std::vector<std::string> locked;  // every path asked for
+  int held = 0;                     // locks granted and not yet released
 
  private:
   setup::PosixFileOps real_;

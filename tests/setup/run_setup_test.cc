@@ -30,6 +30,8 @@ struct StepRecorder {
   bool migrationResults[4] = {true, true, true, true};
   int raisingMigration = -1;
   const char* migrationMessages[4] = {"The task completed.", nullptr, nullptr, nullptr};
+  const testing::CountingFileOps* files = nullptr;
+  std::vector<int> locksHeld;  // at each step call
 };
 StepRecorder* g_recorder = nullptr;
 
@@ -41,6 +43,7 @@ const char* const kMigrationNames[] = {"AlterTables", "DropViews", "AlterSecurit
 template <int I>
 bool FakeModule(const sample_data::ModuleEnv& env, const sample_data::SampleArgs& args) {
   g_recorder->calls.push_back(kModuleNames[I]);
+  g_recorder->locksHeld.push_back(g_recorder->files->held);
   g_recorder->args.push_back(args);
   if (g_recorder->raisingModule == I) throw std::runtime_error("module raised");
   if (!g_recorder->moduleResults[I] && I == 1) env.showBox("Schedule's own failure box");
@@ -50,6 +53,7 @@ bool FakeModule(const sample_data::ModuleEnv& env, const sample_data::SampleArgs
 template <int I>
 bool FakeMigration(db::Connector&, std::string& stepMessage) {
   g_recorder->calls.push_back(kMigrationNames[I]);
+  g_recorder->locksHeld.push_back(g_recorder->files->held);
   if (g_recorder->raisingMigration == I) throw db::DbError(3704, "raised");
   if (g_recorder->migrationMessages[I] != nullptr) stepMessage = g_recorder->migrationMessages[I];
   return g_recorder->migrationResults[I];
@@ -82,10 +86,21 @@ const Boxes kQuietMigrationBoxes = {"Alter Tables: The task completed.",
                                     "Alter the security table: The task completed.",
                                     "Alter the views: The task completed."};
 
+// Notes whether the run lock was held when the backup began.
+class BackupWatchingFileOps : public testing::CountingFileOps {
+ public:
+  bool CreateDirectory(const std::string& path) override {
+    locksHeldAtBackup = held;
+    return CountingFileOps::CreateDirectory(path);
+  }
+  int locksHeldAtBackup = -1;
+};
+
 class RunSetupTest : public ::testing::Test {
  protected:
   void SetUp() override {
     g_recorder = &recorder_;
+    recorder_.files = &files_;
     storage_ = dir_.path() / "storage";
     fs::create_directories(storage_ / "db");
     testing::WriteFileBytes(
@@ -115,7 +130,7 @@ class RunSetupTest : public ::testing::Test {
   timezone::FixedClock clock_{920610429};  // 1999-03-05 14:07:09 in Tokyo
   testing::CapturingMessageBoxes boxes_;
   testing::RecordingConnector connector_;
-  testing::CountingFileOps files_;
+  BackupWatchingFileOps files_;
   std::ostringstream diagnostics_;
   StepRecorder recorder_;
 };
@@ -129,6 +144,7 @@ TEST_F(RunSetupTest, WithoutTheConfirmationNothingAtAllHappens) {
   EXPECT_TRUE(boxes_.shown.empty());
   EXPECT_TRUE(connector_.opens.empty());
   EXPECT_TRUE(files_.created.empty());
+  EXPECT_TRUE(files_.locked.empty());
   EXPECT_TRUE(recorder_.calls.empty());
 }
 
@@ -137,6 +153,7 @@ TEST_F(RunSetupTest, HelpIsAllThatHappens) {
   RunScripted("/? /i Initialize /d", registry);
   EXPECT_EQ(boxes_.shown, Boxes{HelpText()});
   EXPECT_TRUE(registry.calls.empty());
+  EXPECT_TRUE(files_.locked.empty());
   EXPECT_TRUE(connector_.opens.empty());
   EXPECT_TRUE(recorder_.calls.empty());
 }
@@ -262,6 +279,48 @@ TEST_F(RunSetupTest, BackupComesFirstWhenAsked) {
   EXPECT_EQ(testing::ReadFileBytes((backup / "qv_main.mdb").string()), "main");
   EXPECT_EQ(testing::ReadFileBytes((backup / "qv_security.mdb").string()), "security");
   EXPECT_EQ(connector_.executed.size(), 4u);
+}
+
+TEST_F(RunSetupTest, TheRunLockIsTakenBeforeTheBackupAndHeldThroughEveryStep) {
+  Run("/i Initialize /a /b");
+  EXPECT_EQ(files_.locked, std::vector<std::string>{(storage_ / "db" / "qvsetup.lock").string()});
+  EXPECT_TRUE(fs::is_regular_file(storage_ / "db" / "qvsetup.lock"));
+  EXPECT_EQ(files_.locksHeldAtBackup, 1);
+  ASSERT_EQ(recorder_.locksHeld.size(), 12u);
+  EXPECT_EQ(recorder_.locksHeld, std::vector<int>(12, 1));
+  EXPECT_EQ(files_.held, 0) << "released when the run ends";
+}
+
+// Without a lock the run does everything it would have done with one.
+TEST_F(RunSetupTest, ARunThatCannotLockGoesOnWithoutTheLock) {
+  struct Case {
+    const char* name;
+    const char* key;                 // the product key's line, or none
+    std::string values;              // under it
+    std::vector<std::string> tried;  // lock paths asked for
+  };
+  const char* const productKey =
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tavolent Inc.\\Quorvia\\CurrentVersion]\n";
+  const std::string missingDb = (dir_.path() / "no-db").string();
+  const Case cases[] = {
+      {"no product key", "", "", {}},
+      {"no StorageDir value", productKey, "", {}},
+      {"relative StorageDir", productKey, "\"StorageDir\"=\"storage\"\n", {}},
+      {"no db folder", productKey, "\"StorageDir\"=\"" + missingDb + "\"\n",
+       {missingDb + "/db/qvsetup.lock"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    testing::WriteFileBytes(registryPath(), "REGEDIT4\n" + (c.key + c.values));
+    files_.locked.clear();
+    recorder_.calls.clear();
+    connector_.executed.clear();
+    Run("/i Initialize /a");
+    EXPECT_EQ(files_.locked, c.tried);
+    EXPECT_EQ(recorder_.calls.size(), 12u);
+    EXPECT_EQ(connector_.executed.size(), 12u) << "four settings, eight key lookups";
+    EXPECT_FALSE(fs::exists(dir_.path() / "no-db")) << "no folder is made for the lock";
+  }
 }
 
 }  // namespace

@@ -47,10 +47,11 @@ void CheckRegistryValue(const char* name, const std::string& value) {
 }
 
 void CheckDataSourcePath(const fs::path& path) {
-  // A data-source file holds one value per line, and ';' starts a comment.
-  if (path.string().find_first_of("\r\n;") != std::string::npos) {
+  // A data-source file holds one value per line, and ';' or '#' after a
+  // blank starts a comment, which would cut the path short.
+  if (path.string().find_first_of("\r\n;#") != std::string::npos) {
     throw LayoutError("a data-source file cannot name " + path.string() +
-                      " (line break or ';' in the path)");
+                      " (line break, ';' or '#' in the path)");
   }
 }
 

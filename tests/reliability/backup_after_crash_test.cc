@@ -1,0 +1,82 @@
+// A backup taken after a crash: the process that died inside a transaction
+// left part of it in the database file and the original pages in the hot
+// journal beside it. The backup copies both, so the copy opens as the last
+// committed state; the run itself then finds the database rolled back too.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "reliability/reliability_support.h"
+#include "support/scoped_temp_dir.h"
+
+namespace qv::reliability {
+namespace {
+
+using testing::QueryValue;
+
+// Another process renames every company and adds a table of a megabyte,
+// with a cache so small that changed pages reach the file before the end,
+// and dies before it commits.
+void DieInsideATransaction(const fs::path& dbFile) {
+  const pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    sqlite3* db = nullptr;
+    sqlite3_open_v2(dbFile.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+    for (const char* sql :
+         {"PRAGMA cache_size = 8", "BEGIN", "UPDATE Company SET CompanyName = 'half written'",
+          "CREATE TABLE Filler(x)",
+          "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 2000) "
+          "INSERT INTO Filler SELECT randomblob(500) FROM n"}) {
+      if (sqlite3_exec(db, sql, nullptr, nullptr, nullptr) != SQLITE_OK) ::_exit(1);
+    }
+    ::_exit(0);  // no commit, no rollback, no close
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+TEST(BackupAfterACrashTest, TheCopyOpensAsTheLastCommittedState) {
+  testing::ScopedTempDir dir;
+  const Installation inst = Installation::LayOut(dir.path() / "inst");
+  const std::string companies = "SELECT group_concat(CompanyName, '|') FROM Company";
+  const std::string committed = QueryValue(inst.mainDb(), companies);
+
+  DieInsideATransaction(inst.mainDb());
+  const fs::path journal = inst.mainDb().string() + "-journal";
+  ASSERT_GT(fs::file_size(journal), 0u) << "the crash left a hot journal";
+  // The file alone holds part of the transaction: the case is real.
+  const fs::path alone = dir.path() / "alone.mdb";
+  std::ofstream(alone, std::ios::binary) << ReadBytes(inst.mainDb());
+  EXPECT_TRUE(Integrity(alone) != "ok" ||
+              QueryValue(alone, "SELECT count(*) FROM sqlite_master WHERE name = 'Filler'") ==
+                  "1" ||
+              QueryValue(alone, companies) != committed)
+      << "nothing of the transaction reached the file";
+
+  RunInProcess(inst, "/i Initialize /b");
+
+  const fs::path backup = inst.storageDir() / "db" / kBackupFolder;
+  EXPECT_EQ(Tree(backup),
+            (std::set<std::string>{"qv_main.mdb", "qv_main.mdb-journal", "qv_security.mdb"}));
+  // Opening the copy rolls the journal back, as opening the original does.
+  for (const fs::path& db : {backup / "qv_main.mdb", inst.mainDb()}) {
+    SCOPED_TRACE(db.string());
+    EXPECT_EQ(Integrity(db), "ok");
+    EXPECT_EQ(QueryValue(db, "SELECT count(*) FROM sqlite_master WHERE name = 'Filler'"), "0");
+  }
+  EXPECT_EQ(QueryValue(backup / "qv_main.mdb", companies), committed);
+  EXPECT_EQ(QueryValue(inst.mainDb(), "SELECT CompanyName FROM Company WHERE CompanyID = 1"),
+            "Artisan's Guild")
+      << "the run did its work on the rolled-back database";
+  EXPECT_FALSE(fs::exists(journal));
+}
+
+}  // namespace
+}  // namespace qv::reliability
