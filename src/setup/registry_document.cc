@@ -173,8 +173,10 @@ bool RegistryDocument::Parse(std::string_view text, RegistryDocument* doc,
     size_t nl = text.find('\n', start);
     if (nl == std::string_view::npos) nl = text.size();
     std::string_view line = text.substr(start, nl - start);
+    // Every CR before the line's end belongs to the line break: a line kept
+    // with a CR of its own would lose it when written back with LF ends.
     if (!line.empty() && line.back() == '\r') {
-      line.remove_suffix(1);
+      while (!line.empty() && line.back() == '\r') line.remove_suffix(1);
       if (lines.empty()) doc->newline_ = "\r\n";
     }
     lines.push_back(line);

@@ -98,6 +98,12 @@ class Reader {
   bool IsWord(size_t n, std::string_view word) const {
     return n < tokens_.size() && tokens_[n].kind == TokenKind::kWord && EqualsNoCase(text(n), word);
   }
+  // Whether the byte right after the n-th token is `c`.
+  bool FollowedBy(size_t n, char c) const {
+    if (n >= tokens_.size()) return false;
+    const size_t end = tokens_[n].begin + tokens_[n].length;
+    return end < sql_.size() && sql_[end] == c;
+  }
   bool IsSymbol(size_t n, char symbol) const {
     return n < tokens_.size() && tokens_[n].kind == TokenKind::kSymbol && text(n)[0] == symbol;
   }
@@ -155,7 +161,11 @@ void TranslateDropIndex(const Reader& r, const SchemaLookup& schema, Edits* edit
                                    " (the table has no index named " + *index + " or " + wanted +
                                    ")");
   }
-  (*edits)[r.at(2)] = QuoteName(*found);
+  std::string name = QuoteName(*found);
+  // A double quote right after the table would run on into the quoted index
+  // name as a doubled quote, changing both names: keep them apart.
+  if (r.FollowedBy(4, '"')) name += ' ';
+  (*edits)[r.at(2)] = name;
   for (size_t n = 3; n <= 4; ++n) (*edits)[r.at(n)] = "";
   // Drop the blanks between the name and ON as well, for a tidy statement.
   for (size_t i = r.at(2) + 1; i < r.at(4); ++i) {

@@ -1,0 +1,1 @@
+ALTER TABLE `ToDoEvent` DROP COLUMN Confirm

@@ -1,0 +1,1 @@
+SELECT DISTINCTROW DocEvent.Int3 From DocEvent GROUP BY DocEvent.Int3 HAVING (((DocEvent.Int3) In (SELECT [Int3] FROM [DocEvent] As Tmp GROUP BY [Int3] HAVING Count(*)>1 )))

@@ -1,0 +1,1 @@
+DROP INDEX [Confirm] ON "Contact" /* old index */

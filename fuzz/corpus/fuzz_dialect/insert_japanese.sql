@@ -1,0 +1,1 @@
+INSERT INTO Contact (FullName, Furigana, visible) VALUES ('山田 太郎', 'ヤマダ タロウ', Yes)

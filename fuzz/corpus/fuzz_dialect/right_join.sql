@@ -1,0 +1,1 @@
+CREATE VIEW ProjectTaskView AS SELECT ProjectTask.ContactID FROM ProjectTaskMaster INNER JOIN (Contact RIGHT JOIN ProjectTask ON Contact.ContactID = ProjectTask.ContactID) ON ProjectTaskMaster.ProjectTaskMasterID = ProjectTask.ProjectTaskMasterID

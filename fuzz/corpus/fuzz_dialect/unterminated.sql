@@ -1,0 +1,1 @@
+SELECT 'open, [also open, "and /* this

@@ -1,0 +1,1 @@
+ALTER TABLE Users ADD DateFormat TEXT(50) NULL

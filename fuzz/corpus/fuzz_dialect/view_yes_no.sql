@@ -1,0 +1,1 @@
+SELECT DocEvent_1.Title AS FolderTitle, DocEvent.Title FROM DocEvent INNER JOIN DocEvent AS DocEvent_1 ON DocEvent.ParentID = DocEvent_1.EventID WHERE (((DocEvent.visible)=Yes) AND ((DocEvent.Bit1)=No))

@@ -1,0 +1,168 @@
+// Fuzzes the SQL dialect translation (TranslateDialect) and its tokenizer
+// (Tokenize, OnlyBlanksAndComments), against a fixed fake schema.
+//
+// The input is one SQL text. Invariants:
+//   - the tokens cover the text exactly, each at least one byte long;
+//   - text of nothing but blanks, semicolons and comments translates to
+//     itself;
+//   - the translation raises nothing but DbError, and that only for a
+//     DROP INDEX whose table has neither index;
+//   - string literals, quoted and bracketed names and comments come out
+//     unchanged and in the same order: the only ones that may go are the
+//     index and table names of a DROP INDEX ... ON ..., and the comments
+//     between them, which give way to the one quoted index name;
+//   - what the translation says of the statement fits its first words.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "db/db_error.h"
+#include "db/sqlite/dialect.h"
+#include "fuzz_check.h"
+
+namespace {
+
+using qv::db::sqlite::EqualsNoCase;
+using qv::db::sqlite::Token;
+using qv::db::sqlite::TokenKind;
+using qv::fuzz::Printable;
+
+// Views by name; every table but those starting with x has an index named
+// PublicID and one named <table>_Confirm, so that DROP INDEX both succeeds
+// and fails.
+class FakeSchema : public qv::db::sqlite::SchemaLookup {
+ public:
+  bool IsView(const std::string& name) const override {
+    return EqualsNoCase(name, "ScheduleOwnership") || EqualsNoCase(name, "Old View") ||
+           (name.size() > 2 && EqualsNoCase(name.substr(0, 2), "v_"));
+  }
+  std::vector<std::string> IndexesOf(const std::string& table) const override {
+    if (table.empty() || table[0] == 'x' || table[0] == 'X') return {};
+    return {"PublicID", table + "_Confirm"};
+  }
+};
+
+bool Protected(TokenKind kind) {
+  return kind == TokenKind::kString || kind == TokenKind::kQuotedName ||
+         kind == TokenKind::kComment;
+}
+
+bool Significant(TokenKind kind) { return kind != TokenKind::kSpace && kind != TokenKind::kComment; }
+
+struct Piece {
+  TokenKind kind;
+  std::string text;
+  bool operator==(const Piece& o) const { return kind == o.kind && text == o.text; }
+};
+
+std::vector<Token> CheckTokens(std::string_view sql) {
+  const std::vector<Token> tokens = qv::db::sqlite::Tokenize(sql);
+  size_t at = 0;
+  for (const Token& t : tokens) {
+    FUZZ_CHECK(t.begin == at);
+    FUZZ_CHECK(t.length > 0);
+    at += t.length;
+  }
+  FUZZ_CHECK(at == sql.size());
+  return tokens;
+}
+
+std::string Text(std::string_view sql, const Token& t) { return std::string(sql.substr(t.begin, t.length)); }
+
+// Indexes of the significant tokens.
+std::vector<size_t> SignificantTokens(const std::vector<Token>& tokens) {
+  std::vector<size_t> out;
+  for (size_t i = 0; i < tokens.size(); ++i) {
+    if (Significant(tokens[i].kind)) out.push_back(i);
+  }
+  return out;
+}
+
+bool IsWord(std::string_view sql, const std::vector<Token>& tokens, const std::vector<size_t>& sig,
+            size_t n, std::string_view word) {
+  return n < sig.size() && tokens[sig[n]].kind == TokenKind::kWord &&
+         EqualsNoCase(Text(sql, tokens[sig[n]]), word);
+}
+
+// The protected tokens with an index in [from, to), in order.
+std::vector<Piece> ProtectedPieces(std::string_view sql, const std::vector<Token>& tokens,
+                                   size_t from = 0, size_t to = SIZE_MAX) {
+  std::vector<Piece> out;
+  for (size_t i = from; i < tokens.size() && i < to; ++i) {
+    if (Protected(tokens[i].kind)) out.push_back({tokens[i].kind, Text(sql, tokens[i])});
+  }
+  return out;
+}
+
+std::string Describe(const std::vector<Piece>& pieces) {
+  std::string out;
+  for (const Piece& p : pieces) out += "<" + Printable(p.text) + ">";
+  return out;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string sql(reinterpret_cast<const char*>(data), size);
+  const std::vector<Token> tokens = CheckTokens(sql);
+  const std::vector<size_t> sig = SignificantTokens(tokens);
+  const bool dropIndex = IsWord(sql, tokens, sig, 0, "DROP") && IsWord(sql, tokens, sig, 1, "INDEX");
+
+  static const FakeSchema schema;
+  qv::db::sqlite::Translation translation;
+  try {
+    translation = qv::db::sqlite::TranslateDialect(sql, schema);
+  } catch (const qv::db::DbError& e) {
+    FUZZ_CHECK_MSG(dropIndex, Printable(sql) + ": " + e.description());
+    return 0;
+  }
+  const std::string& out = translation.sql;
+
+  if (qv::db::sqlite::OnlyBlanksAndComments(sql)) {
+    FUZZ_CHECK_MSG(out == sql, Printable(sql) + " became " + Printable(out));
+  }
+
+  const std::vector<Token> outTokens = CheckTokens(out);
+  const std::vector<Piece> before = ProtectedPieces(sql, tokens);
+  const std::vector<Piece> after = ProtectedPieces(out, outTokens);
+  if (after != before) {
+    // Only a rewritten DROP INDEX N ON T may differ: N through T replaced by
+    // one quoted name.
+    FUZZ_CHECK_MSG(dropIndex && sig.size() >= 5 && IsWord(sql, tokens, sig, 3, "ON"),
+                   Printable(sql) + ": " + Describe(before) + " became " + Describe(after));
+    const std::vector<size_t> outSig = SignificantTokens(outTokens);
+    FUZZ_CHECK(outSig.size() >= 3);
+    const Token& name = outTokens[outSig[2]];
+    FUZZ_CHECK(name.kind == TokenKind::kQuotedName);
+    std::vector<Piece> expected = ProtectedPieces(sql, tokens, 0, sig[2]);
+    expected.push_back({TokenKind::kQuotedName, Text(out, name)});
+    const std::vector<Piece> tail = ProtectedPieces(sql, tokens, sig[4] + 1);
+    expected.insert(expected.end(), tail.begin(), tail.end());
+    FUZZ_CHECK_MSG(after == expected, Printable(sql) + " became " + Printable(out) + ": " +
+                                          Describe(after) + " instead of " + Describe(expected));
+  }
+
+  using qv::db::sqlite::StatementKind;
+  switch (translation.kind) {
+    case StatementKind::kCreateView:
+      FUZZ_CHECK(IsWord(sql, tokens, sig, 0, "CREATE"));
+      FUZZ_CHECK(!translation.target.empty() && translation.target.front() == '"');
+      break;
+    case StatementKind::kAlterTableColumns:
+      FUZZ_CHECK(IsWord(sql, tokens, sig, 0, "ALTER") && IsWord(sql, tokens, sig, 1, "TABLE"));
+      break;
+    case StatementKind::kTransactionControl: {
+      bool known = false;
+      for (const char* w : {"BEGIN", "COMMIT", "END", "ROLLBACK", "SAVEPOINT", "RELEASE"}) {
+        known = known || IsWord(sql, tokens, sig, 0, w);
+      }
+      FUZZ_CHECK(known);
+      break;
+    }
+    case StatementKind::kOther:
+      break;
+  }
+  return 0;
+}
