@@ -1,79 +1,130 @@
 #include "db/data_source.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <stdlib.h>
 
+#include <filesystem>
 #include <fstream>
 
 #include "db_test_util.h"
-#include "support/scoped_temp_dir.h"
 
 namespace qv::db {
 namespace {
 
-using qv::db::testing::ExpectDbError;
+using qv::db::testing::TestDb;
 
 TEST(OdbcIniTest, ReadsSectionsKeysAndValuesWithoutCommentsOrBlanks) {
   std::vector<OdbcSection> sections = ParseOdbcIni(
-      "; header comment\r\n"
-      "stray = before any section\n"
-      "[ODBC Data Sources]\n"
-      "qv_main = SQLite3\n"
-      "  [ qv_main ]  \n"
-      "Driver   = SQLite3\n"
-      "Database = /var/lib/quorvia/db/qv_main.mdb\n"
-      "# a comment line\n"
-      "UID      = admin        ; optional\n"
-      "PWD=quill;mark\t# trailing\n"
-      "not a pair\n"
-      "driver = second value loses\n");
+      "; header comment\r\nstray = before any section\n[ODBC Data Sources]\nqv_main = SQLite3\n"
+      "  [ qv_main ]  \nDriver   = SQLite3\n# a comment line\nUID      = admin        ; optional\n"
+      "PWD=quill;mark\t# trailing\nnot a pair\ndriver = second value loses\n");
   ASSERT_EQ(sections.size(), 2u);
   const OdbcSection* main = FindDataSource(sections, "QV_MAIN");
   ASSERT_NE(main, nullptr);
   EXPECT_EQ(main->Get("DRIVER"), "SQLite3");
-  EXPECT_EQ(main->Get("database"), "/var/lib/quorvia/db/qv_main.mdb");
   EXPECT_EQ(main->Get("uid"), "admin");
   EXPECT_EQ(main->Get("Pwd"), "quill;mark");  // a ';' inside a value is not a comment
   EXPECT_FALSE(main->Get("stray").has_value());
   EXPECT_EQ(FindDataSource(sections, "qv_security"), nullptr);
+
+  ConnectionString full = ParseConnectionString(
+      "Provider=MSDASQL;Data Source=qv_main;User ID=admin;Password=quillmark;");
+  EXPECT_EQ(full.provider + full.dataSource + *full.userId + *full.password,
+            "MSDASQLqv_mainadminquillmark");
+  ConnectionString shortKeys = ParseConnectionString(" dsn = qv_security ; uid=u;PWD=;Extra=1");
+  EXPECT_EQ(shortKeys.dataSource + *shortKeys.userId + "|" + *shortKeys.password, "qv_securityu|");
+  EXPECT_FALSE(ParseConnectionString("qv_main").userId.has_value());
+  EXPECT_DB_ERROR(ParseConnectionString(""), kErrDataSource, "No data source");
+  EXPECT_DB_ERROR(ParseConnectionString("Provider=MSDASQL;User ID=admin"), kErrDataSource, "");
 }
 
 TEST(OdbcIniTest, LocatesTheFileByEnvironmentThenHomeThenSystem) {
   qv::testing::ScopedTempDir dir;
-  std::string home = dir.str();
-  std::string named = home + "/named.ini";
-  std::string system = home + "/system.ini";
+  const std::string home = dir.str(), named = home + "/named.ini", system = home + "/system.ini";
   std::ofstream(system) << "[x]\n";
   std::ofstream(named) << "[x]\n";
   EXPECT_EQ(LocateOdbcIni(named.c_str(), home.c_str(), system), named);
-  EXPECT_EQ(LocateOdbcIni(nullptr, home.c_str(), system), system);  // no ~/.odbc.ini yet
-  EXPECT_EQ(LocateOdbcIni("", home.c_str(), system), system);       // empty counts as unset
+  EXPECT_EQ(LocateOdbcIni("", home.c_str(), system), system);  // empty counts as unset
   std::ofstream(home + "/.odbc.ini") << "[x]\n";
   EXPECT_EQ(LocateOdbcIni(nullptr, home.c_str(), system), home + "/.odbc.ini");
-  ExpectDbError([&] { LocateOdbcIni((home + "/gone.ini").c_str(), home.c_str(), system); },
-                kErrDataSource, home + "/gone.ini");
-  ExpectDbError([&] { LocateOdbcIni(nullptr, nullptr, home + "/none.ini"); }, kErrDataSource,
-                home + "/none.ini");
+  EXPECT_DB_ERROR(LocateOdbcIni((home + "/gone.ini").c_str(), home.c_str(), system), kErrDataSource,
+                  home + "/gone.ini");
+  EXPECT_DB_ERROR(LocateOdbcIni(nullptr, nullptr, home + "/none.ini"), kErrDataSource,
+                  home + "/none.ini");
 }
 
-TEST(ConnectionStringTest, BareNameOrKeyValuePairs) {
-  ConnectionString bare = ParseConnectionString("qv_main");
-  EXPECT_EQ(bare.dataSource, "qv_main");
-  EXPECT_FALSE(bare.userId.has_value());
+class DataSourceConnectorTest : public ::testing::Test {
+ protected:
+  void WriteIni(const std::string& text) { std::ofstream(ini_) << text; }
+  std::string Section(const std::string& extra = "") {
+    return "[qv_main]\nDriver = SQLite3\nDatabase = " + db_.path + "\n" + extra;
+  }
+  std::unique_ptr<Connection> Open(const std::string& cs, const std::string& user = "",
+                                   const std::string& password = "") {
+    return MakeDataSourceConnector(ini_, 0)->Open(cs, user, password);
+  }
 
-  ConnectionString full = ParseConnectionString(
-      "Provider=MSDASQL;Data Source=qv_main;User ID=admin;Password=quillmark;");
-  EXPECT_EQ(full.provider, "MSDASQL");
-  EXPECT_EQ(full.dataSource, "qv_main");
-  EXPECT_EQ(full.userId, "admin");
-  EXPECT_EQ(full.password, "quillmark");
+  TestDb db_{"CREATE TABLE T (ID INTEGER PRIMARY KEY, Name TEXT);", "qv_main.mdb"};
+  std::string ini_ = db_.dir.str() + "/odbc.ini";
+};
 
-  ConnectionString shortKeys = ParseConnectionString(" dsn = qv_security ; uid=u;PWD=;Extra=1");
-  EXPECT_EQ(shortKeys.dataSource, "qv_security");
-  EXPECT_EQ(shortKeys.userId, "u");
-  EXPECT_EQ(shortKeys.password, "");
+TEST_F(DataSourceConnectorTest, OpensTheNamedDatabaseOrFailsNamingDataSourceAndFile) {
+  WriteIni("[other]\nDriver = SQLite3\nDatabase = /nowhere\n" + Section());
+  Open("QV_MAIN")->Execute("INSERT INTO T (Name) VALUES ('via data source')");
+  EXPECT_EQ(db_.Query("SELECT Name FROM T"), "via data source");
+  EXPECT_DB_ERROR(Open("qv_security"), kErrDataSource,
+                  "Data source \"qv_security\" not found in " + ini_);
+  WriteIni("[qv_main]\nDriver = SQLite3\n");
+  EXPECT_DB_ERROR(Open("qv_main"), kErrDataSource, "\"qv_main\" in " + ini_ + " has no Database");
+  WriteIni("[qv_main]\nDriver = Microsoft Access Driver (*.mdb)\nDatabase = " + db_.path + "\n");
+  EXPECT_DB_ERROR(Open("qv_main"), kErrDataSource, "not supported");
+  const std::string gone = db_.dir.str() + "/gone.mdb", text = db_.dir.str() + "/text.mdb";
+  WriteIni("[qv_main]\nDriver = sqlite\nDatabase = " + gone + "\n");
+  EXPECT_DB_ERROR(Open("qv_main"), SQLITE_CANTOPEN, gone + " of data source \"qv_main\"");
+  EXPECT_FALSE(std::filesystem::exists(gone));  // an open never creates a database
+  std::ofstream(text) << "just some text, long enough to be read as a database header.........";
+  WriteIni("[qv_main]\nDriver = SQLite3\nDatabase = " + text + "\n");
+  EXPECT_DB_ERROR(Open("qv_main"), SQLITE_NOTADB, text);
+  std::filesystem::remove(ini_);
+  EXPECT_DB_ERROR(Open("qv_main"), kErrDataSource, ini_);
+}
 
-  ExpectDbError([] { ParseConnectionString(""); }, kErrDataSource, "No data source");
-  ExpectDbError([] { ParseConnectionString("Provider=MSDASQL;User ID=admin"); }, kErrDataSource);
+TEST_F(DataSourceConnectorTest, CredentialsMustMatchWhenTheDataSourceHasThem) {
+  WriteIni(Section("UID = Admin ; comment\nPWD = quillmark\n"));
+  EXPECT_NE(Open("qv_main", "ADMIN", "quillmark"), nullptr);  // user name without regard to case
+  EXPECT_NE(Open("Provider=MSDASQL;Data Source=qv_main;User ID=admin;Password=quillmark;"),
+            nullptr);
+  // The open call's own arguments win over the connection string's.
+  EXPECT_DB_ERROR(
+      Open("Data Source=qv_main;User ID=admin;Password=quillmark", "guest", "quillmark"),
+      kErrDataSource, "\"qv_main\": wrong user name or password");
+  EXPECT_DB_ERROR(Open("qv_main", "admin", "QUILLMARK"), kErrDataSource, "wrong user");
+  EXPECT_DB_ERROR(Open("qv_main"), kErrDataSource, "wrong user name or password");
+  WriteIni(Section());
+  EXPECT_NE(Open("qv_main", "anyone", "anything"), nullptr);
+}
+
+TEST_F(DataSourceConnectorTest, LockedDatabaseFailsAfterTheWaitAndDefaultReadsOdbciniEachOpen) {
+  WriteIni(Section());
+  auto holder = db_.Open();
+  holder->BeginTrans();
+  holder->Execute("INSERT INTO T (Name) VALUES ('pending')");  // takes the write lock
+  auto connection = Open("qv_main");
+  EXPECT_DB_ERROR(connection->Execute("INSERT INTO T (Name) VALUES ('blocked')"), SQLITE_BUSY,
+                  "database is locked");
+  holder->RollbackTrans();
+  connection->Execute("INSERT INTO T (Name) VALUES ('after')");
+  EXPECT_EQ(db_.Query("SELECT group_concat(Name) FROM T"), "after");
+
+  const char* saved = getenv("ODBCINI");
+  const std::string restore = saved != nullptr ? saved : "";
+  auto connector = MakeDataSourceConnector();
+  setenv("ODBCINI", ini_.c_str(), 1);
+  EXPECT_NE(connector->Open("qv_main", "", ""), nullptr);
+  setenv("ODBCINI", (ini_ + ".missing").c_str(), 1);
+  EXPECT_DB_ERROR(connector->Open("qv_main", "", ""), kErrDataSource, ini_ + ".missing");
+  saved != nullptr ? setenv("ODBCINI", restore.c_str(), 1) : unsetenv("ODBCINI");
 }
 
 }  // namespace

@@ -36,31 +36,13 @@
 
 namespace qv::testing {
 
+// clang-format off
 enum class DbOp {
-  kOpen,
-  kBeginTrans,
-  kCommitTrans,
-  kRollbackTrans,
-  kExecute,
-  kTableNames,
-  kColumnNames,
-  kOpenTable,
-  kCopyColumn,
-  kCloseConnection,
-  kAddNew,
-  kSetField,
-  kField,
-  kUpdate,
-  kUpdateBatch,
-  kCancelBatch,
-  kRequery,
-  kMoveFirst,
-  kMoveNext,
-  kMoveLast,
-  kEof,
-  kRecordCount,
-  kCloseRecordset,
+  kOpen, kBeginTrans, kCommitTrans, kRollbackTrans, kExecute, kTableNames, kColumnNames,
+  kOpenTable, kCopyColumn, kCloseConnection, kAddNew, kSetField, kField, kUpdate, kUpdateBatch,
+  kCancelBatch, kRequery, kMoveFirst, kMoveNext, kMoveLast, kEof, kRecordCount, kCloseRecordset
 };
+// clang-format on
 
 const char* DbOpName(DbOp op);
 

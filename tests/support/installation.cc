@@ -17,26 +17,16 @@ std::optional<std::string> GetEnv(const char* name) {
 }
 
 void RestoreEnv(const char* name, const std::optional<std::string>& value) {
-  if (value) {
-    setenv(name, value->c_str(), 1);
-  } else {
-    unsetenv(name);
-  }
+  value ? setenv(name, value->c_str(), 1) : unsetenv(name);
 }
 
-struct DbCloser {
-  void operator()(sqlite3* db) const { sqlite3_close(db); }
-};
-struct StatementFinalizer {
-  void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
-};
-using DbHandle = std::unique_ptr<sqlite3, DbCloser>;
+using DbHandle = std::unique_ptr<sqlite3, int (*)(sqlite3*)>;
 
 // Opens an existing database file; never creates one.
 DbHandle OpenExisting(const std::filesystem::path& dbFile) {
   sqlite3* raw = nullptr;
   const int rc = sqlite3_open_v2(dbFile.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
-  DbHandle db(raw);
+  DbHandle db(raw, sqlite3_close);
   if (rc != SQLITE_OK) {
     throw std::runtime_error("cannot open " + dbFile.string() + ": " +
                              (raw ? sqlite3_errmsg(raw) : sqlite3_errstr(rc)));
@@ -79,27 +69,23 @@ std::vector<std::vector<std::string>> Query(const std::filesystem::path& dbFile,
   DbHandle db = OpenExisting(dbFile);
   sqlite3_stmt* raw = nullptr;
   const char* tail = nullptr;
-  if (sqlite3_prepare_v2(db.get(), sql.c_str(), -1, &raw, &tail) != SQLITE_OK) {
-    throw std::runtime_error(std::string(sqlite3_errmsg(db.get())) + " in: " + sql);
-  }
-  std::unique_ptr<sqlite3_stmt, StatementFinalizer> statement(raw);
-  if (statement == nullptr) throw std::runtime_error("no statement in: " + sql);
+  const int rc = sqlite3_prepare_v2(db.get(), sql.c_str(), -1, &raw, &tail);
+  std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> statement(raw, sqlite3_finalize);
+  if (rc != SQLITE_OK) throw std::runtime_error(sqlite3_errmsg(db.get()) + (" in: " + sql));
+  if (!statement) throw std::runtime_error("no statement in: " + sql);
   if (std::string(tail).find_first_not_of(" \t\r\n;") != std::string::npos) {
     throw std::runtime_error("more than one statement in: " + sql + " (use Exec)");
   }
   std::vector<std::vector<std::string>> rows;
-  int rc;
-  while ((rc = sqlite3_step(statement.get())) == SQLITE_ROW) {
+  int step;
+  while ((step = sqlite3_step(statement.get())) == SQLITE_ROW) {
     std::vector<std::string>& row = rows.emplace_back();
-    const int columns = sqlite3_column_count(statement.get());
-    for (int i = 0; i < columns; ++i) {
+    for (int i = 0; i < sqlite3_column_count(statement.get()); ++i) {
       const unsigned char* text = sqlite3_column_text(statement.get(), i);
       row.emplace_back(text ? reinterpret_cast<const char*>(text) : kNullText);
     }
   }
-  if (rc != SQLITE_DONE) {
-    throw std::runtime_error(std::string(sqlite3_errmsg(db.get())) + " in: " + sql);
-  }
+  if (step != SQLITE_DONE) throw std::runtime_error(sqlite3_errmsg(db.get()) + (" in: " + sql));
   return rows;
 }
 
@@ -111,11 +97,8 @@ std::string QueryValue(const std::filesystem::path& dbFile, const std::string& s
 
 void Exec(const std::filesystem::path& dbFile, const std::string& sql) {
   DbHandle db = OpenExisting(dbFile);
-  char* message = nullptr;
-  if (sqlite3_exec(db.get(), sql.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
-    const std::string text = message ? message : sqlite3_errmsg(db.get());
-    sqlite3_free(message);
-    throw std::runtime_error(text + " in: " + sql);
+  if (sqlite3_exec(db.get(), sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) {
+    throw std::runtime_error(sqlite3_errmsg(db.get()) + (" in: " + sql));
   }
 }
 
