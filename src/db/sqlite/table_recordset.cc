@@ -26,6 +26,33 @@ std::string TableRecordset::ColumnList() const {
   return list;
 }
 
+Statement& TableRecordset::Prepared(const std::string& sql) {
+  std::unique_ptr<Statement>& stmt = statements_[sql];
+  if (stmt == nullptr) {
+    stmt = std::make_unique<Statement>(session_->db(), sql);
+  } else {
+    stmt->Reset();
+  }
+  return *stmt;
+}
+
+namespace {
+
+// Resets a kept statement when its use ends, so that it holds no read lock
+// and no bound value between uses.
+class ResetWhenDone {
+ public:
+  explicit ResetWhenDone(Statement& stmt) : stmt_(stmt) {}
+  ResetWhenDone(const ResetWhenDone&) = delete;
+  ResetWhenDone& operator=(const ResetWhenDone&) = delete;
+  ~ResetWhenDone() { stmt_.Reset(); }
+
+ private:
+  Statement& stmt_;
+};
+
+}  // namespace
+
 void TableRecordset::Read() {
   sqlite3* db = session_->db();
   std::vector<ColumnInfo> columns = TableColumns(db, table_);
@@ -44,8 +71,9 @@ void TableRecordset::Read() {
     order += (order.empty() ? "" : ", ") + QuoteName(column->name);
   if (order.empty()) order = "rowid";
 
-  Statement stmt(
-      db, "SELECT rowid, " + ColumnList() + " FROM " + QuoteName(table_) + " ORDER BY " + order);
+  Statement& stmt =
+      Prepared("SELECT rowid, " + ColumnList() + " FROM " + QuoteName(table_) + " ORDER BY " + order);
+  ResetWhenDone done(stmt);
   std::vector<Row> rows;
   while (stmt.Step()) {
     Row row;
@@ -116,7 +144,8 @@ int64_t TableRecordset::Send(const Row& row) {
       sets += (sets.empty() ? "" : ", ") + QuoteName(columns_[i].name) + " = ?";
     sql = "UPDATE " + QuoteName(table_) + " SET " + sets + " WHERE rowid = ?";
   }
-  Statement stmt(db, sql);
+  Statement& stmt = Prepared(sql);
+  ResetWhenDone done(stmt);
   int parameter = 1;
   for (size_t i : assigned) stmt.Bind(parameter++, *row.edits[i]);
   if (!row.isNew) stmt.Bind(parameter, Value(row.rowid));
@@ -131,8 +160,9 @@ int64_t TableRecordset::Send(const Row& row) {
 }
 
 std::vector<Value> TableRecordset::ReadRow(int64_t rowid) {
-  Statement stmt(session_->db(),
-                 "SELECT " + ColumnList() + " FROM " + QuoteName(table_) + " WHERE rowid = ?");
+  Statement& stmt =
+      Prepared("SELECT " + ColumnList() + " FROM " + QuoteName(table_) + " WHERE rowid = ?");
+  ResetWhenDone done(stmt);
   stmt.Bind(1, Value(rowid));
   std::vector<Value> values;
   if (!stmt.Step()) return std::vector<Value>(columns_.size());
@@ -176,6 +206,11 @@ void TableRecordset::CancelBatch() {
               rows_.end());
   for (Row& row : rows_) row.edits.clear();
   current_ = std::min(current_, rows_.size());
+}
+
+void TableRecordset::Close() {
+  statements_.clear();
+  RowSetBase::Close();
 }
 
 void TableRecordset::Requery() {

@@ -8,6 +8,7 @@
 // pending; CancelBatch drops them; Requery reads the table again.
 #pragma once
 
+#include <map>
 #include <memory>
 #include <string>
 
@@ -26,6 +27,7 @@ class TableRecordset : public RowSetBase {
   void UpdateBatch() override;
   void CancelBatch() override;
   void Requery() override;
+  void Close() override;
 
  private:
   void Read();
@@ -35,8 +37,13 @@ class TableRecordset : public RowSetBase {
   int64_t Send(const Row& row);
   std::vector<Value> ReadRow(int64_t rowid);
   std::string ColumnList() const;
+  // The statement for `sql`, prepared on first use and kept for the life of
+  // the row set: a batch sends and reads back its rows through a handful of
+  // statement texts, which need compiling only once.
+  Statement& Prepared(const std::string& sql);
 
   std::string table_;
+  std::map<std::string, std::unique_ptr<Statement>> statements_;
   bool readOnly_;
 };
 
