@@ -1,9 +1,11 @@
 #include "db/sqlite/session.h"
 
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 #include <exception>
 #include <new>
+#include <vector>
 
 #include "db/sqlite/conversion.h"
 #include "db/sqlite/sqlite_error.h"
@@ -15,15 +17,89 @@ void Session::Closer::operator()(sqlite3* db) const {
   sqlite3_close_v2(db);
 }
 
+namespace {
+
+// The engine's allocation statistics take a global mutex on every malloc and
+// free, and nothing here reads them: switched off once, before the library
+// initializes itself (the engine refuses the call, harmlessly, when another
+// part of the process has initialized it already).
+void ConfigureEngineOnce() {
+  static const bool configured = [] {
+    sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+    return true;
+  }();
+  (void)configured;
+}
+
+// Engine handles of closed sessions, kept for the next open of the same,
+// unchanged file: the engine then need not read and parse the schema again,
+// which is most of what opening costs (the fifteen views above all). A
+// handle is kept only with no transaction and no statement open, at most one
+// per file, and only reused while the path still names the file it was
+// opened on; the oldest is closed when more files than a run uses (the two
+// databases) have one. The routines still open and close their own
+// connections.
+constexpr size_t kMaxKeptHandles = 4;
+
+struct KeptHandle {
+  std::string path;
+  unsigned long long device;
+  unsigned long long inode;
+  sqlite3* db;
+};
+
+struct KeptHandles {
+  std::vector<KeptHandle> handles;
+  ~KeptHandles() {
+    for (KeptHandle& kept : handles) sqlite3_close_v2(kept.db);
+  }
+};
+
+KeptHandles& Kept() {
+  static KeptHandles kept;
+  return kept;
+}
+
+sqlite3* TakeKeptHandle(const std::string& path, unsigned long long device,
+                        unsigned long long inode) {
+  std::vector<KeptHandle>& handles = Kept().handles;
+  for (auto it = handles.begin(); it != handles.end(); ++it) {
+    if (it->path == path && it->device == device && it->inode == inode) {
+      sqlite3* db = it->db;
+      handles.erase(it);
+      return db;
+    }
+  }
+  return nullptr;
+}
+
+}  // namespace
+
 std::shared_ptr<Session> Session::Open(const std::string& path, int busyTimeoutMs) {
+  ConfigureEngineOnce();
   auto session = std::make_shared<Session>(Token{});
   // A name starting with "file:" would be read as a URI where the library
   // was built to accept them everywhere.
   std::string name = path.compare(0, 5, "file:") == 0 ? "./" + path : path;
-  sqlite3* raw = nullptr;
-  int rc = sqlite3_open_v2(name.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
-  session->db_.reset(raw);  // the handle exists even when the open failed
-  if (rc != SQLITE_OK) throw EngineError(raw, rc, path);
+  struct stat file {};
+  if (::stat(name.c_str(), &file) == 0 && S_ISREG(file.st_mode)) {
+    session->path_ = path;
+    session->device_ = file.st_dev;
+    session->inode_ = file.st_ino;
+  }
+  sqlite3* raw = session->path_.empty()
+                     ? nullptr
+                     : TakeKeptHandle(path, session->device_, session->inode_);
+  if (raw != nullptr) {
+    session->db_.reset(raw);
+  } else {
+    int rc = sqlite3_open_v2(name.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
+    session->db_.reset(raw);  // the handle exists even when the open failed
+    if (rc != SQLITE_OK) {
+      session->path_.clear();
+      throw EngineError(raw, rc, path);
+    }
+  }
   sqlite3* db = session->db_.get();
   sqlite3_busy_timeout(db, busyTimeoutMs);
   Check(db,
@@ -36,6 +112,7 @@ std::shared_ptr<Session> Session::Open(const std::string& path, int busyTimeoutM
     Statement probe(db, "SELECT count(*) FROM sqlite_schema");
     probe.Run();
   } catch (const DbError& e) {
+    session->path_.clear();  // a handle that failed its first read is not kept
     throw DbError(e.number(), e.description() + ": " + path);
   }
   return session;
@@ -101,6 +178,22 @@ void Session::Close() noexcept {
   if (!sqlite3_get_autocommit(db_.get())) {
     sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
   }
+  std::vector<KeptHandle>& kept = Kept().handles;
+  bool fileHasOne = false;
+  for (const KeptHandle& handle : kept) fileHasOne = fileHasOne || handle.path == path_;
+  if (!path_.empty() && !fileHasOne && sqlite3_get_autocommit(db_.get()) &&
+      sqlite3_next_stmt(db_.get(), nullptr) == nullptr) {
+    try {
+      if (kept.size() >= kMaxKeptHandles) {
+        sqlite3_close_v2(kept.front().db);
+        kept.erase(kept.begin());
+      }
+      kept.push_back(KeptHandle{path_, device_, inode_, db_.get()});
+      db_.release();
+    } catch (...) {
+      // Not kept: closed below.
+    }
+  }
   db_.reset();
   transactionOpen_ = transactionBegun_ = false;
 }
@@ -116,12 +209,21 @@ std::optional<DbError> Session::TakeConversionError() {
 void Session::Convert(sqlite3_context* context, int /*argc*/, sqlite3_value** argv) {
   auto* session = static_cast<Session*>(sqlite3_user_data(context));
   try {
-    auto kind = [](sqlite3_value* type) {
+    // The two types are the same for every row of a statement: each is read
+    // on the first row and kept by the engine as the argument's auxiliary data.
+    auto kind = [context](int argument, sqlite3_value* type) {
+      if (const auto* kept = static_cast<const ColumnKind*>(sqlite3_get_auxdata(context, argument))) {
+        return *kept;
+      }
       const unsigned char* text = sqlite3_value_text(type);
-      return KindOfDeclaredType(text != nullptr ? reinterpret_cast<const char*>(text) : "");
+      ColumnKind parsed =
+          KindOfDeclaredType(text != nullptr ? reinterpret_cast<const char*>(text) : "");
+      sqlite3_set_auxdata(context, argument, new ColumnKind(parsed),
+                          [](void* kept) { delete static_cast<ColumnKind*>(kept); });
+      return parsed;
     };
     SetResult(context,
-              ConvertForColumn(ReadStored(ToValue(argv[0]), kind(argv[1])), kind(argv[2])));
+              ConvertForColumn(ReadStored(ToValue(argv[0]), kind(1, argv[1])), kind(2, argv[2])));
   } catch (const DbError& e) {
     session->conversionError_ = e;
     sqlite3_result_error(context, e.description().c_str(), -1);

@@ -61,6 +61,11 @@ class Session {
   static void Convert(sqlite3_context* context, int argc, sqlite3_value** argv);
 
   std::unique_ptr<sqlite3, Closer> db_;
+  // The file the handle was opened on, for handing it to the next open of
+  // the same file (see Close); an empty path is never handed on.
+  std::string path_;
+  unsigned long long device_ = 0;
+  unsigned long long inode_ = 0;
   bool transactionOpen_ = false;   // BeginTrans called, not yet ended
   bool transactionBegun_ = false;  // the engine's BEGIN has run
   int savepoints_ = 0;
