@@ -1,170 +1,80 @@
-// The security database alteration on small hand-built security databases.
+// The security database alteration: one hand-built security database per
+// case, then a fault sweep over an older installation.
 #include <gtest/gtest.h>
 
-#include <memory>
-#include <string>
-#include <vector>
-
-#include "db/data_sources.h"
 #include "migration/migration.h"
-#include "migration/recording_connector.h"
-#include "migration/scratch_sources.h"
+#include "migration/migration_harness.h"
 
 namespace qv::migration::testing {
 namespace {
 
-using Rows = std::vector<std::string>;
-
 const char kSecurityFailed[] =
     "There was an error occured.\r\nduring setup security table. Couldn't complete the task.";
-const char kEarlierMessage[] = "left by an earlier step";
 
-const char kMainScript[] = "CREATE TABLE Company (CompanyID INTEGER PRIMARY KEY);";
-
-std::string SecurityScript(const std::string& prefRows, const std::string& usersColumns = "",
-                           const std::string& userRows = "(1, 'admin'), (2, 'guest')") {
-  std::string script =
-      "CREATE TABLE GlobalPref (PrefID INTEGER PRIMARY KEY, MainDir TEXT(255), "
-      "DateFormat TEXT(50), TimeFormat TEXT(50));\n"
-      "CREATE TABLE Users (UserID INTEGER PRIMARY KEY, UserName TEXT(50)" +
-      usersColumns + ");\n";
-  if (!prefRows.empty()) script += "INSERT INTO GlobalPref VALUES " + prefRows + ";\n";
-  if (!userRows.empty())
-    script += "INSERT INTO Users (UserID, UserName) VALUES " + userRows + ";\n";
-  return script;
-}
-
-class AlterSecurityTableTest : public ::testing::Test {
- protected:
-  void Build(const std::string& securityScript) {
-    sources_ = std::make_unique<ScratchSources>(kMainScript, securityScript);
-    recorder_ = std::make_unique<RecordingConnector>(sources_->connector());
-  }
-  bool Alter() { return AlterSecurityTable(*recorder_, message_); }
-  std::vector<std::string> UsersColumns() {
-    return Columns(sources_->connector(), db::kSecurityConnectionString, "Users");
-  }
-  Rows Users() {
-    return SecuritySelect(sources_->connector(), "Users", {"UserID", "DateFormat", "TimeFormat"},
-                          "UserID");
-  }
-  // A failed step leaves Users as it was: neither column added.
-  void ExpectFailedAndRolledBack() {
-    EXPECT_EQ(message_, kSecurityFailed);
-    std::vector<std::string> columns = UsersColumns();
-    EXPECT_FALSE(ContainsName(columns, "DateFormat"));
-  }
-
-  std::unique_ptr<ScratchSources> sources_;
-  std::unique_ptr<RecordingConnector> recorder_;
-  std::string message_ = kEarlierMessage;
+struct SecurityCase {
+  const char* columns;  // of Users besides UserID and Name, before the step
+  const char* prefs;    // GlobalPref rows
+  const char* users;    // Users rows
+  const char* update;   // sent after the two ALTERs and the SELECT; none: nothing sent
+  bool succeeds;        // a failed step leaves Users as it was
+  Rows after;           // Users
 };
+// clang-format off
+const SecurityCase kCases[] = {
+  {"", "('dd.mm.yyyy', 'HH:nn'), ('x', 'y')", "(1, 'a'), (2, 'b')",  // the first row serves all
+   "UPDATE Users SET DateFormat='dd.mm.yyyy', TimeFormat='HH:nn'", true, {"1|a|dd.mm.yyyy|HH:nn", "2|b|dd.mm.yyyy|HH:nn"}},
+  {"", "", "(1, 'a')", "UPDATE Users SET DateFormat='yyyy/mm/dd', TimeFormat='hh:mm tt'", true, {"1|a|yyyy/mm/dd|hh:mm tt"}},
+  {"", "('d', 't')", "", "UPDATE Users SET DateFormat='d', TimeFormat='t'", true, {}},
+  {", dateformat TEXT(50), TimeFormat TEXT(50)", "('d', 't')", "(1, 'a', 'own', NULL)", nullptr, true, {"1|a|own|(null)"}},
+  {", TimeFormat TEXT(50)", "('d', 't')", "(1, 'a', NULL)", "UPDATE Users SET DateFormat='d', TimeFormat='t'", false, {"1|a|(null)"}},
+  {"", "('yyyy/mm/dd', NULL)", "(1, 'a')", "UPDATE Users SET DateFormat='yyyy/mm/dd', TimeFormat=''", false, {"1|a"}},
+  {"", "('dd''mm', 'hh')", "(1, 'a')", "UPDATE Users SET DateFormat='dd'mm', TimeFormat='hh'", false, {"1|a"}},
+};
+// clang-format on
 
-TEST_F(AlterSecurityTableTest, FirstPreferencesRowGivesEveryUserItsFormats) {
-  Build(SecurityScript("(1, '/srv', 'dd.mm.yyyy', 'HH:nn'), (2, '/x', 'other', 'other')"));
-
-  EXPECT_TRUE(Alter());
-  EXPECT_EQ(message_, kEarlierMessage);
-  EXPECT_EQ(Users(), (Rows{"1|'dd.mm.yyyy'|'HH:nn'", "2|'dd.mm.yyyy'|'HH:nn'"}));
-  EXPECT_EQ(recorder_->statements(),
-            (Rows{"ALTER TABLE Users ADD COLUMN DateFormat TEXT(50) NULL",
-                  "ALTER TABLE Users ADD COLUMN TimeFormat TEXT(50) NULL",
-                  "SELECT DateFormat, TimeFormat FROM GlobalPref",
-                  "UPDATE Users SET DateFormat='dd.mm.yyyy', TimeFormat='HH:nn'"}));
+TEST(AlterSecurityTableTest, AddsAndFillsTheFormatsOrLeavesUsersAsItWas) {
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(std::string(c.columns) + " / " + c.prefs + " / " + c.users);
+    Site site;
+    site.Rebuild(
+        site.security(),
+        "CREATE TABLE GlobalPref (DateFormat TEXT(50), TimeFormat TEXT(50));"
+        "CREATE TABLE Users (UserID INTEGER PRIMARY KEY, Name TEXT(9)" +
+            std::string(c.columns) + ");" +
+            (*c.prefs ? "INSERT INTO GlobalPref VALUES " + std::string(c.prefs) + ";" : "") +
+            (*c.users ? "INSERT INTO Users VALUES " + std::string(c.users) + ";" : ""));
+    FaultyConnector log(site.connector());
+    std::string message = kEarlierMessage;
+    EXPECT_EQ(AlterSecurityTable(log, message), c.succeeds);
+    EXPECT_EQ(message, c.succeeds ? kEarlierMessage : kSecurityFailed);
+    EXPECT_EQ(Select(site.security(), "SELECT * FROM Users ORDER BY 1"), c.after);
+    const Rows all = {"ALTER TABLE Users ADD COLUMN DateFormat TEXT(50) NULL",
+                      "ALTER TABLE Users ADD COLUMN TimeFormat TEXT(50) NULL",
+                      "SELECT DateFormat, TimeFormat FROM GlobalPref", c.update ? c.update : ""};
+    EXPECT_EQ(Statements(log), c.update ? all : Rows{});
+  }
 }
 
-TEST_F(AlterSecurityTableTest, EmptyPreferencesGiveTheDefaults) {
-  Build(SecurityScript(""));
-
-  EXPECT_TRUE(Alter());
-  EXPECT_EQ(message_, kEarlierMessage);
-  EXPECT_EQ(recorder_->statements().back(),
-            "UPDATE Users SET DateFormat='yyyy/mm/dd', TimeFormat='hh:mm tt'");
-  EXPECT_EQ(Users(), (Rows{"1|'yyyy/mm/dd'|'hh:mm tt'", "2|'yyyy/mm/dd'|'hh:mm tt'"}));
-}
-
-TEST_F(AlterSecurityTableTest, EmptyUsersTableGetsTheColumns) {
-  Build(SecurityScript("(1, '/srv', 'yy-m-d', 'h:m')", "", ""));
-
-  EXPECT_TRUE(Alter());
-  EXPECT_EQ(message_, kEarlierMessage);
-  std::vector<std::string> columns = UsersColumns();
-  EXPECT_TRUE(ContainsName(columns, "DateFormat"));
-  EXPECT_TRUE(ContainsName(columns, "TimeFormat"));
-  EXPECT_TRUE(Users().empty());
-}
-
-TEST_F(AlterSecurityTableTest, ExistingDateFormatMeansNothingToDo) {
-  Build(SecurityScript("(1, '/srv', 'new', 'new')", ", dateformat TEXT(50), TimeFormat TEXT(50)"));
-  RunStatement(sources_->connector(), db::kSecurityConnectionString,
-               "UPDATE Users SET DateFormat='own', TimeFormat='own' WHERE UserID = 1");
-
-  EXPECT_TRUE(Alter());
-  EXPECT_EQ(message_, kEarlierMessage);
-  EXPECT_TRUE(recorder_->statements().empty());
-  EXPECT_EQ(Users(), (Rows{"1|'own'|'own'", "2|null|null"}));
-}
-
-TEST_F(AlterSecurityTableTest, SecondRunDoesNothing) {
-  Build(SecurityScript("(1, '/srv', 'd', 't')"));
-  ASSERT_TRUE(AlterSecurityTable(sources_->connector(), message_));
-
-  EXPECT_TRUE(Alter());
-  EXPECT_TRUE(recorder_->statements().empty());
-  EXPECT_EQ(Users(), (Rows{"1|'d'|'t'", "2|'d'|'t'"}));
-}
-
-TEST_F(AlterSecurityTableTest, TimeFormatWithoutDateFormatFailsAfterTryingEverything) {
-  Build(SecurityScript("(1, '/srv', 'd', 't')", ", TimeFormat TEXT(50)"));
-
-  EXPECT_FALSE(Alter());
-  ExpectFailedAndRolledBack();
-  // The failed second ALTER stops neither the SELECT nor the UPDATE.
-  EXPECT_EQ(recorder_->statements().size(), 4u);
-  EXPECT_EQ(recorder_->events().back(), "1: Close");
-  EXPECT_EQ(SecuritySelect(sources_->connector(), "Users", {"UserID", "TimeFormat"}, "UserID"),
-            (Rows{"1|null", "2|null"}));
-}
-
-TEST_F(AlterSecurityTableTest, NullFormatCannotBeReadAndFails) {
-  Build(SecurityScript("(1, '/srv', 'yyyy/mm/dd', NULL)"));
-
-  EXPECT_FALSE(Alter());
-  ExpectFailedAndRolledBack();
-}
-
-TEST_F(AlterSecurityTableTest, ApostropheInAFormatBreaksTheUpdateAndFails) {
-  Build(SecurityScript("(1, '/srv', 'dd''mm', 'hh:mm')"));
-
-  EXPECT_FALSE(Alter());
-  ExpectFailedAndRolledBack();
-  EXPECT_EQ(recorder_->statements().back(),
-            "UPDATE Users SET DateFormat='dd'mm', TimeFormat='hh:mm'");
-}
-
-TEST_F(AlterSecurityTableTest, FailedSelectStillTriesTheUpdateThenFails) {
-  Build(SecurityScript("(1, '/srv', 'd', 't')"));
-  recorder_->FailStatement("SELECT DateFormat, TimeFormat FROM GlobalPref");
-
-  EXPECT_FALSE(Alter());
-  ExpectFailedAndRolledBack();
-  EXPECT_EQ(recorder_->statements().size(), 4u);
-}
-
-TEST_F(AlterSecurityTableTest, UnreadableColumnLookupFails) {
-  Build(SecurityScript("(1, '/srv', 'd', 't')"));
-  recorder_->FailColumnNames("Users");
-
-  EXPECT_FALSE(Alter());
-  ExpectFailedAndRolledBack();
-}
-
-TEST_F(AlterSecurityTableTest, ConnectionThatCannotOpenFails) {
-  Build(SecurityScript("(1, '/srv', 'd', 't')"));
-  recorder_->FailOpen(1);
-
-  EXPECT_FALSE(Alter());
-  ExpectFailedAndRolledBack();
+// Whichever operation fails, Users is fully altered or as it was, a failure
+// says so, and a failing statement stops none of the others. Failures of the
+// closing of the preferences, of the commit and of the final close are ignored.
+TEST(AlterSecurityTableFaultTest, EveryFailureRollsBackAndEveryStatementIsTried) {
+  Site site(Kind::kOld);
+  const Rows untouched = Snapshot(site.security());
+  Rows altered;
+  Sweep(site, AlterSecurityTable, [&](const FaultRun& run) {
+    const Rows now = Snapshot(site.security());
+    if (run.n == 0) altered = now;
+    const bool ignored = run.n == 0 || run.op == DbOp::kCloseRecordset ||
+                         run.op == DbOp::kCommitTrans || run.op == DbOp::kCloseConnection;
+    EXPECT_EQ(run.result, ignored);
+    EXPECT_EQ(run.message, ignored ? kEarlierMessage : kSecurityFailed);
+    EXPECT_EQ(now, ignored && run.op != DbOp::kCommitTrans ? altered : untouched);
+    const bool early = run.n != 0 && (run.op == DbOp::kOpen || run.op == DbOp::kBeginTrans ||
+                                      run.op == DbOp::kColumnNames);
+    EXPECT_EQ(Statements(run.log).size(), early ? 0u : 4u);
+  });
+  EXPECT_NE(altered, untouched);
 }
 
 }  // namespace

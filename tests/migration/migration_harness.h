@@ -1,0 +1,70 @@
+// What the migration tests share: an installation whose databases a test may
+// replace, the databases read straight from their files, and a fault sweep.
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "db/database.h"
+#include "support/faulty_connector.h"
+#include "support/installation.h"
+#include "support/scoped_temp_dir.h"
+
+namespace qv::migration::testing {
+
+using Rows = std::vector<std::string>;
+using Step = bool (*)(db::Connector&, std::string&);
+using qv::testing::DbOp;
+using qv::testing::FaultyConnector;
+using Kind = qv::testing::Installation::Kind;
+
+// The step message as an earlier step left it.
+inline constexpr char kEarlierMessage[] = "left by an earlier step";
+
+// An installation in a temporary folder, reached through a connector on which
+// a lock conflict fails at once: a step that would wait on a lock of its own
+// shows up as a failure, never as a hang.
+class Site {
+ public:
+  explicit Site(Kind kind = Kind::kFresh);
+  // Replaces the database file `db` by one built from `script` (SQLite's dialect).
+  void Rebuild(const std::filesystem::path& db, const std::string& script);
+  void Exec(const std::string& mainScript) { qv::testing::Exec(main(), mainScript); }
+  const std::filesystem::path& main() const { return installation_.mainDb(); }
+  const std::filesystem::path& security() const { return installation_.securityDb(); }
+  db::Connector& connector() { return *connector_; }
+
+ private:
+  qv::testing::ScopedTempDir dir_;
+  qv::testing::Installation installation_;
+  std::unique_ptr<db::Connector> connector_;
+};
+
+// The rows of `sql`, each as its values joined by "|" (null as "(null)").
+Rows Select(const std::filesystem::path& db, const std::string& sql);
+Rows Views(const std::filesystem::path& db);  // sorted
+// The statement texts that went through `log`, in order.
+Rows Statements(const FaultyConnector& log);
+// Every row of every table, as "table|column=value|...". With `asMigrated`,
+// Public and Confirm read as Shared and Confirmation (yes/no as 0 or 1), and
+// are left out where the table has those: equal results before and after a
+// migration mean that no value was lost.
+Rows Data(const std::filesystem::path& db, bool asMigrated = false);
+// Every object's definition, then Data: equal snapshots, nothing changed.
+Rows Snapshot(const std::filesystem::path& db);
+
+struct FaultRun {
+  int64_t n;  // the failing operation, counted from 1; 0 for the run without a fault
+  DbOp op;    // its kind
+  bool result;
+  std::string message;  // kEarlierMessage before the run
+  const FaultyConnector& log;
+};
+// Runs `step` without a fault, then once with each operation of that run
+// failing, every run on both databases as they were before the sweep.
+void Sweep(Site& site, Step step, const std::function<void(const FaultRun&)>& check);
+
+}  // namespace qv::migration::testing
