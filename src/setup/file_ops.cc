@@ -1,5 +1,7 @@
 #include "setup/file_ops.h"
 
+#include "setup/unique_fd.h"
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/sendfile.h>
@@ -13,27 +15,6 @@
 namespace qv::setup {
 
 namespace {
-
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  Fd(Fd&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
-  Fd& operator=(Fd&&) = delete;
-  int get() const { return fd_; }
-  bool Close() {
-    const int fd = fd_;
-    fd_ = -1;
-    return ::close(fd) == 0;
-  }
-
- private:
-  int fd_;
-};
 
 // Copies `size` bytes from the start of `in` to `out`, trying the fastest
 // way first: copy_file_range (which may share the blocks), then sendfile,
@@ -100,10 +81,10 @@ bool CopyBytes(int in, int out, off_t size) {
 // Closing the descriptor releases the lock.
 class FlockLock : public FileLock {
  public:
-  explicit FlockLock(Fd fd) : fd_(std::move(fd)) {}
+  explicit FlockLock(UniqueFd fd) : fd_(std::move(fd)) {}
 
  private:
-  Fd fd_;
+  UniqueFd fd_;
 };
 
 }  // namespace
@@ -113,12 +94,12 @@ bool PosixFileOps::CreateDirectory(const std::string& path) {
 }
 
 bool PosixFileOps::CopyFile(const std::string& from, const std::string& to) {
-  Fd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  UniqueFd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (in.get() < 0) return false;
   struct stat st {};
   if (::fstat(in.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
   // O_EXCL with O_CREAT also refuses a symbolic link at `to`, dangling or not.
-  Fd out(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+  UniqueFd out(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
   if (out.get() < 0) return false;
   const bool copied = CopyBytes(in.get(), out.get(), st.st_size) &&
                       ::fchmod(out.get(), st.st_mode & 07777) == 0 &&
@@ -132,7 +113,7 @@ std::unique_ptr<FileLock> PosixFileOps::LockFile(const std::string& path) {
   // file that an earlier run created. O_NOFOLLOW: a link planted at `path`
   // must not make the run create a file elsewhere. O_NONBLOCK: a FIFO there
   // must not hang the open (flock waits all the same).
-  Fd fd(::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644));
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644));
   if (fd.get() < 0) return nullptr;
   struct stat st {};
   if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;

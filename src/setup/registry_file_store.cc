@@ -1,5 +1,7 @@
 #include "setup/registry_file_store.h"
 
+#include "setup/unique_fd.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,27 +19,6 @@ namespace qv::setup {
 namespace {
 
 constexpr const char kDefaultRegistryFile[] = "/etc/quorvia/registry.reg";
-
-// Closes a file descriptor when the scope ends.
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-  // Closes now and reports whether the close succeeded.
-  bool Close() {
-    const int fd = fd_;
-    fd_ = -1;
-    return ::close(fd) == 0;
-  }
-
- private:
-  int fd_;
-};
 
 // Removes a file when the scope ends, unless released.
 class TempFile {
@@ -89,7 +70,7 @@ RegistryDocument& RegistryFileStore::Document() {
   };
 
   // Non-blocking, so that a FIFO in the file's place cannot hang the run.
-  Fd fd(::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  UniqueFd fd(::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (fd.get() < 0) {
     if (errno == ENOENT) return doc_.emplace();
     return fail(std::string("cannot open: ") + std::strerror(errno));
@@ -140,7 +121,7 @@ bool RegistryFileStore::Commit(RegistryDocument doc) {
   fs::path folder = target.parent_path();
   if (folder.empty()) folder = ".";
   std::string temp = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
-  Fd fd(::mkostemp(temp.data(), O_CLOEXEC));
+  UniqueFd fd(::mkostemp(temp.data(), O_CLOEXEC));
   if (fd.get() < 0) return false;
   TempFile cleanup(temp);
 
@@ -153,7 +134,7 @@ bool RegistryFileStore::Commit(RegistryDocument doc) {
   if (::rename(temp.c_str(), target.c_str()) != 0) return false;
   cleanup.Release();
   // Make the rename itself durable; the new file is in place either way.
-  Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (dir.get() >= 0) ::fsync(dir.get());
 
   doc_ = std::move(doc);
