@@ -27,8 +27,8 @@ class CapturingMessageBoxes : public setup::MessageBoxes {
 
 // Connections that accept every statement and remember it. A query
 // "SELECT Max(...) as MaxPrimary FROM <table>" answers with maxKeys[<table>]
-// (null when absent). Faults on command: every open fails with `openError`;
-// a statement containing `failWhen` raises `statementError`.
+// (null when absent). A statement containing `failWhen` raises
+// `statementError`.
 class RecordingConnector : public db::Connector {
  public:
   struct OpenCall {
@@ -44,7 +44,6 @@ class RecordingConnector : public db::Connector {
   std::unique_ptr<db::Connection> Open(const std::string& connectionString, const std::string& user,
                                        const std::string& password) override;
 
-  std::optional<db::DbError> openError;
   std::string failWhen;
   db::DbError statementError{-2147217900, "Syntax error in UPDATE statement."};
   std::map<std::string, db::Value> maxKeys;

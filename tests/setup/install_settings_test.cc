@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <ctime>
 #include <sstream>
 #include <string>
@@ -16,20 +15,15 @@
 namespace qv::setup {
 namespace {
 
-using testing::RecordingConnector;
 using testing::WriteFileBytes;
 
 TEST(QuoteSqlTest, DoublesEverySingleQuote) {
-  EXPECT_EQ(QuoteSQL(""), "");
-  EXPECT_EQ(QuoteSQL("plain"), "plain");
-  EXPECT_EQ(QuoteSQL("Artisan's Guild"), "Artisan''s Guild");
-  EXPECT_EQ(QuoteSQL("''"), "''''");
-  EXPECT_EQ(QuoteSQL("'a'b'"), "''a''b''");
-  EXPECT_EQ(QuoteSQL("日本's"), "日本''s");
+  const std::pair<const char*, const char*> cases[] = {
+      {"", ""}, {"plain", "plain"}, {"''", "''''"}, {"'a'b'", "''a''b''"}, {"日本's", "日本''s"}};
+  for (const auto& [in, out] : cases) EXPECT_EQ(QuoteSQL(in), out) << in;
 }
 
-// 2 January 2024, 12:00 GMT: winter on the northern half.
-constexpr std::time_t kWinterNoon = 1704196800;
+constexpr std::time_t kWinterNoon = 1704196800;  // 2024-01-02 12:00 GMT
 
 class UpdateInstallSettingsTest : public ::testing::Test {
  protected:
@@ -47,15 +41,11 @@ class UpdateInstallSettingsTest : public ::testing::Test {
     options_.DBPassword = "secret";
     options_.Language = "2";
   }
-
   std::string registryPath() const { return (dir_.path() / "registry.reg").string(); }
 
-  bool Run() {
+  std::vector<std::string> Run() {
     RegistryFileStore registry(registryPath(), diagnostics_);
-    return UpdateInstallSettings(registry, connector_, clock_, options_, stepMessage_);
-  }
-
-  std::vector<std::string> Statements() const {
+    EXPECT_TRUE(UpdateInstallSettings(registry, connector_, clock_, options_, stepMessage_));
     std::vector<std::string> out;
     for (const auto& e : connector_.executed) out.push_back(e.connectionString + " | " + e.statement);
     return out;
@@ -64,55 +54,45 @@ class UpdateInstallSettingsTest : public ::testing::Test {
   testing::ScopedTempDir dir_;
   testing::ScopedTimeZone tz_{"Asia/Tokyo"};
   timezone::FixedClock clock_{kWinterNoon};
-  RecordingConnector connector_;
+  testing::RecordingConnector connector_;
   SetupOptions options_;
   std::string stepMessage_ = "before";
   std::ostringstream diagnostics_;
 };
 
-TEST_F(UpdateInstallSettingsTest, SendsTheFourStatementsExactlyAndCommitsEach) {
-  ASSERT_TRUE(Run());
-  EXPECT_EQ(Statements(),
-            (std::vector<std::string>{
-                "qv_security | UPDATE GlobalPref SET MainDir = '/opt/quorvia', StorageDir"
-                "  = '/var/lib/o''hara', MainURL     = 'http://qv.example/', LanguageID"
-                "  = 2, GMTTimeOffset = 9",
-                "qv_main | UPDATE  EmailAdmin  SET     DefaultSMTPServer    = 'smtp.example', "
-                "DefaultPOPServer     = 'pop.example'",
-                "qv_security | UPDATE Install SET InstallFlag = 1",
-                "qv_main | UPDATE Company SET CompanyName = 'Artisan''s Guild'  WHERE CompanyID = 1",
-            }));
+TEST_F(UpdateInstallSettingsTest, SendsTheFourStatementsByteForByte) {
+  EXPECT_EQ(Run(), (std::vector<std::string>{
+                       "qv_security | UPDATE GlobalPref SET MainDir = '/opt/quorvia', StorageDir"
+                       "  = '/var/lib/o''hara', MainURL     = 'http://qv.example/', LanguageID"
+                       "  = 2, GMTTimeOffset = 9",
+                       "qv_main | UPDATE  EmailAdmin  SET     DefaultSMTPServer    = 'smtp.example', "
+                       "DefaultPOPServer     = 'pop.example'",
+                       "qv_security | UPDATE Install SET InstallFlag = 1",
+                       "qv_main | UPDATE Company SET CompanyName = 'Artisan''s Guild'  WHERE CompanyID = 1",
+                   }));
   ASSERT_EQ(connector_.opens.size(), 4u);
-  for (const auto& open : connector_.opens) {
-    EXPECT_EQ(open.user, "sa");
-    EXPECT_EQ(open.password, "secret");
-  }
+  for (const auto& open : connector_.opens) EXPECT_EQ(open.user + "/" + open.password, "sa/secret");
   EXPECT_EQ(stepMessage_, "before") << "success leaves the step message alone";
 }
 
 TEST_F(UpdateInstallSettingsTest, NegativeOffsetIsWrittenSigned) {
   testing::ScopedTimeZone tz("America/New_York");
-  ASSERT_TRUE(Run());
-  const std::string& first = connector_.executed.at(0).statement;
+  const std::string first = Run().at(0);
   EXPECT_EQ(first.substr(first.rfind(", LanguageID")), ", LanguageID  = 2, GMTTimeOffset = -5");
 }
 
-TEST_F(UpdateInstallSettingsTest, MissingProductKeyWritesTheNoKeyText) {
+// A registry text that cannot be read is written as the text the read gave.
+TEST_F(UpdateInstallSettingsTest, RegistryFailuresAreWrittenAsTheirTexts) {
   WriteFileBytes(registryPath(), "REGEDIT4\n");
-  ASSERT_TRUE(Run());
-  EXPECT_EQ(connector_.executed.at(3).statement,
-            "UPDATE Company SET CompanyName = '1: No Key'  WHERE CompanyID = 1");
-}
+  EXPECT_EQ(Run().at(3), "qv_main | UPDATE Company SET CompanyName = '1: No Key'  WHERE CompanyID = 1");
 
-TEST_F(UpdateInstallSettingsTest, UnusableRegistryWritesTheUnexpectedErrorText) {
+  connector_.executed.clear();
   WriteFileBytes(registryPath(), "garbage\n");
-  ASSERT_TRUE(Run());
-  EXPECT_EQ(connector_.executed.at(1).statement,
-            "UPDATE  EmailAdmin  SET     DefaultSMTPServer    = '3: Unexpected Error', "
+  EXPECT_EQ(Run().at(1),
+            "qv_main | UPDATE  EmailAdmin  SET     DefaultSMTPServer    = '3: Unexpected Error', "
             "DefaultPOPServer     = '3: Unexpected Error'");
-  // One diagnostic for the whole step, not one per value.
-  const std::string diagnostics = diagnostics_.str();
-  EXPECT_EQ(std::count(diagnostics.begin(), diagnostics.end(), '\n'), 1);
+  EXPECT_EQ(diagnostics_.str(), "qvsetup: " + registryPath() + ":1: line is neither a key, a value nor a comment\n")
+      << "one diagnostic for the whole step";
 }
 
 }  // namespace

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <sstream>
-#include <streambuf>
 #include <string>
 
 namespace qv::setup {
@@ -21,30 +21,17 @@ class CountingBuffer : public std::stringbuf {
   }
 };
 
-TEST(StreamMessageBoxesTest, CaptionLineThenTextWithCrLfAsNewlines) {
-  std::ostringstream out;
-  StreamMessageBoxes boxes(out);
-  boxes.Show("UserName: admin\r\nDBPassword: quillmark");
-  boxes.Show("");
-  EXPECT_EQ(out.str(), "[QvSetup]\nUserName: admin\nDBPassword: quillmark\n[QvSetup]\n\n");
-}
-
-TEST(StreamMessageBoxesTest, OnlyCrLfPairsBecomeNewlines) {
-  std::ostringstream out;
-  StreamMessageBoxes boxes(out);
-  boxes.Show("a\rb\nc\r\n\r\nd\r");
-  EXPECT_EQ(out.str(), "[QvSetup]\na\rb\nc\n\nd\r\n");
-}
-
-TEST(StreamMessageBoxesTest, FlushesAfterEveryBox) {
+TEST(StreamMessageBoxesTest, CaptionLineThenTextWithOnlyCrLfAsNewlinesFlushedPerBox) {
   CountingBuffer buffer;
   std::ostream out(&buffer);
   StreamMessageBoxes boxes(out);
-  boxes.Show("one");
+  boxes.Show("UserName: admin\r\nDBPassword: quillmark");
   EXPECT_EQ(buffer.syncs, 1);
-  boxes.Show("two");
-  EXPECT_EQ(buffer.syncs, 2);
-  EXPECT_EQ(buffer.str(), "[QvSetup]\none\n[QvSetup]\ntwo\n");
+  boxes.Show("");
+  boxes.Show("a\rb\nc\r\n\r\nd\r");
+  EXPECT_EQ(buffer.syncs, 3);
+  EXPECT_EQ(buffer.str(),
+            "[QvSetup]\nUserName: admin\nDBPassword: quillmark\n[QvSetup]\n\n[QvSetup]\na\rb\nc\n\nd\r\n");
 }
 
 }  // namespace

@@ -5,8 +5,10 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <memory>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "fakes.h"
@@ -20,6 +22,8 @@ namespace fs = std::filesystem;
 using testing::ReadFileBytes;
 using testing::WriteFileBytes;
 
+constexpr const char kKey[] = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tavolent Inc.\\Quorvia\\CurrentVersion]\n";
+constexpr const char kProduct[] = "SOFTWARE\\Tavolent Inc.\\Quorvia\\CurrentVersion";
 constexpr const char kSample[] =
     "Windows Registry Editor Version 5.00\n"
     "\n"
@@ -36,104 +40,87 @@ constexpr const char kSample[] =
     "[HKEY_CURRENT_USER\\Software\\Other]\n"
     "\"StorageDir\"=\"elsewhere\"\n";
 
+// One registry operation as the setup steps make it.
+struct Op {
+  Op(int16_t f, int32_t r, std::string k, std::string n = "", std::string d = "")
+      : flag(f), root(r), subKey(std::move(k)), name(std::move(n)), data(std::move(d)) {}
+  int16_t flag;
+  int32_t root;
+  std::string subKey;
+  std::string name;
+  std::string data;
+};
+
 class RegistryFileStoreTest : public ::testing::Test {
  protected:
   std::string path() const { return (dir_.path() / "registry.reg").string(); }
 
-  // A fresh store, as a new run would open it.
-  RegistryFileStore& Store() {
+  // Runs `op` on a fresh store, as a new run would open the file.
+  std::string Run(const Op& op) {
     store_ = std::make_unique<RegistryFileStore>(path(), diagnostics_);
-    return *store_;
+    clsRegOp reg(*store_);
+    reg.RootKey = op.root;
+    reg.SubKey = op.subKey;
+    reg.ValueName = op.name;
+    reg.ValueData = op.data;
+    reg.Flag = op.flag;
+    return reg.RegistOperation();
   }
-
-  std::string Read(const std::string& name) { return ReadSetting(Store(), name); }
-
-  std::string Run(int16_t flag, int32_t root, const std::string& subKey,
-                  const std::string& name = "", const std::string& data = "") {
-    clsRegOp op(Store());
-    op.RootKey = root;
-    op.SubKey = subKey;
-    op.ValueName = name;
-    op.ValueData = data;
-    op.Flag = flag;
-    return op.RegistOperation();
-  }
-
-  std::vector<std::string> FolderEntries() const {
-    std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(dir_.path())) names.push_back(e.path().filename());
-    return names;
-  }
+  std::string Read(const std::string& name) { return Run({kRegRead, kHkeyLocalMachine, kProduct, name}); }
+  std::string Diagnostic(const std::string& rest) const { return "qvsetup: " + path() + rest + "\n"; }
 
   testing::ScopedTempDir dir_;
   std::ostringstream diagnostics_;
   std::unique_ptr<RegistryFileStore> store_;
 };
 
-TEST_F(RegistryFileStoreTest, ReadsValuesWithEscapesAndOtherTypes) {
-  WriteFileBytes(path(), kSample);
-  EXPECT_EQ(Read("StorageDir"), "D:\\GroupData");
-  EXPECT_EQ(Read("CompanyName"), "Say \"hi\" \\ bye");
-  EXPECT_EQ(Read(""), "default");
-  EXPECT_EQ(Read("Port"), "dword:00000019");
-  EXPECT_EQ(Read("Blob"), "hex:01,02,03,04");
-  EXPECT_EQ(Read("Kanji"), "日本語");
-  EXPECT_EQ(Read("Missing"), "");
+TEST_F(RegistryFileStoreTest, ReadsAsTheTableSays) {
+  const std::string key = kKey;
+  struct Case {
+    std::string file;
+    Op op;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {kSample, {kRegRead, kHkeyLocalMachine, kProduct, "StorageDir"}, "D:\\GroupData"},
+      {kSample, {kRegRead, kHkeyLocalMachine, kProduct, "CompanyName"}, "Say \"hi\" \\ bye"},
+      {kSample, {kRegRead, kHkeyLocalMachine, kProduct, ""}, "default"},
+      {kSample, {kRegRead, kHkeyLocalMachine, kProduct, "Port"}, "dword:00000019"},
+      {kSample, {kRegRead, kHkeyLocalMachine, kProduct, "Blob"}, "hex:01,02,03,04"},
+      {kSample, {kRegRead, kHkeyLocalMachine, kProduct, "Kanji"}, "日本語"},
+      {kSample, {kRegRead, kHkeyLocalMachine, kProduct, "Missing"}, ""},
+      {kSample, {kRegRead, kHkeyLocalMachine, "software\\TAVOLENT INC.\\quorvia\\currentversion", "storagedir"},
+       "D:\\GroupData"},
+      {kSample, {kRegRead, kHkeyCurrentUser, kProduct, "StorageDir"}, "1: No Key"},  // another root
+      {kSample, {kRegRead, kHkeyCurrentUser, "software\\other", "storagedir"}, "elsewhere"},
+      {kSample, {kRegRead, kHkeyLocalMachine, "SOFTWARE\\Tavolent Inc.", "x"}, ""},  // a parent exists
+      {kSample, {kRegRead, kHkeyLocalMachine, "SOFTWARE\\Tavolent", "x"}, "1: No Key"},
+      {kSample, {kRegRead, 0, "SOFTWARE", "x"}, ""},  // an unknown root fails as other errors
+      {kSample, {kRegWrite, 0x12345, "SOFTWARE", "x", "y"}, "エラーで終了"},
+      {kSample, {kRegCreate, 0, "SOFTWARE\\X"}, "エラーで終了"},
+      {"\xEF\xBB\xBFREGEDIT4\r\n\r\n" + key.substr(0, key.size() - 1) + "\r\n\"MainURL\"=\"http://qv/\"\r\n",
+       {kRegRead, kHkeyLocalMachine, kProduct, "MainURL"}, "http://qv/"},
+      {key + "\"MainDir\"=\"first\"\n[HKEY_LOCAL_MACHINE\\software\\tavolent inc.\\quorvia\\currentversion]\n"
+             "\"maindir\"=\"second\"\n",
+       {kRegRead, kHkeyLocalMachine, kProduct, "MainDir"}, "second"},  // later definitions win
+  };
+  for (const Case& c : cases) {
+    WriteFileBytes(path(), c.file);
+    EXPECT_EQ(Run(c.op), c.expected) << c.op.subKey << " " << c.op.name;
+    EXPECT_EQ(ReadFileBytes(path()), c.file) << "a failed write changes nothing";
+  }
   EXPECT_EQ(diagnostics_.str(), "");
-}
 
-TEST_F(RegistryFileStoreTest, KeysAndNamesMatchWithoutRegardToCase) {
-  WriteFileBytes(path(), kSample);
-  EXPECT_EQ(Read("STORAGEDIR"), "D:\\GroupData");
-  clsRegOp op(Store());
-  op.RootKey = kHkeyLocalMachine;
-  op.SubKey = "software\\TAVOLENT INC.\\quorvia\\currentversion";
-  op.ValueName = "storagedir";
-  EXPECT_EQ(op.RegistOperation(), "D:\\GroupData");
-  // The same path under another root is another key.
-  EXPECT_EQ(Run(kRegRead, kHkeyCurrentUser, "SOFTWARE\\Tavolent Inc.\\Quorvia\\CurrentVersion",
-                "StorageDir"),
-            "1: No Key");
-  EXPECT_EQ(Run(kRegRead, kHkeyCurrentUser, "software\\other", "storagedir"), "elsewhere");
-}
-
-TEST_F(RegistryFileStoreTest, ParentsOfAKeyExistWithoutLinesOfTheirOwn) {
-  WriteFileBytes(path(), kSample);
-  EXPECT_EQ(Run(kRegRead, kHkeyLocalMachine, "SOFTWARE\\Tavolent Inc.", "x"), "");
-  EXPECT_EQ(Run(kRegRead, kHkeyLocalMachine, "SOFTWARE\\Tavolent", "x"), "1: No Key");
-}
-
-TEST_F(RegistryFileStoreTest, CrLfLinesByteOrderMarkAndRegedit4AreRead) {
-  WriteFileBytes(path(),
-                 "\xEF\xBB\xBFREGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tavolent "
-                 "Inc.\\Quorvia\\CurrentVersion]\r\n\"MainURL\"=\"http://qv/\"\r\n");
-  EXPECT_EQ(Read("MainURL"), "http://qv/");
-}
-
-TEST_F(RegistryFileStoreTest, LaterDefinitionsWin) {
-  WriteFileBytes(path(),
-                 "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tavolent Inc.\\Quorvia\\CurrentVersion]\n"
-                 "\"MainDir\"=\"first\"\n"
-                 "[HKEY_LOCAL_MACHINE\\software\\tavolent inc.\\quorvia\\currentversion]\n"
-                 "\"maindir\"=\"second\"\n");
-  EXPECT_EQ(Read("MainDir"), "second");
-}
-
-TEST_F(RegistryFileStoreTest, MissingFileIsAnEmptyRegistry) {
-  EXPECT_EQ(Read("StorageDir"), "1: No Key");
-  EXPECT_EQ(Run(kRegWrite, kHkeyLocalMachine, "SOFTWARE", "a", "b"), "1: No Key");
-  EXPECT_EQ(diagnostics_.str(), "");
+  fs::remove(path());
+  EXPECT_EQ(Read("StorageDir"), "1: No Key") << "a missing file is an empty registry";
+  EXPECT_EQ(Run({kRegWrite, kHkeyLocalMachine, "SOFTWARE", "a", "b"}), "1: No Key");
   EXPECT_FALSE(fs::exists(path()));
+  EXPECT_EQ(diagnostics_.str(), "");
 }
 
-struct BrokenFile {
-  std::string content;
-  std::string expectedDiagnostic;  // after "qvsetup: <path>"
-};
-
-TEST_F(RegistryFileStoreTest, UnparseableFilesFailEveryOperationWithOneDiagnostic) {
-  const std::string key = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tavolent Inc.\\Quorvia\\CurrentVersion]\n";
-  const std::vector<BrokenFile> cases = {
+TEST_F(RegistryFileStoreTest, UnusableFilesFailEveryOperationWithOneDiagnostic) {
+  const std::string key = kKey;
+  const std::pair<std::string, std::string> cases[] = {
       {"REGEDIT4\n\"StorageDir\"=\"x\"\n", ":2: value line outside any key"},
       {key + "\"StorageDir\"=\"D:\\\\Group", ":2: value without closing quote"},
       {key + "\"StorageDir=\"x\"\n", ":2: missing '=' after the value name"},
@@ -146,11 +133,14 @@ TEST_F(RegistryFileStoreTest, UnparseableFilesFailEveryOperationWithOneDiagnosti
       {std::string("\x7F" "ELF\x02\x01\x01\0\0\0\0", 11) + "\n", ":1: line is neither a key, a value nor a comment"},
       {std::string("\0\0\0\0", 4), ":1: line is neither a key, a value nor a comment"},
       {"\xFF\xFE[\0H\0", ":1: text is not valid UTF-8"},
+      {"[HKEY_LOCAL_MACHINE\\A]\n\"Name\"=\"" + std::string(8 * 1024 * 1024, 'x'),
+       ":2: value without closing quote"},  // refused, not hung
   };
-  for (const BrokenFile& c : cases) {
-    WriteFileBytes(path(), c.content);
+  for (const auto& [content, diagnostic] : cases) {
+    SCOPED_TRACE(diagnostic);
+    WriteFileBytes(path(), content);
     diagnostics_.str("");
-    RegistryFileStore& store = Store();
+    RegistryFileStore store(path(), diagnostics_);
     EXPECT_EQ(ReadSetting(store, "StorageDir"), "3: Unexpected Error");
     EXPECT_EQ(ReadSetting(store, "MainDir"), "3: Unexpected Error");
     clsRegOp op(store);
@@ -160,166 +150,109 @@ TEST_F(RegistryFileStoreTest, UnparseableFilesFailEveryOperationWithOneDiagnosti
       op.Flag = flag;
       EXPECT_EQ(op.RegistOperation(), "3: Unexpected Error");
     }
-    EXPECT_EQ(diagnostics_.str(), "qvsetup: " + path() + c.expectedDiagnostic + "\n");
-    EXPECT_EQ(ReadFileBytes(path()), c.content) << "an unusable file is never rewritten";
+    EXPECT_EQ(diagnostics_.str(), Diagnostic(diagnostic)) << "one line for the whole store";
+    EXPECT_EQ(ReadFileBytes(path()), content) << "an unusable file is never rewritten";
   }
 }
 
 TEST_F(RegistryFileStoreTest, FilesThatCannotBeReadFailWithOneDiagnostic) {
-  fs::create_directory(path());
-  EXPECT_EQ(Read("StorageDir"), "3: Unexpected Error");
-  EXPECT_EQ(diagnostics_.str(), "qvsetup: " + path() + ": not a regular file\n");
-  fs::remove(path());
-
-  // A FIFO never blocks the run.
-  ASSERT_EQ(::mkfifo(path().c_str(), 0600), 0);
-  diagnostics_.str("");
-  EXPECT_EQ(Read("StorageDir"), "3: Unexpected Error");
-  EXPECT_EQ(diagnostics_.str(), "qvsetup: " + path() + ": not a regular file\n");
-  fs::remove(path());
-
-  // A huge (sparse) file is refused before it is read.
-  WriteFileBytes(path(), "");
-  fs::resize_file(path(), 1ull << 32);
-  diagnostics_.str("");
-  EXPECT_EQ(Read("StorageDir"), "3: Unexpected Error");
-  EXPECT_EQ(diagnostics_.str(), "qvsetup: " + path() + ": file too large for a registry file\n");
+  const std::pair<void (*)(const std::string&), const char*> cases[] = {
+      {[](const std::string& p) { fs::create_directory(p); }, ": not a regular file"},
+      {[](const std::string& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0); }, ": not a regular file"},
+      {[](const std::string& p) {
+         WriteFileBytes(p, "");
+         fs::resize_file(p, 1ull << 32);  // sparse: refused before it is read
+       },
+       ": file too large for a registry file"},
+  };
+  for (const auto& [prepare, diagnostic] : cases) {
+    fs::remove(path());
+    prepare(path());
+    diagnostics_.str("");
+    EXPECT_EQ(Read("StorageDir"), "3: Unexpected Error");
+    EXPECT_EQ(diagnostics_.str(), Diagnostic(diagnostic));
+  }
 }
 
-TEST_F(RegistryFileStoreTest, ALongLineWithoutClosingQuoteIsRefusedNotHung) {
-  std::string content = "[HKEY_LOCAL_MACHINE\\A]\n\"Name\"=\"";
-  content.append(8 * 1024 * 1024, 'x');
-  WriteFileBytes(path(), content);
-  EXPECT_EQ(Run(kRegRead, kHkeyLocalMachine, "A", "Name"), "3: Unexpected Error");
-  EXPECT_EQ(diagnostics_.str(), "qvsetup: " + path() + ":2: value without closing quote\n");
-}
-
-TEST_F(RegistryFileStoreTest, WritesKeepEveryOtherLineAsItWas) {
-  WriteFileBytes(path(), kSample);
-  const std::string key = "SOFTWARE\\Tavolent Inc.\\Quorvia\\CurrentVersion";
-  EXPECT_EQ(Run(kRegWrite, kHkeyLocalMachine, key, "storagedir", "E:\\Data \"new\""), "0: Success");
-  EXPECT_EQ(Run(kRegWrite, kHkeyLocalMachine, key, "MainDir", "/opt/quorvia"), "0: Success");
-  EXPECT_EQ(Run(kRegWrite, kHkeyCurrentUser, "Software\\Other", "", "dflt"), "0: Success");
-  EXPECT_EQ(ReadFileBytes(path()),
-            "Windows Registry Editor Version 5.00\n"
-            "\n"
-            "; written by the installer\n"
-            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tavolent Inc.\\Quorvia\\CurrentVersion]\n"
-            "\"StorageDir\"=\"E:\\\\Data \\\"new\\\"\"\n"
-            "\"CompanyName\"=\"Say \\\"hi\\\" \\\\ bye\"\n"
-            "@=\"default\"\n"
-            "\"Port\"=dword:00000019\n"
-            "\"Blob\"=hex:01,02,\\\n"
-            "  03,04\n"
-            "\"Kanji\"=\"日本語\"\n"
-            "\"MainDir\"=\"/opt/quorvia\"\n"
-            "\n"
-            "[HKEY_CURRENT_USER\\Software\\Other]\n"
-            "\"StorageDir\"=\"elsewhere\"\n"
-            "@=\"dflt\"\n");
-  // A new run reads what was written.
-  EXPECT_EQ(Read("StorageDir"), "E:\\Data \"new\"");
-  EXPECT_EQ(Read("MainDir"), "/opt/quorvia");
-  EXPECT_EQ(Read("CompanyName"), "Say \"hi\" \\ bye");
-}
-
-TEST_F(RegistryFileStoreTest, CrLfFilesStayCrLf) {
-  WriteFileBytes(path(), "REGEDIT4\r\n\r\n[HKEY_USERS\\K]\r\n\"A\"=\"1\"\r\n");
-  EXPECT_EQ(Run(kRegWrite, kHkeyUsers, "K", "B", "2"), "0: Success");
-  EXPECT_EQ(ReadFileBytes(path()), "REGEDIT4\r\n\r\n[HKEY_USERS\\K]\r\n\"A\"=\"1\"\r\n\"B\"=\"2\"\r\n");
-}
-
-TEST_F(RegistryFileStoreTest, CreateKeyAppendsAKeyLineOnlyWhenTheKeyIsNew) {
-  EXPECT_EQ(Run(kRegCreate, kHkeyLocalMachine, "SOFTWARE\\Tavolent Inc.\\Quorvia\\CurrentVersion"),
-            "0: Success");
-  EXPECT_EQ(ReadFileBytes(path()),
-            "Windows Registry Editor Version 5.00\n\n"
-            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tavolent Inc.\\Quorvia\\CurrentVersion]\n");
-  EXPECT_EQ(Read("StorageDir"), "");  // the key now exists, the value does not
-
-  struct stat before {};
-  ASSERT_EQ(::stat(path().c_str(), &before), 0);
-  EXPECT_EQ(Run(kRegCreate, kHkeyLocalMachine, "software\\tavolent inc."), "0: Success");
-  struct stat after {};
-  ASSERT_EQ(::stat(path().c_str(), &after), 0);
-  EXPECT_EQ(before.st_ino, after.st_ino) << "an existing key does not rewrite the file";
-
-  EXPECT_EQ(Run(kRegWrite, kHkeyLocalMachine, "SOFTWARE\\Tavolent Inc.\\Quorvia\\CurrentVersion",
-                "StorageDir", "/srv/qv"),
-            "0: Success");
-  EXPECT_EQ(Read("StorageDir"), "/srv/qv");
-}
-
-TEST_F(RegistryFileStoreTest, DeleteKeyRemovesALeafAndKeepsItsParent) {
-  WriteFileBytes(path(), kSample);
-  const std::string key = "SOFTWARE\\Tavolent Inc.\\Quorvia\\CurrentVersion";
-  EXPECT_EQ(Run(kRegDelete, kHkeyLocalMachine, "SOFTWARE\\Tavolent Inc."), "エラーで終了")
-      << "a key with sub keys stays";
-  EXPECT_EQ(Run(kRegDelete, kHkeyLocalMachine, "SOFTWARE\\Nothing"), "エラーで終了");
-  EXPECT_EQ(Run(kRegDelete, kHkeyLocalMachine, ""), "エラーで終了");
-  EXPECT_EQ(Run(kRegDelete, kHkeyLocalMachine, key), "0: Success");
-  EXPECT_EQ(Read("StorageDir"), "1: No Key");
-  EXPECT_EQ(Run(kRegRead, kHkeyLocalMachine, "SOFTWARE\\Tavolent Inc.\\Quorvia", "x"), "");
-  EXPECT_EQ(Run(kRegRead, kHkeyCurrentUser, "Software\\Other", "StorageDir"), "elsewhere");
-  const std::string text = ReadFileBytes(path());
-  EXPECT_EQ(text.find("Kanji"), std::string::npos);
-  EXPECT_NE(text.find("; written by the installer\n"), std::string::npos);
-}
-
-TEST_F(RegistryFileStoreTest, RewriteReplacesTheFileAtomicallyAndKeepsItsMode) {
+TEST_F(RegistryFileStoreTest, WritesRewriteAtomicallyKeepingEveryOtherLine) {
   WriteFileBytes(path(), kSample);
   ASSERT_EQ(::chmod(path().c_str(), 0640), 0);
   struct stat before {};
   ASSERT_EQ(::stat(path().c_str(), &before), 0);
-  EXPECT_EQ(Run(kRegWrite, kHkeyUsers, "", "Top", "v"), "0: Success");
+  EXPECT_EQ(Run({kRegWrite, kHkeyLocalMachine, kProduct, "storagedir", "E:\\Data \"new\""}), "0: Success");
   struct stat after {};
   ASSERT_EQ(::stat(path().c_str(), &after), 0);
   EXPECT_NE(before.st_ino, after.st_ino) << "a new file renamed into place";
   EXPECT_EQ(after.st_mode & 07777, 0640u);
-  EXPECT_EQ(FolderEntries(), std::vector<std::string>{"registry.reg"}) << "no temporary file left";
-  EXPECT_EQ(Run(kRegRead, kHkeyUsers, "", "top"), "v");
+  EXPECT_EQ(Run({kRegWrite, kHkeyLocalMachine, kProduct, "MainDir", "/opt/quorvia"}), "0: Success");
+  EXPECT_EQ(Run({kRegWrite, kHkeyCurrentUser, "Software\\Other", "", "dflt"}), "0: Success");
+  std::string written = kSample;
+  const std::string oldDir = "D:\\\\GroupData";
+  written.replace(written.find(oldDir), oldDir.size(), "E:\\\\Data \\\"new\\\"");
+  written.insert(written.find("\n\n[HKEY_CURRENT_USER") + 1, "\"MainDir\"=\"/opt/quorvia\"\n");
+  written += "@=\"dflt\"\n";
+  EXPECT_EQ(ReadFileBytes(path()), written);
+  EXPECT_EQ(Read("StorageDir"), "E:\\Data \"new\"");
+  EXPECT_EQ(Read("CompanyName"), "Say \"hi\" \\ bye");
+  // A new key goes after the last one, set off by a blank line.
+  EXPECT_EQ(Run({kRegWrite, kHkeyUsers, "", "Top", "v"}), "0: Success");
+  written += "\n[HKEY_USERS]\n\"Top\"=\"v\"\n";
+  EXPECT_EQ(ReadFileBytes(path()), written);
+
+  std::vector<std::string> entries;
+  for (const auto& e : fs::directory_iterator(dir_.path())) entries.push_back(e.path().filename());
+  EXPECT_EQ(entries, std::vector<std::string>{"registry.reg"}) << "no temporary file left";
+
+  // Values a line cannot carry are refused; a string ends at its first NUL.
+  EXPECT_EQ(Run({kRegWrite, kHkeyCurrentUser, "Software\\Other", "A", "two\nlines"}), "エラーで終了");
+  EXPECT_EQ(Run({kRegWrite, kHkeyCurrentUser, "Software\\Other", "A\rB", "x"}), "エラーで終了");
+  EXPECT_EQ(ReadFileBytes(path()), written);
+  EXPECT_EQ(Run({kRegWrite, kHkeyCurrentUser, "Software\\Other", "A", std::string("ab\0cd", 5)}), "0: Success");
+  EXPECT_EQ(Run({kRegRead, kHkeyCurrentUser, "Software\\Other", "A"}), "ab");
 }
 
-TEST_F(RegistryFileStoreTest, RewriteGoesThroughASymbolicLink) {
+TEST_F(RegistryFileStoreTest, CrLfFilesStayCrLfAndLinksAreWrittenThrough) {
   const std::string real = (dir_.path() / "real.reg").string();
-  WriteFileBytes(real, kSample);
+  WriteFileBytes(real, "REGEDIT4\r\n\r\n[HKEY_USERS\\K]\r\n\"A\"=\"1\"\r\n");
   fs::create_symlink(real, path());
-  EXPECT_EQ(Run(kRegWrite, kHkeyCurrentUser, "Software\\Other", "X", "y"), "0: Success");
+  EXPECT_EQ(Run({kRegWrite, kHkeyUsers, "K", "B", "2"}), "0: Success");
   EXPECT_TRUE(fs::is_symlink(path()));
-  EXPECT_NE(ReadFileBytes(real).find("\"X\"=\"y\""), std::string::npos);
+  EXPECT_EQ(ReadFileBytes(real), "REGEDIT4\r\n\r\n[HKEY_USERS\\K]\r\n\"A\"=\"1\"\r\n\"B\"=\"2\"\r\n");
 }
 
-TEST_F(RegistryFileStoreTest, AWriteThatCannotBeMadeChangesNothing) {
-  // The folder of the file is missing: the file cannot be created.
-  const std::string nowhere = (dir_.path() / "missing" / "registry.reg").string();
-  RegistryFileStore store(nowhere, diagnostics_);
-  clsRegOp op(store);
+TEST_F(RegistryFileStoreTest, CreateAndDeleteKeys) {
+  EXPECT_EQ(Run({kRegCreate, kHkeyLocalMachine, kProduct}), "0: Success");
+  EXPECT_EQ(ReadFileBytes(path()), std::string("Windows Registry Editor Version 5.00\n\n") + kKey);
+  EXPECT_EQ(Read("StorageDir"), "") << "the key exists, the value does not";
+  struct stat before {}, after {};
+  ASSERT_EQ(::stat(path().c_str(), &before), 0);
+  EXPECT_EQ(Run({kRegCreate, kHkeyLocalMachine, "software\\tavolent inc."}), "0: Success");
+  ASSERT_EQ(::stat(path().c_str(), &after), 0);
+  EXPECT_EQ(before.st_ino, after.st_ino) << "an existing key does not rewrite the file";
+
+  WriteFileBytes(path(), kSample);
+  EXPECT_EQ(Run({kRegDelete, kHkeyLocalMachine, "SOFTWARE\\Tavolent Inc."}), "エラーで終了")
+      << "a key with sub keys stays";
+  EXPECT_EQ(Run({kRegDelete, kHkeyLocalMachine, "SOFTWARE\\Nothing"}), "エラーで終了");
+  EXPECT_EQ(Run({kRegDelete, kHkeyLocalMachine, ""}), "エラーで終了");
+  EXPECT_EQ(Run({kRegDelete, kHkeyLocalMachine, kProduct}), "0: Success");
+  EXPECT_EQ(Read("StorageDir"), "1: No Key");
+  EXPECT_EQ(Run({kRegRead, kHkeyLocalMachine, "SOFTWARE\\Tavolent Inc.\\Quorvia", "x"}), "");
+  EXPECT_EQ(Run({kRegRead, kHkeyCurrentUser, "Software\\Other", "StorageDir"}), "elsewhere");
+  const std::string text = ReadFileBytes(path());
+  EXPECT_EQ(text.find("Kanji"), std::string::npos);
+  EXPECT_NE(text.find("; written by the installer\n"), std::string::npos);
+
+  // The folder of the file is missing: nothing can be created, nothing is remembered.
+  RegistryFileStore nowhere((dir_.path() / "missing" / "registry.reg").string(), diagnostics_);
+  clsRegOp op(nowhere);
   op.RootKey = kHkeyLocalMachine;
   op.SubKey = "SOFTWARE\\New";
   op.Flag = kRegCreate;
   EXPECT_EQ(op.RegistOperation(), "エラーで終了");
   op.Flag = kRegRead;
-  EXPECT_EQ(op.RegistOperation(), "1: No Key") << "the failed creation is not remembered";
+  EXPECT_EQ(op.RegistOperation(), "1: No Key");
   EXPECT_EQ(diagnostics_.str(), "");
-}
-
-TEST_F(RegistryFileStoreTest, ValuesThatALineCannotCarryAreRefused) {
-  WriteFileBytes(path(), kSample);
-  const std::string before = ReadFileBytes(path());
-  EXPECT_EQ(Run(kRegWrite, kHkeyCurrentUser, "Software\\Other", "A", "two\nlines"), "エラーで終了");
-  EXPECT_EQ(Run(kRegWrite, kHkeyCurrentUser, "Software\\Other", "A\rB", "x"), "エラーで終了");
-  EXPECT_EQ(ReadFileBytes(path()), before);
-  // A string value ends at its first NUL.
-  EXPECT_EQ(Run(kRegWrite, kHkeyCurrentUser, "Software\\Other", "A", std::string("ab\0cd", 5)),
-            "0: Success");
-  EXPECT_EQ(Run(kRegRead, kHkeyCurrentUser, "Software\\Other", "A"), "ab");
-}
-
-TEST_F(RegistryFileStoreTest, UnknownRootHandlesFailAsOtherErrors) {
-  WriteFileBytes(path(), kSample);
-  EXPECT_EQ(Run(kRegRead, 0, "SOFTWARE", "x"), "");
-  EXPECT_EQ(Run(kRegWrite, 0x12345, "SOFTWARE", "x", "y"), "エラーで終了");
-  EXPECT_EQ(Run(kRegCreate, 0, "SOFTWARE\\X"), "エラーで終了");
 }
 
 TEST(RegistryFilePathTest, EnvironmentNamesTheFile) {
@@ -329,9 +262,7 @@ TEST(RegistryFilePathTest, EnvironmentNamesTheFile) {
   EXPECT_EQ(RegistryFilePath(), "/tmp/some.reg");
   ::setenv("QV_REGISTRY_FILE", "", 1);
   EXPECT_EQ(RegistryFilePath(), "/etc/quorvia/registry.reg");
-  ::unsetenv("QV_REGISTRY_FILE");
-  EXPECT_EQ(RegistryFilePath(), "/etc/quorvia/registry.reg");
-  if (old) ::setenv("QV_REGISTRY_FILE", saved.c_str(), 1);
+  if (old) ::setenv("QV_REGISTRY_FILE", saved.c_str(), 1); else ::unsetenv("QV_REGISTRY_FILE");
 }
 
 }  // namespace

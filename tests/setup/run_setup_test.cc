@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <ctime>
 #include <filesystem>
 #include <sstream>
 #include <stdexcept>
@@ -20,10 +19,11 @@ namespace {
 
 namespace fs = std::filesystem;
 using Boxes = std::vector<std::string>;
+using Names = std::vector<std::string>;
 
 // What the fake steps were asked to do, and what they answer.
 struct StepRecorder {
-  std::vector<std::string> calls;
+  Names calls;
   std::vector<sample_data::SampleArgs> args;
   bool moduleResults[8] = {true, true, true, true, true, true, true, true};
   int raisingModule = -1;
@@ -37,8 +37,7 @@ StepRecorder* g_recorder = nullptr;
 
 const char* const kModuleNames[] = {"Contact", "Schedule", "Announcement", "ToDo",
                                     "Forum",   "ProjectM", "Resource",     "Document"};
-const char* const kMigrationNames[] = {"AlterTables", "DropViews", "AlterSecurityTable",
-                                       "AlterViews"};
+const char* const kMigrationNames[] = {"AlterTables", "DropViews", "AlterSecurityTable", "AlterViews"};
 
 template <int I>
 bool FakeModule(const sample_data::ModuleEnv& env, const sample_data::SampleArgs& args) {
@@ -81,10 +80,10 @@ const SetupSteps& FakeSteps() {
   return steps;
 }
 
-const Boxes kQuietMigrationBoxes = {"Alter Tables: The task completed.",
-                                    "Drop Views: The task completed.",
-                                    "Alter the security table: The task completed.",
-                                    "Alter the views: The task completed."};
+const Names kMigrations(std::begin(kMigrationNames), std::end(kMigrationNames));
+const Boxes kMigrationBoxes = {"Alter Tables: The task completed.", "Drop Views: The task completed.",
+                               "Alter the security table: The task completed.",
+                               "Alter the views: The task completed."};
 
 // Notes whether the run lock was held when the backup began.
 class BackupWatchingFileOps : public testing::CountingFileOps {
@@ -103,24 +102,22 @@ class RunSetupTest : public ::testing::Test {
     recorder_.files = &files_;
     storage_ = dir_.path() / "storage";
     fs::create_directories(storage_ / "db");
-    testing::WriteFileBytes(
-        registryPath(),
-        "REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tavolent Inc.\\Quorvia\\CurrentVersion]\n"
-        "\"StorageDir\"=\"" + storage_.string() + "\"\n\"CompanyName\"=\"Acme\"\n");
+    WriteRegistry("\"StorageDir\"=\"" + storage_.string() + "\"\n\"CompanyName\"=\"Acme\"\n");
   }
   void TearDown() override { g_recorder = nullptr; }
 
+  void WriteRegistry(const std::string& afterHeader, bool withKey = true) {
+    testing::WriteFileBytes(
+        registryPath(),
+        std::string("REGEDIT4\n") +
+            (withKey ? "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tavolent Inc.\\Quorvia\\CurrentVersion]\n" : "") +
+            afterHeader);
+  }
   std::string registryPath() const { return (dir_.path() / "registry.reg").string(); }
 
-  void Run(const std::string& commandLine) {
-    RegistryFileStore registry(registryPath(), diagnostics_);
-    const SetupEdges edges{boxes_, registry, connector_, clock_, files_};
-    RunSetup(commandLine, edges, FakeSteps());
-  }
-
-  // Runs with a registry that logs every call.
-  void RunScripted(const std::string& commandLine, testing::ScriptedRegistryStore& registry) {
-    const SetupEdges edges{boxes_, registry, connector_, clock_, files_};
+  void Run(const std::string& commandLine, RegistryStore* registry = nullptr) {
+    RegistryFileStore file(registryPath(), diagnostics_);
+    const SetupEdges edges{boxes_, registry ? *registry : file, connector_, clock_, files_};
     RunSetup(commandLine, edges, FakeSteps());
   }
 
@@ -135,83 +132,64 @@ class RunSetupTest : public ::testing::Test {
   StepRecorder recorder_;
 };
 
-TEST_F(RunSetupTest, WithoutTheConfirmationNothingAtAllHappens) {
-  for (const char* line : {"", "/b /a /d", "/i Initialise /d", "/i", "/i \"\" /d", "Initialize /i"}) {
+TEST_F(RunSetupTest, WithoutTheConfirmationNothingAtAllHappensAndHelpIsAllThatHappens) {
+  for (const char* line : {"", "/b /a /d", "/i Initialise /d", "/i", "/i \"\" /d", "Initialize /i",
+                           "/? /i Initialize /d"}) {
     testing::ScriptedRegistryStore registry;
-    RunScripted(line, registry);
+    Run(line, &registry);
     EXPECT_TRUE(registry.calls.empty()) << line;
   }
-  EXPECT_TRUE(boxes_.shown.empty());
+  EXPECT_EQ(boxes_.shown, Boxes{HelpText()});
   EXPECT_TRUE(connector_.opens.empty());
   EXPECT_TRUE(files_.created.empty());
   EXPECT_TRUE(files_.locked.empty());
   EXPECT_TRUE(recorder_.calls.empty());
 }
 
-TEST_F(RunSetupTest, HelpIsAllThatHappens) {
-  testing::ScriptedRegistryStore registry;
-  RunScripted("/? /i Initialize /d", registry);
-  EXPECT_EQ(boxes_.shown, Boxes{HelpText()});
-  EXPECT_TRUE(registry.calls.empty());
-  EXPECT_TRUE(files_.locked.empty());
-  EXPECT_TRUE(connector_.opens.empty());
-  EXPECT_TRUE(recorder_.calls.empty());
-}
-
-TEST_F(RunSetupTest, ConfirmedRunSettlesAndMigratesSilently) {
+TEST_F(RunSetupTest, ConfirmedRunSettlesAndMigratesShowingBoxesOnlyInDebugMode) {
   Run("/i Initialize");
   EXPECT_TRUE(boxes_.shown.empty());
   EXPECT_EQ(connector_.executed.size(), 4u);
-  EXPECT_EQ(recorder_.calls,
-            (std::vector<std::string>{"AlterTables", "DropViews", "AlterSecurityTable", "AlterViews"}));
+  EXPECT_EQ(recorder_.calls, kMigrations);
   EXPECT_TRUE(files_.created.empty()) << "no backup without /b";
-  for (const auto& open : connector_.opens) {
-    EXPECT_EQ(open.user, "admin");
-    EXPECT_EQ(open.password, "quillmark");
-  }
-}
+  for (const auto& open : connector_.opens) EXPECT_EQ(open.user + "/" + open.password, "admin/quillmark");
 
-TEST_F(RunSetupTest, DebugRunShowsTheSummaryAndEveryMigrationStep) {
   Run("/I INITIALIZE /d");
   Boxes expected = {"UserName: admin\r\nDBPassword: quillmark\r\nLanguage: 1\r\nStationID: 1"};
-  expected.insert(expected.end(), kQuietMigrationBoxes.begin(), kQuietMigrationBoxes.end());
+  expected.insert(expected.end(), kMigrationBoxes.begin(), kMigrationBoxes.end());
   EXPECT_EQ(boxes_.shown, expected);
-}
 
-TEST_F(RunSetupTest, DefaultsFillOnlyWhatIsEmpty) {
-  Run("/i Initialize /n sa /p \"\" /s 4 /debug");
-  ASSERT_FALSE(boxes_.shown.empty());
-  EXPECT_EQ(boxes_.shown[0], "UserName: sa\r\nDBPassword: quillmark\r\nLanguage: 1\r\nStationID: 4");
+  boxes_.shown.clear();
+  connector_.opens.clear();
+  Run("/i Initialize /n sa /p \"\" /s 4 /debug");  // defaults fill only what is empty
+  EXPECT_EQ(boxes_.shown.at(0), "UserName: sa\r\nDBPassword: quillmark\r\nLanguage: 1\r\nStationID: 4");
   EXPECT_EQ(connector_.opens.at(0).user, "sa");
 }
 
-TEST_F(RunSetupTest, FailedInstallSettingsAreShownOnlyInDebugMode) {
+TEST_F(RunSetupTest, FailuresAreShownAsTheirStepsDecideAndTheRunGoesOn) {
   connector_.failWhen = "GlobalPref";
   Run("/i Initialize");
-  EXPECT_TRUE(boxes_.shown.empty());
-  EXPECT_EQ(recorder_.calls.size(), 4u) << "the run goes on";
+  EXPECT_TRUE(boxes_.shown.empty()) << "failed install settings only in debug mode";
+  EXPECT_EQ(recorder_.calls, kMigrations);
 
   Run("/i Initialize /d");
   ASSERT_GE(boxes_.shown.size(), 3u);
   EXPECT_EQ(boxes_.shown[0], "-2147217900 :Syntax error in UPDATE statement.");
   EXPECT_EQ(boxes_.shown[1], "False");
   EXPECT_EQ(boxes_.shown[2].substr(0, 10), "UserName: ");
-}
 
-TEST_F(RunSetupTest, AFailingMigrationStepIsAlwaysShownAndTheOthersStillRun) {
+  // A failing migration step is always shown; one that raises counts as
+  // failed, its message what the last writer left in it.
+  connector_.failWhen.clear();
+  boxes_.shown.clear();
+  recorder_.calls.clear();
   recorder_.migrationResults[1] = false;
   recorder_.migrationMessages[1] = "Failed to drop the view ScheduleList";
-  Run("/i Initialize");
-  EXPECT_EQ(boxes_.shown, Boxes{"Drop Views: Failed to drop the view ScheduleList"});
-  EXPECT_EQ(recorder_.calls.size(), 4u);
-}
-
-TEST_F(RunSetupTest, AMigrationStepThatRaisesCountsAsFailed) {
   recorder_.raisingMigration = 2;
   Run("/i Initialize");
-  // The step message carries what the last writer left in it.
-  EXPECT_EQ(boxes_.shown, Boxes{"Alter the security table: The task completed."});
-  EXPECT_EQ(recorder_.calls.back(), "AlterViews");
+  EXPECT_EQ(boxes_.shown, (Boxes{"Drop Views: Failed to drop the view ScheduleList",
+                                 "Alter the security table: Failed to drop the view ScheduleList"}));
+  EXPECT_EQ(recorder_.calls, kMigrations);
 }
 
 TEST_F(RunSetupTest, SampleDataRunsOnlyForEmptyTablesInOrder) {
@@ -220,98 +198,75 @@ TEST_F(RunSetupTest, SampleDataRunsOnlyForEmptyTablesInOrder) {
                         {"DocEvent", db::Value(2.5)}};
   recorder_.moduleResults[3] = false;
   Run("/i Initialize /a /d /l 2 /s 9 /n u /p pw");
-  EXPECT_EQ(recorder_.calls,
-            (std::vector<std::string>{"Contact", "Announcement", "ToDo", "Forum", "ProjectM",
-                                      "Resource", "AlterTables", "DropViews", "AlterSecurityTable",
-                                      "AlterViews"}));
-  const Boxes expected = {
-      "UserName: u\r\nDBPassword: pw\r\nLanguage: 2\r\nStationID: 9",
-      "Insert sample date for Contact: True",
-      "Insert sample date for Announcement: True",
-      "Insert sample date for ToDo: False",
-      "Insert sample date for Forum: True",
-      "Insert sample date for Project: True",
-      "Insert sample date for Resource: True",
-      kQuietMigrationBoxes[0], kQuietMigrationBoxes[1], kQuietMigrationBoxes[2],
-      kQuietMigrationBoxes[3]};
+  Names calls = {"Contact", "Announcement", "ToDo", "Forum", "ProjectM", "Resource"};
+  calls.insert(calls.end(), kMigrations.begin(), kMigrations.end());
+  EXPECT_EQ(recorder_.calls, calls);
+  Boxes expected = {"UserName: u\r\nDBPassword: pw\r\nLanguage: 2\r\nStationID: 9",
+                    "Insert sample date for Contact: True",
+                    "Insert sample date for Announcement: True",
+                    "Insert sample date for ToDo: False",
+                    "Insert sample date for Forum: True",
+                    "Insert sample date for Project: True",
+                    "Insert sample date for Resource: True"};
+  expected.insert(expected.end(), kMigrationBoxes.begin(), kMigrationBoxes.end());
   EXPECT_EQ(boxes_.shown, expected);
-  ASSERT_FALSE(recorder_.args.empty());
-  const sample_data::SampleArgs& a = recorder_.args[0];
-  EXPECT_EQ(a.language, "2");
-  EXPECT_EQ(a.dataSource, "qv_main");
-  EXPECT_EQ(a.userName, "u");
-  EXPECT_EQ(a.password, "pw");
-  EXPECT_EQ(a.stationId, "9");
-  // The key lookups went to the main database with the run's credentials.
+  const sample_data::SampleArgs& a = recorder_.args.at(0);
+  EXPECT_EQ(a.language + a.dataSource + a.userName + a.password + a.stationId, "2qv_mainupw9");
+  // The key lookups went to the main database, after the four settings.
   int lookups = 0;
   for (const auto& e : connector_.executed) {
-    if (e.statement.rfind("SELECT Max(", 0) == 0) {
-      ++lookups;
-      EXPECT_EQ(e.connectionString, "qv_main");
-    }
+    if (e.statement.rfind("SELECT Max(", 0) != 0) continue;
+    ++lookups;
+    EXPECT_EQ(e.connectionString, "qv_main");
   }
   EXPECT_EQ(lookups, 8);
   EXPECT_EQ(connector_.executed[4].statement, "SELECT Max(CompanyID) as MaxPrimary FROM Company");
 }
 
-TEST_F(RunSetupTest, SampleDataResultsAreShownOnlyInDebugModeButModulesMayShowTheirOwn) {
+TEST_F(RunSetupTest, SampleDataFailuresOutsideDebugModeShowOnlyTheModulesOwnBoxes) {
   recorder_.moduleResults[1] = false;
   Run("/i Initialize /a");
   EXPECT_EQ(boxes_.shown, Boxes{"Schedule's own failure box"});
   EXPECT_EQ(recorder_.calls.size(), 12u);
-}
 
-TEST_F(RunSetupTest, AKeyLookupThatRaisesLetsTheModuleRun) {
+  // A key lookup that raises lets the module run; a module that raises failed.
+  boxes_.shown.clear();
   connector_.maxKeys = {{"Company", db::Value("not a number")}};
+  recorder_.moduleResults[1] = true;
   recorder_.raisingModule = 2;
   Run("/i Initialize /a /d");
-  EXPECT_EQ(recorder_.calls.front(), "Contact");
   EXPECT_EQ(boxes_.shown.at(1), "Insert sample date for Contact: True");
-  EXPECT_EQ(boxes_.shown.at(3), "Insert sample date for Announcement: False")
-      << "a module that raised counts as failed";
-}
-
-TEST_F(RunSetupTest, BackupComesFirstWhenAsked) {
-  testing::WriteFileBytes((storage_ / "db" / "qv_main.mdb").string(), "main");
-  testing::WriteFileBytes((storage_ / "db" / "qv_security.mdb").string(), "security");
-  Run("/i Initialize /b");
-  const fs::path backup = storage_ / "db" / "BACK19990305-140709";
-  EXPECT_EQ(testing::ReadFileBytes((backup / "qv_main.mdb").string()), "main");
-  EXPECT_EQ(testing::ReadFileBytes((backup / "qv_security.mdb").string()), "security");
-  EXPECT_EQ(connector_.executed.size(), 4u);
+  EXPECT_EQ(boxes_.shown.at(3), "Insert sample date for Announcement: False");
 }
 
 TEST_F(RunSetupTest, TheRunLockIsTakenBeforeTheBackupAndHeldThroughEveryStep) {
+  testing::WriteFileBytes((storage_ / "db" / "qv_main.mdb").string(), "main");
   Run("/i Initialize /a /b");
-  EXPECT_EQ(files_.locked, std::vector<std::string>{(storage_ / "db" / "qvsetup.lock").string()});
-  EXPECT_TRUE(fs::is_regular_file(storage_ / "db" / "qvsetup.lock"));
+  EXPECT_EQ(testing::ReadFileBytes((storage_ / "db" / "BACK19990305-140709" / "qv_main.mdb").string()), "main");
+  EXPECT_EQ(files_.locked, Names{(storage_ / "db" / "qvsetup.lock").string()});
   EXPECT_EQ(files_.locksHeldAtBackup, 1);
-  ASSERT_EQ(recorder_.locksHeld.size(), 12u);
   EXPECT_EQ(recorder_.locksHeld, std::vector<int>(12, 1));
   EXPECT_EQ(files_.held, 0) << "released when the run ends";
 }
 
 // Without a lock the run does everything it would have done with one.
 TEST_F(RunSetupTest, ARunThatCannotLockGoesOnWithoutTheLock) {
+  const std::string missingDb = (dir_.path() / "no-db").string();
   struct Case {
     const char* name;
-    const char* key;                 // the product key's line, or none
-    std::string values;              // under it
-    std::vector<std::string> tried;  // lock paths asked for
+    bool key;
+    std::string values;
+    Names tried;  // lock paths asked for
   };
-  const char* const productKey =
-      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tavolent Inc.\\Quorvia\\CurrentVersion]\n";
-  const std::string missingDb = (dir_.path() / "no-db").string();
   const Case cases[] = {
-      {"no product key", "", "", {}},
-      {"no StorageDir value", productKey, "", {}},
-      {"relative StorageDir", productKey, "\"StorageDir\"=\"storage\"\n", {}},
-      {"no db folder", productKey, "\"StorageDir\"=\"" + missingDb + "\"\n",
-       {missingDb + "/db/qvsetup.lock"}},
+      {"no product key", false, "", {}},
+      {"no StorageDir value", true, "", {}},
+      {"relative StorageDir", true, "\"StorageDir\"=\"storage\"\n", {}},
+      {"no db folder", true, "\"StorageDir\"=\"" + missingDb + "\"\n", {missingDb + "/db/qvsetup.lock"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    testing::WriteFileBytes(registryPath(), "REGEDIT4\n" + (c.key + c.values));
+    WriteRegistry(c.values, c.key);
     files_.locked.clear();
     recorder_.calls.clear();
     connector_.executed.clear();
@@ -319,7 +274,7 @@ TEST_F(RunSetupTest, ARunThatCannotLockGoesOnWithoutTheLock) {
     EXPECT_EQ(files_.locked, c.tried);
     EXPECT_EQ(recorder_.calls.size(), 12u);
     EXPECT_EQ(connector_.executed.size(), 12u) << "four settings, eight key lookups";
-    EXPECT_FALSE(fs::exists(dir_.path() / "no-db")) << "no folder is made for the lock";
+    EXPECT_FALSE(fs::exists(missingDb)) << "no folder is made for the lock";
   }
 }
 
