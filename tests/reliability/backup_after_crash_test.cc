@@ -7,27 +7,27 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <fstream>
-#include <iterator>
-#include <string>
-
 #include "reliability/reliability_support.h"
-#include "support/scoped_temp_dir.h"
 
 namespace qv::reliability {
 namespace {
 
 using testing::QueryValue;
 
-// Another process renames every company and adds a table of a megabyte,
-// with a cache so small that changed pages reach the file before the end,
-// and dies before it commits.
-void DieInsideATransaction(const fs::path& dbFile) {
+TEST(BackupAfterACrashTest, TheCopyOpensAsTheLastCommittedState) {
+  testing::ScopedTempDir dir;
+  const Installation inst = Installation::LayOut(dir.path() / "inst");
+  const std::string companies = "SELECT group_concat(CompanyName, '|') FROM Company";
+  const std::string filler = "SELECT count(*) FROM sqlite_master WHERE name = 'Filler'";
+  const std::string committed = QueryValue(inst.mainDb(), companies);
+
+  // Another process renames every company and adds a megabyte, with a cache
+  // so small that changed pages reach the file, and dies before it commits.
   const pid_t pid = ::fork();
   ASSERT_GE(pid, 0);
   if (pid == 0) {
     sqlite3* db = nullptr;
-    sqlite3_open_v2(dbFile.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+    sqlite3_open_v2(inst.mainDb().c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
     for (const char* sql :
          {"PRAGMA cache_size = 8", "BEGIN", "UPDATE Company SET CompanyName = 'half written'",
           "CREATE TABLE Filler(x)",
@@ -40,27 +40,16 @@ void DieInsideATransaction(const fs::path& dbFile) {
   int status = 0;
   ASSERT_EQ(::waitpid(pid, &status, 0), pid);
   ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-}
-
-TEST(BackupAfterACrashTest, TheCopyOpensAsTheLastCommittedState) {
-  testing::ScopedTempDir dir;
-  const Installation inst = Installation::LayOut(dir.path() / "inst");
-  const std::string companies = "SELECT group_concat(CompanyName, '|') FROM Company";
-  const std::string committed = QueryValue(inst.mainDb(), companies);
-
-  DieInsideATransaction(inst.mainDb());
   const fs::path journal = inst.mainDb().string() + "-journal";
   ASSERT_GT(fs::file_size(journal), 0u) << "the crash left a hot journal";
   // The file alone holds part of the transaction: the case is real.
   const fs::path alone = dir.path() / "alone.mdb";
-  std::ofstream(alone, std::ios::binary) << ReadBytes(inst.mainDb());
-  EXPECT_TRUE(Integrity(alone) != "ok" ||
-              QueryValue(alone, "SELECT count(*) FROM sqlite_master WHERE name = 'Filler'") ==
-                  "1" ||
+  WriteBytes(alone, ReadBytes(inst.mainDb()));
+  EXPECT_TRUE(Integrity(alone) != "ok" || QueryValue(alone, filler) == "1" ||
               QueryValue(alone, companies) != committed)
       << "nothing of the transaction reached the file";
 
-  RunInProcess(inst, "/i Initialize /b");
+  RunInProcess(inst);
 
   const fs::path backup = inst.storageDir() / "db" / kBackupFolder;
   EXPECT_EQ(Tree(backup),
@@ -69,7 +58,7 @@ TEST(BackupAfterACrashTest, TheCopyOpensAsTheLastCommittedState) {
   for (const fs::path& db : {backup / "qv_main.mdb", inst.mainDb()}) {
     SCOPED_TRACE(db.string());
     EXPECT_EQ(Integrity(db), "ok");
-    EXPECT_EQ(QueryValue(db, "SELECT count(*) FROM sqlite_master WHERE name = 'Filler'"), "0");
+    EXPECT_EQ(QueryValue(db, filler), "0");
   }
   EXPECT_EQ(QueryValue(backup / "qv_main.mdb", companies), committed);
   EXPECT_EQ(QueryValue(inst.mainDb(), "SELECT CompanyName FROM Company WHERE CompanyID = 1"),

@@ -6,47 +6,28 @@
 #include <sys/file.h>
 #include <unistd.h>
 
-#include <string>
-#include <vector>
-
 #include "reliability/reliability_support.h"
-#include "support/scoped_temp_dir.h"
 
 namespace qv::reliability {
 namespace {
 
-const std::vector<std::string> kArgs = {"/i", "Initialize", "/a", "/b", "/d"};
-
-// Whether `ready` came true within a minute; false at once when `gone` did.
-template <typename Ready, typename Gone>
-bool Eventually(Ready ready, Gone gone) {
-  for (int i = 0; i < 6000; ++i) {
-    if (ready()) return true;
-    if (gone()) return false;
-    ::usleep(10 * 1000);
-  }
-  return false;
-}
-
 TEST(ConcurrentRunsTest, TwoRunsStartedTogetherLeaveWhatTwoRunsInTurnLeave) {
   for (const Installation::Kind kind : {Installation::Kind::kFresh, Installation::Kind::kOld}) {
     SCOPED_TRACE(kind == Installation::Kind::kFresh ? "fresh installation" : "older installation");
-    testing::ScopedTempDir dir, outputs;
-    fs::create_directory(dir.path() / "cwd");
+    testing::ScopedTempDir dir;
+    const fs::path cwd = dir.path() / "cwd";
+    fs::create_directory(cwd);
 
-    // The reference: two runs of the program, one after the other.
     const Installation inTurn = Installation::LayOut(dir.path() / "in turn", kind);
-    const std::vector<std::string> firstBoxes =
-        BoxesOf(RunProgram(kArgs, inTurn, dir.path() / "cwd").out);
-    const std::vector<std::string> secondBoxes =
-        BoxesOf(RunProgram(kArgs, inTurn, dir.path() / "cwd").out);
-    auto inserts = [](const std::vector<std::string>& boxes) {
-      int n = 0;
-      for (const std::string& box : boxes) n += box.rfind("Insert sample date for ", 0) == 0;
-      return n;
+    const Lines first = Program(kFullRun, inTurn, cwd).Wait().boxes;
+    const Lines second = Program(kFullRun, inTurn, cwd).Wait().boxes;
+    auto inserts = [](const Lines& boxes) {
+      return std::count_if(boxes.begin(), boxes.end(), [](const std::string& box) {
+        return box.rfind("Insert sample date for ", 0) == 0;
+      });
     };
-    ASSERT_GT(inserts(firstBoxes), 0);
-    ASSERT_EQ(inserts(secondBoxes), 0) << "the second run in turn finds every area filled";
+    ASSERT_GT(inserts(first), 0) << Shown(first);
+    ASSERT_EQ(inserts(second), 0) << "the second run in turn finds every area filled";
 
     const Installation together = Installation::LayOut(dir.path() / "together", kind);
     const Facts before = FactsOf(together);
@@ -54,29 +35,30 @@ TEST(ConcurrentRunsTest, TwoRunsStartedTogetherLeaveWhatTwoRunsInTurnLeave) {
     // they touch anything.
     const fs::path lockFile = together.storageDir() / "db" / "qvsetup.lock";
     const int held = ::open(lockFile.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
-    ASSERT_GE(held, 0);
     ASSERT_EQ(::flock(held, LOCK_EX), 0);
-    QvsetupProcess a(kArgs, together, dir.path() / "cwd", outputs.path());
-    QvsetupProcess b(kArgs, together, dir.path() / "cwd", outputs.path());
-    const bool bothWaited = Eventually(
-        [&] { return WaitsForFlock(a.pid(), lockFile) && WaitsForFlock(b.pid(), lockFile); },
-        [&] { return a.Ended() || b.Ended(); });
-    EXPECT_TRUE(bothWaited) << "a run went ahead without waiting for the run lock";
-    EXPECT_EQ(Differences(before, FactsOf(together)), std::vector<std::string>{});
-    EXPECT_EQ(Tree(together.storageDir() / "db").count("qvsetup.lock"), 1u);
-    EXPECT_EQ(Tree(together.storageDir() / "db").size(), 3u) << "no backup while waiting";
+    Program a(kFullRun, together, cwd), b(kFullRun, together, cwd);
+    bool bothWait = false;
+    for (int i = 0; i < 6000 && !bothWait && !a.Ended() && !b.Ended(); ++i) {
+      bothWait = WaitsForFlock(a.pid(), lockFile) && WaitsForFlock(b.pid(), lockFile);
+      ::usleep(10 * 1000);
+    }
+    EXPECT_TRUE(bothWait) << "a run went ahead without waiting for the run lock";
+    EXPECT_EQ(Differences(before, FactsOf(together)), Lines{});
+    EXPECT_EQ(Tree(together.storageDir() / "db"),
+              (std::set<std::string>{"qv_main.mdb", "qv_security.mdb", "qvsetup.lock"}))
+        << "no backup while waiting";
     ::close(held);
 
-    const QvsetupProcess::Outcome outA = a.Wait(), outB = b.Wait();
-    EXPECT_TRUE(outA.ExitedWithZero() && outB.ExitedWithZero());
+    const Program::Outcome outA = a.Wait(), outB = b.Wait();
+    EXPECT_TRUE(outA.exitedWithZero && outB.exitedWithZero);
     EXPECT_EQ(outA.err + outB.err, "");
-    const std::vector<std::string> boxesA = BoxesOf(outA.out), boxesB = BoxesOf(outB.out);
-    EXPECT_TRUE((boxesA == firstBoxes && boxesB == secondBoxes) ||
-                (boxesB == firstBoxes && boxesA == secondBoxes))
+    EXPECT_TRUE((outA.boxes == first && outB.boxes == second) ||
+                (outB.boxes == first && outA.boxes == second))
         << "one run inserts every area, the other none";
-    EXPECT_EQ(Differences(FactsOf(inTurn), FactsOf(together)), std::vector<std::string>{});
+    EXPECT_EQ(Differences(FactsOf(inTurn), FactsOf(together)), Lines{});
     EXPECT_EQ(Integrity(together.mainDb()), "ok");
     EXPECT_EQ(Integrity(together.securityDb()), "ok");
+    EXPECT_EQ(Tree(cwd), std::set<std::string>{});
   }
 }
 

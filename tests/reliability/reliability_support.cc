@@ -1,7 +1,9 @@
 #include "reliability/reliability_support.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <linux/capability.h>
+#include <spawn.h>
 #include <sqlite3.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -11,13 +13,13 @@
 
 #include <cerrno>
 #include <csignal>
-#include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <sstream>
 #include <stdexcept>
+#include <utility>
 
 #include "db/data_source.h"
 #include "sample_data/frame.h"
@@ -26,91 +28,76 @@
 #include "setup/registry_file_store.h"
 #include "setup/run_setup.h"
 #include "setup/standard_steps.h"
-#include "support/scoped_temp_dir.h"
 #include "timezone/clock.h"
 
 namespace qv::reliability {
 namespace {
 
 using testing::Query;
+constexpr std::time_t kRunTime = 1704196800;  // 2024-01-02 12:00 GMT
+constexpr char kTimeZone[] = "Asia/Tokyo";
+const Lines kSettings = {"security GlobalPref", "main EmailAdmin", "security Install",
+                         "main Company 1"};
 
-std::string Join(const std::vector<std::vector<std::string>>& rows) {
+std::string Joined(const std::vector<std::vector<std::string>>& rows) {
   std::string text;
   for (const auto& row : rows) {
-    if (!text.empty()) text += '\n';
     for (size_t i = 0; i < row.size(); ++i) text += (i ? "|" : "") + row[i];
+    text += '\n';
   }
   return text;
 }
 
-// Rows that steps change in place, by database: the four the install
-// settings write, and the users' formats of the security-table alteration.
-struct SettingsRow {
-  const char* key;
-  const char* sql;
-};
-const SettingsRow kSecuritySettings[] = {
-    {"security GlobalPref",
-     "SELECT MainDir, StorageDir, MainURL, LanguageID, GMTTimeOffset FROM GlobalPref"},
-    {"security Install", "SELECT InstallFlag FROM Install"},
-    {"security Users formats", "SELECT DateFormat, TimeFormat FROM Users ORDER BY 1, 2"},
-};
-const SettingsRow kMainSettings[] = {
-    {"main EmailAdmin", "SELECT DefaultSMTPServer, DefaultPOPServer FROM EmailAdmin"},
-    {"main Company 1", "SELECT CompanyName FROM Company WHERE CompanyID = 1"},
-};
-
-template <size_t N>
-void AddFacts(const std::string& prefix, const fs::path& db, const SettingsRow (&rows)[N],
-              Facts& facts) {
+void AddFacts(const std::string& db, const fs::path& file,
+              const std::vector<std::pair<std::string, std::string>>& rows, Facts& facts) {
   try {
-    for (const auto& object :
-         Query(db,
-               "SELECT type, name, sql FROM sqlite_master WHERE name NOT LIKE 'sqlite_%' "
-               "AND sql IS NOT NULL ORDER BY type, name")) {
-      const std::string& type = object[0];
-      const std::string& name = object[1];
-      if (type == "table") {
-        facts[prefix + " rows " + name] =
-            Query(db, "SELECT count(*) FROM \"" + name + "\"").at(0).at(0);
-        std::string columns;
-        for (const std::string& c : testing::ColumnsOf(db, name)) columns += c + ",";
-        facts[prefix + " columns " + name] = columns;
-      } else {
-        facts[prefix + " " + type + " " + name] = object[2];
+    for (const auto& o : Query(file,
+                               "SELECT type, name, sql FROM sqlite_master WHERE name NOT "
+                               "LIKE 'sqlite_%' AND sql IS NOT NULL")) {
+      if (o[0] != "table") {
+        facts[db + " " + o[0] + " " + o[1]] = o[2];
+        continue;
+      }
+      facts[db + " rows " + o[1]] = Query(file, "SELECT count(*) FROM \"" + o[1] + "\"")[0][0];
+      for (const std::string& c : testing::ColumnsOf(file, o[1])) {
+        facts[db + " columns " + o[1]] += c + ",";
       }
     }
   } catch (const std::exception&) {
-    facts[prefix + " unreadable"] = "yes";
+    facts[db + " unreadable"] = "yes";
     return;
   }
-  for (const SettingsRow& row : rows) {
+  for (const auto& [key, sql] : rows) {
     try {
-      facts[row.key] = Join(Query(db, row.sql));
+      facts[key] = Joined(Query(file, sql));
     } catch (const std::exception&) {
-      facts[row.key] = "(cannot be read)";
+      facts[key] = "(cannot be read)";
     }
   }
 }
 
-// The main tables each sample-data module fills, found by running the
-// modules one after the other on a fresh installation.
-const std::vector<std::vector<std::string>>& AreaTables() {
-  static const std::vector<std::vector<std::string>> areas = [] {
+std::string ValueOf(const Facts& facts, const std::string& key) {
+  const auto it = facts.find(key);
+  return it == facts.end() ? "(absent)" : it->second;
+}
+
+// The "main rows" facts each sample-data module changes, found by running
+// the modules one after another on a fresh installation.
+const std::vector<Lines>& AreaTables() {
+  static const std::vector<Lines> areas = [] {
     testing::ScopedTempDir dir;
-    const Installation installation = Installation::LayOut(dir.path() / "inst");
-    const std::unique_ptr<db::Connector> connector =
-        db::MakeDataSourceConnector(installation.odbcIni().string(), 1000);
+    const Installation inst = Installation::LayOut(dir.path() / "inst");
+    const auto connector = db::MakeDataSourceConnector(inst.odbcIni().string(), 1000);
     const timezone::FixedClock clock(kRunTime);
     const sample_data::ModuleEnv env{*connector, clock, [](const std::string&) {}};
-    const sample_data::SampleArgs args{"1", "qv_main", "admin", "quillmark", "1"};
-    std::vector<std::vector<std::string>> found;
-    Facts before = FactsOf(installation);
+    std::vector<Lines> found;
+    Facts before = FactsOf(inst);
     for (const setup::SampleDataStep& step : setup::StandardSteps().sampleData) {
-      if (!step.insert(env, args))
+      if (!step.insert(env, {"1", "qv_main", "admin", "quillmark", "1"})) {
         throw std::runtime_error(std::string("module failed: ") + step.table);
-      const Facts after = FactsOf(installation);
-      std::vector<std::string>& tables = found.emplace_back();
+      }
+      const Facts after = FactsOf(inst);
+      Lines& tables = found.emplace_back();
       for (const auto& [key, value] : after) {
         if (key.rfind("main rows ", 0) == 0 && before[key] != value) tables.push_back(key);
       }
@@ -121,28 +108,65 @@ const std::vector<std::vector<std::string>>& AreaTables() {
   return areas;
 }
 
-std::string ValueOf(const Facts& facts, const std::string& key) {
-  const auto it = facts.find(key);
-  return it == facts.end() ? "(absent)" : it->second;
-}
-
 class CapturingBoxes : public setup::MessageBoxes {
  public:
   void Show(const std::string& text) override { shown.push_back(text); }
-  std::vector<std::string> shown;
+  Lines shown;
 };
 
-std::string Errno(const char* what) {
-  return std::string(what) + ": " + std::strerror(errno);
+std::string Errno(const std::string& what) {
+  return what + ": " + std::strerror(errno);
+}
+
+int Reap(pid_t pid) {
+  int status = -1;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  return status;
+}
+
+// Runs `undo` when the last copy of the result goes.
+Held OnRelease(std::function<void()> undo) {
+  struct Undo {
+    std::function<void()> f;
+    ~Undo() { f(); }
+  };
+  auto held = std::make_shared<Undo>();
+  held->f = std::move(undo);
+  return held;
+}
+
+Held Unmounting(const fs::path& at) {
+  return OnRelease([at] {
+    if (::umount2(at.c_str(), 0) != 0) ::umount2(at.c_str(), MNT_DETACH);
+  });
+}
+
+bool SetDacCapabilities(bool on) {
+  constexpr uint32_t kDac = (1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH);
+  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct data[2]{};
+  if (::syscall(SYS_capget, &header, data) != 0) return false;
+  data[0].effective =
+      on ? data[0].effective | (data[0].permitted & kDac) : data[0].effective & ~kDac;
+  return ::syscall(SYS_capset, &header, data) == 0;
 }
 
 }  // namespace
 
-Facts FactsOf(const Installation& installation) {
+Facts FactsOf(const Installation& inst) {
   Facts facts;
-  AddFacts("main", installation.mainDb(), kMainSettings, facts);
-  AddFacts("security", installation.securityDb(), kSecuritySettings, facts);
-  const std::string folder = installation.storageDir().string();
+  AddFacts("main", inst.mainDb(),
+           {{"main EmailAdmin", "SELECT DefaultSMTPServer, DefaultPOPServer FROM EmailAdmin"},
+            {"main Company 1", "SELECT CompanyName FROM Company WHERE CompanyID = 1"}},
+           facts);
+  AddFacts("security", inst.securityDb(),
+           {{"security GlobalPref",
+             "SELECT MainDir, StorageDir, MainURL, LanguageID, GMTTimeOffset FROM GlobalPref"},
+            {"security Install", "SELECT InstallFlag FROM Install"},
+            {"security Users formats", "SELECT DateFormat, TimeFormat FROM Users ORDER BY 1, 2"}},
+           facts);
+  const std::string folder = inst.storageDir().string();
   for (auto& entry : facts) {
     for (size_t at; (at = entry.second.find(folder)) != std::string::npos;) {
       entry.second.replace(at, folder.size(), "<storage>");
@@ -151,214 +175,183 @@ Facts FactsOf(const Installation& installation) {
   return facts;
 }
 
-std::vector<std::string> Differences(const Facts& expected, const Facts& actual) {
-  std::set<std::string> keys;
-  for (const Facts* facts : {&expected, &actual}) {
-    for (const auto& entry : *facts) keys.insert(entry.first);
+const Facts& CleanFacts(Installation::Kind kind) {
+  static std::map<Installation::Kind, Facts> cache;
+  if (!cache.count(kind)) {
+    testing::ScopedTempDir dir;
+    const Installation inst = Installation::LayOut(dir.path() / "inst", kind);
+    RunInProcess(inst);
+    cache[kind] = FactsOf(inst);
   }
-  std::vector<std::string> lines;
-  for (const std::string& key : keys) {
+  return cache[kind];
+}
+
+Lines Differences(const Facts& expected, const Facts& actual) {
+  Facts all = expected;
+  all.insert(actual.begin(), actual.end());
+  Lines lines;
+  for (const auto& [key, unused] : all) {
     const std::string e = ValueOf(expected, key), a = ValueOf(actual, key);
     if (e != a) lines.push_back(key + ": " + e + " -> " + a);
   }
   return lines;
 }
 
-std::string Integrity(const fs::path& dbFile) {
-  try {
-    return Join(Query(dbFile, "PRAGMA integrity_check"));
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-}
-
-std::vector<std::string> PartlyWritten(const Facts& before, const Facts& after,
-                                       const Facts& clean) {
-  enum class State { kUnchangedByARun, kAsBefore, kAsAfterACleanRun, kNeither };
-  std::set<std::string> keys;
-  for (const Facts* facts : {&before, &after, &clean}) {
-    for (const auto& entry : *facts) keys.insert(entry.first);
-  }
-  std::map<std::string, State> states;
-  std::vector<std::string> faults;
-  for (const std::string& key : keys) {
-    const std::string b = ValueOf(before, key), a = ValueOf(after, key), c = ValueOf(clean, key);
-    State& state = states[key];
-    if (a == b && a == c) {
-      state = State::kUnchangedByARun;
-    } else if (a == b) {
-      state = State::kAsBefore;
-    } else if (a == c) {
-      state = State::kAsAfterACleanRun;
-    } else {
-      state = State::kNeither;
-      faults.push_back(key + " is neither as before (" + b + ") nor as after a clean run (" + c +
-                       "): " + a);
-    }
-  }
-
+Lines PartlyWritten(const Facts& before, const Facts& after, const Facts& clean) {
+  Facts all = before;
+  all.insert(after.begin(), after.end());
+  all.insert(clean.begin(), clean.end());
+  std::map<std::string, char> state;  // '=' unchanged by a run, 'b' as before, 'c' as clean
+  Lines faults;
   struct Unit {
     std::string name;
-    std::vector<std::string> keys;
+    Lines keys;
     bool ordered;  // a prefix of the keys changed, never a later key alone
   };
   std::vector<Unit> units = {
-      {"install settings",
-       {"security GlobalPref", "main EmailAdmin", "security Install", "main Company 1"},
-       true},
-      {"security table", {"security columns Users", "security Users formats"}, false}};
-  Unit tables{"table alterations", {}, false};
-  Unit views{"view re-creation", {}, false};
-  for (const std::string& key : keys) {
-    if (key.rfind("main columns ", 0) == 0 || key.rfind("main index ", 0) == 0) {
-      tables.keys.push_back(key);
+      {"install settings", kSettings, true},
+      {"security table", {"security columns Users", "security Users formats"}, false},
+      {"table alterations", {}, false},
+      {"view re-creation", {}, false}};
+  for (const auto& [key, unused] : all) {
+    const std::string b = ValueOf(before, key), a = ValueOf(after, key), c = ValueOf(clean, key);
+    state[key] = a == b && a == c ? '=' : a == b ? 'b' : a == c ? 'c' : '!';
+    if (state[key] == '!') {
+      faults.push_back(key + " is neither as before (" + b + ") nor as after a clean run (" + c +
+                       "): " + a);
     }
-    if (key.rfind("main view ", 0) == 0 && clean.count(key)) views.keys.push_back(key);
+    if (key.rfind("main columns ", 0) == 0 || key.rfind("main index ", 0) == 0) {
+      units[2].keys.push_back(key);
+    }
+    if (key.rfind("main view ", 0) == 0 && clean.count(key)) units[3].keys.push_back(key);
   }
-  units.push_back(tables);
-  units.push_back(views);
   for (size_t i = 0; i < AreaTables().size(); ++i) {
     units.push_back({"sample-data area " + std::to_string(i + 1), AreaTables()[i], false});
   }
-
   for (const Unit& unit : units) {
-    std::string changed, unchanged;  // keys in each state, for the message
-    bool sawUnchanged = false, outOfOrder = false;
+    std::string changed, left;
+    bool outOfOrder = false;
     for (const std::string& key : unit.keys) {
-      const State state = states.count(key) ? states[key] : State::kUnchangedByARun;
-      if (state == State::kAsAfterACleanRun) {
+      if (state[key] == 'c') {
         changed += " " + key;
-        outOfOrder |= sawUnchanged;
-      } else if (state == State::kAsBefore) {
-        unchanged += " " + key;
-        sawUnchanged = true;
+        outOfOrder |= !left.empty();
+      } else if (state[key] == 'b') {
+        left += " " + key;
       }
     }
-    if (unit.ordered ? outOfOrder : !changed.empty() && !unchanged.empty()) {
-      faults.push_back(unit.name + " written in part: changed" + changed + "; left" + unchanged);
+    if (unit.ordered ? outOfOrder : !changed.empty() && !left.empty()) {
+      faults.push_back(unit.name + " written in part: changed" + changed + "; left" + left);
     }
   }
   return faults;
 }
 
-std::vector<std::string> RunInProcess(const Installation& installation,
-                                      const std::string& commandLine, int busyTimeoutMs) {
-  const ScopedEnv tz("TZ", kTimeZone);
+std::string Integrity(const fs::path& dbFile) {
+  try {
+    return Query(dbFile, "PRAGMA integrity_check").at(0).at(0);
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+}
+
+Judge::Judge(const Installation& inst, Installation::Kind kind, fs::path root, Lines ownFacts)
+    : inst_(inst),
+      kind_(kind),
+      root_(std::move(root)),
+      ownFacts_(std::move(ownFacts)),
+      before_(FactsOf(inst)),
+      tree_(Tree(root_)) {}
+
+Facts Judge::ExpectIntactAndWhole() const {
+  const Facts after = FactsOf(inst_);
+  for (const auto& [db, file] :
+       {std::pair{"main", inst_.mainDb()}, {"security", inst_.securityDb()}}) {
+    EXPECT_TRUE(before_.count(db + std::string(" unreadable")) || Integrity(file) == "ok") << db;
+    EXPECT_FALSE(fs::exists(file.string() + "-journal")) << "every transaction ended";
+  }
+  Facts before = before_, now = after, clean = CleanFacts(kind_);
+  for (const auto& [key, value] : before) {
+    EXPECT_TRUE(now.count(key) || !clean.count(key)) << key << " is gone";
+  }
+  for (const std::string& key : ownFacts_) before.erase(key), now.erase(key), clean.erase(key);
+  EXPECT_EQ(PartlyWritten(before, now, clean), Lines{});
+  const std::string db = fs::relative(inst_.storageDir() / "db", root_).string() + "/";
+  for (const std::string& path : Tree(root_)) {
+    EXPECT_TRUE(tree_.count(path) || path == db + "qvsetup.lock" || path.rfind(db + "BACK", 0) == 0)
+        << "written outside the db folder: " << path;
+  }
+  return after;
+}
+
+Lines RunInProcess(const Installation& inst) {
+  ::setenv("TZ", kTimeZone, 1);  // every run of these tests
+  ::tzset();
   CapturingBoxes boxes;
   std::ostringstream diagnostics;
-  setup::RegistryFileStore registry(installation.registryFile().string(), diagnostics);
-  const std::unique_ptr<db::Connector> connector =
-      db::MakeDataSourceConnector(installation.odbcIni().string(), busyTimeoutMs);
+  setup::RegistryFileStore registry(inst.registryFile().string(), diagnostics);
+  const auto connector = db::MakeDataSourceConnector(inst.odbcIni().string(), 25);
   const timezone::FixedClock clock(kRunTime);
   setup::PosixFileOps files;
-  const setup::SetupEdges edges{boxes, registry, *connector, clock, files};
-  setup::RunSetup(commandLine, edges, setup::StandardSteps());
+  std::string commandLine;
+  for (const std::string& arg : kFullRun) commandLine += (commandLine.empty() ? "" : " ") + arg;
+  setup::RunSetup(commandLine, {boxes, registry, *connector, clock, files}, setup::StandardSteps());
   return boxes.shown;
 }
 
-const Facts& CleanFacts(Installation::Kind kind, const std::string& commandLine) {
-  static std::map<std::pair<Installation::Kind, std::string>, Facts> cache;
-  const auto key = std::make_pair(kind, commandLine);
-  auto it = cache.find(key);
-  if (it == cache.end()) {
-    testing::ScopedTempDir dir;
-    const Installation installation = Installation::LayOut(dir.path() / "inst", kind);
-    RunInProcess(installation, commandLine);
-    it = cache.emplace(key, FactsOf(installation)).first;
-  }
-  return it->second;
-}
-
-QvsetupProcess::QvsetupProcess(const std::vector<std::string>& args,
-                               const Installation& installation, const fs::path& cwd,
-                               const fs::path& outputDir) {
-  static int started = 0;
-  const std::string name = "qvsetup-" + std::to_string(++started);
-  outPath_ = outputDir / (name + ".out");
-  errPath_ = outputDir / (name + ".err");
-  const std::string binary = std::string(QV_BINARY_DIR) + "/qvsetup";
-  std::vector<std::string> argStrings = {binary};
-  argStrings.insert(argStrings.end(), args.begin(), args.end());
-  const std::vector<std::string> envStrings = {
-      "QV_REGISTRY_FILE=" + installation.registryFile().string(),
-      "ODBCINI=" + installation.odbcIni().string(), "HOME=" + cwd.string(),
-      std::string("TZ=") + kTimeZone, "PATH=/usr/bin:/bin"};
-  std::vector<char*> argv, envp;
-  for (const std::string& a : argStrings) argv.push_back(const_cast<char*>(a.c_str()));
-  for (const std::string& e : envStrings) envp.push_back(const_cast<char*>(e.c_str()));
+Program::Program(const Lines& args, const Installation& inst, const fs::path& cwd) {
+  Lines strings = {std::string(QV_BINARY_DIR) + "/qvsetup"};
+  strings.insert(strings.end(), args.begin(), args.end());
+  const size_t argc = strings.size();
+  strings.insert(strings.end(), {"QV_REGISTRY_FILE=" + inst.registryFile().string(),
+                                 "ODBCINI=" + inst.odbcIni().string(), "HOME=" + cwd.string(),
+                                 std::string("TZ=") + kTimeZone, "PATH=/usr/bin:/bin"});
+  std::vector<char*> argv;  // the arguments, null, the environment, null
+  for (std::string& s : strings) argv.push_back(s.data());
+  argv.insert(argv.begin() + argc, nullptr);
   argv.push_back(nullptr);
-  envp.push_back(nullptr);
-
-  const int out = ::open(outPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  const int err = ::open(errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (out < 0 || err < 0) throw std::runtime_error(Errno("cannot create output files"));
-  pid_ = ::fork();
-  if (pid_ == 0) {
-    if (::chdir(cwd.c_str()) != 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) ::_exit(126);
-    ::execve(binary.c_str(), argv.data(), envp.data());
-    ::_exit(127);
-  }
-  ::close(out);
-  ::close(err);
-  if (pid_ < 0) throw std::runtime_error(Errno("fork"));
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
+  const int flags = O_WRONLY | O_CREAT | O_TRUNC;
+  posix_spawn_file_actions_addopen(&actions, 1, (outputs_.path() / "out").c_str(), flags, 0600);
+  posix_spawn_file_actions_addopen(&actions, 2, (outputs_.path() / "err").c_str(), flags, 0600);
+  const int rc = ::posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), &argv[argc + 1]);
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) throw std::runtime_error(std::string("cannot start qvsetup: ") + strerror(rc));
 }
 
-QvsetupProcess::~QvsetupProcess() {
-  if (pid_ <= 0) return;
-  ::kill(pid_, SIGKILL);
-  int status;
-  while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-  }
+Program::~Program() {
+  if (pid_ > 0) ::kill(pid_, SIGKILL), Reap(pid_);
 }
 
-bool QvsetupProcess::Ended() const {
+bool Program::Ended() const {
   siginfo_t info{};
-  return ::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
-         info.si_pid == pid_;
+  return ::waitid(P_PID, pid_, &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid_;
 }
 
-bool QvsetupProcess::Outcome::ExitedWithZero() const {
-  return WIFEXITED(waitStatus) && WEXITSTATUS(waitStatus) == 0;
-}
-
-QvsetupProcess::Outcome QvsetupProcess::Wait() {
-  Outcome outcome;
-  while (::waitpid(pid_, &outcome.waitStatus, 0) < 0 && errno == EINTR) {
-  }
-  pid_ = -1;
-  outcome.out = ReadBytes(outPath_);
-  outcome.err = ReadBytes(errPath_);
-  return outcome;
-}
-
-QvsetupProcess::Outcome RunProgram(const std::vector<std::string>& args,
-                                   const Installation& installation, const fs::path& cwd) {
-  testing::ScopedTempDir outputs;
-  QvsetupProcess process(args, installation, cwd, outputs.path());
-  return process.Wait();
-}
-
-std::vector<std::string> BoxesOf(const std::string& out) {
-  std::vector<std::string> boxes;
-  std::istringstream in(out);
-  std::string line;
-  bool firstLine = false;
-  while (std::getline(in, line)) {
+Program::Outcome Program::Wait() {
+  const int status = Reap(std::exchange(pid_, -1));
+  Outcome o{WIFEXITED(status) && WEXITSTATUS(status) == 0,
+            ReadBytes(outputs_.path() / "out"),
+            ReadBytes(outputs_.path() / "err"),
+            {}};
+  std::istringstream in(o.out);
+  bool first = false;
+  for (std::string line; std::getline(in, line);) {
     // Text before the first box becomes a box of its own, which no
     // expectation matches.
-    if (line == "[QvSetup]" || boxes.empty()) {
-      boxes.emplace_back();
-      firstLine = true;
+    if (line == "[QvSetup]" || o.boxes.empty()) {
+      o.boxes.emplace_back();
+      first = true;
       if (line == "[QvSetup]") continue;
     }
-    if (!firstLine) boxes.back() += "\r\n";
-    boxes.back() += line;
-    firstLine = false;
+    o.boxes.back() += (first ? "" : "\r\n") + line;
+    first = false;
   }
-  return boxes;
+  return o;
 }
 
-std::string Shown(const std::vector<std::string>& boxes) {
+std::string Shown(const Lines& boxes) {
   std::string text;
   for (const std::string& box : boxes) text += "\n  [" + box + "]";
   return text;
@@ -367,6 +360,10 @@ std::string Shown(const std::vector<std::string>& boxes) {
 std::string ReadBytes(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteBytes(const fs::path& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
 std::set<std::string> Tree(const fs::path& dir) {
@@ -379,100 +376,35 @@ std::set<std::string> Tree(const fs::path& dir) {
 
 bool WaitsForFlock(pid_t pid, const fs::path& path) {
   struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return false;
   std::ifstream locks("/proc/locks");
-  std::string line;
   // "3: -> FLOCK  ADVISORY  WRITE 4242 fe:00:1234 0 EOF" for a waiter.
-  while (std::getline(locks, line)) {
+  for (std::string line; ::stat(path.c_str(), &st) == 0 && std::getline(locks, line);) {
     std::istringstream fields(line);
     std::string number, arrow, type, advisory, access, owner, file;
-    fields >> number >> arrow;
-    if (arrow != "->") continue;
-    fields >> type >> advisory >> access >> owner >> file;
+    fields >> number >> arrow >> type >> advisory >> access >> owner >> file;
     const std::string inode = ":" + std::to_string(st.st_ino);
-    if (type == "FLOCK" && owner == std::to_string(pid) && file.size() > inode.size() &&
-        file.compare(file.size() - inode.size(), inode.size(), inode) == 0) {
+    if (arrow == "->" && type == "FLOCK" && owner == std::to_string(pid) &&
+        file.size() > inode.size() && file.substr(file.size() - inode.size()) == inode) {
       return true;
     }
   }
   return false;
 }
 
-std::unique_ptr<ScopedMount> ScopedMount::Tmpfs(const fs::path& at, uint64_t bytes,
-                                                std::string* why) {
-  const std::string options = "size=" + std::to_string(bytes) + ",mode=0755";
-  if (::mount("tmpfs", at.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, options.c_str()) != 0) {
-    *why = Errno("cannot mount a tmpfs (needs root)");
-    return nullptr;
-  }
-  return std::unique_ptr<ScopedMount>(new ScopedMount(at));
-}
-
-std::unique_ptr<ScopedMount> ScopedMount::ReadOnlyBind(const fs::path& path, std::string* why) {
-  if (::mount(path.c_str(), path.c_str(), nullptr, MS_BIND, nullptr) != 0) {
-    *why = Errno("cannot bind-mount (needs root)");
-    return nullptr;
-  }
-  std::unique_ptr<ScopedMount> mount(new ScopedMount(path));
-  if (::mount(nullptr, path.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0) {
-    *why = Errno("cannot remount read-only");
-    return nullptr;
-  }
-  return mount;
-}
-
-ScopedMount::~ScopedMount() {
-  if (::umount2(at_.c_str(), 0) != 0) ::umount2(at_.c_str(), MNT_DETACH);
-}
-
-namespace {
-constexpr uint32_t kDacCapabilities = (1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH);
-
-bool SetDacCapabilities(bool on) {
-  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-  __user_cap_data_struct data[2]{};
-  if (::syscall(SYS_capget, &header, data) != 0) return false;
-  data[0].effective = on ? data[0].effective | (data[0].permitted & kDacCapabilities)
-                         : data[0].effective & ~kDacCapabilities;
-  return ::syscall(SYS_capset, &header, data) == 0;
-}
-}  // namespace
-
-ScopedFileModesApply::ScopedFileModesApply() {
-  if (::geteuid() != 0) return;  // modes bind an ordinary user anyway
-  dropped_ = SetDacCapabilities(false);
-  if (!dropped_) why_ = Errno("cannot leave CAP_DAC_OVERRIDE");
-}
-
-ScopedFileModesApply::~ScopedFileModesApply() {
-  if (dropped_) SetDacCapabilities(true);
-}
-
-ScopedMode::ScopedMode(const fs::path& path, fs::perms mode)
-    : path_(path), saved_(fs::status(path).permissions()) {
-  fs::permissions(path, mode);
-}
-
-ScopedMode::~ScopedMode() {
-  std::error_code ignored;
-  fs::permissions(path_, saved_, ignored);
-}
-
-DatabaseLockHolder::DatabaseLockHolder(const fs::path& dbFile, Mode mode) {
+Held HoldDatabase(const fs::path& dbFile, bool exclusive, std::string* why) {
   int ready[2], release[2];
   if (::pipe2(ready, O_CLOEXEC) != 0 || ::pipe2(release, O_CLOEXEC) != 0) {
-    throw std::runtime_error(Errno("pipe"));
+    return *why = Errno("pipe"), nullptr;
   }
-  pid_ = ::fork();
-  if (pid_ == 0) {
-    ::close(ready[0]);
-    ::close(release[1]);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
     sqlite3* db = nullptr;
-    bool ok = sqlite3_open_v2(dbFile.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK &&
-              sqlite3_exec(db, mode == Mode::kWriter ? "BEGIN IMMEDIATE" : "BEGIN EXCLUSIVE",
-                           nullptr, nullptr, nullptr) == SQLITE_OK;
-    const char answer = ok ? '1' : '0';
-    if (::write(ready[1], &answer, 1) != 1) ::_exit(1);
+    const bool ok =
+        sqlite3_open_v2(dbFile.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK &&
+        sqlite3_exec(db, exclusive ? "BEGIN EXCLUSIVE" : "BEGIN IMMEDIATE", nullptr, nullptr,
+                     nullptr) == SQLITE_OK;
+    ::close(release[1]);
+    if (::write(ready[1], ok ? "1" : "0", 1) != 1) ::_exit(1);
     char c;
     while (::read(release[0], &c, 1) > 0) {
     }
@@ -482,34 +414,49 @@ DatabaseLockHolder::DatabaseLockHolder(const fs::path& dbFile, Mode mode) {
   }
   ::close(ready[1]);
   ::close(release[0]);
-  release_ = release[1];
   char answer = '0';
-  holding_ = pid_ > 0 && ::read(ready[0], &answer, 1) == 1 && answer == '1';
+  const bool holding = pid > 0 && ::read(ready[0], &answer, 1) == 1 && answer == '1';
   ::close(ready[0]);
+  Held held = OnRelease([pid, fd = release[1]] {
+    ::close(fd);  // tells the holder to roll back and end
+    if (pid > 0) Reap(pid);
+  });
+  if (!holding) *why = "the other process could not lock " + dbFile.string();
+  return holding ? held : nullptr;
 }
 
-DatabaseLockHolder::~DatabaseLockHolder() {
-  ::close(release_);
-  int status;
-  if (pid_ > 0) {
-    while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-    }
+Held MountTmpfs(const fs::path& at, uint64_t bytes, std::string* why) {
+  const std::string options = "size=" + std::to_string(bytes) + ",mode=0755";
+  if (::mount("tmpfs", at.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, options.c_str()) != 0) {
+    return *why = Errno("cannot mount a tmpfs (needs root)"), nullptr;
   }
+  return Unmounting(at);
 }
 
-ScopedEnv::ScopedEnv(const char* name, const std::string& value) : name_(name) {
-  if (const char* old = std::getenv(name)) saved_ = old;
-  ::setenv(name, value.c_str(), 1);
-  ::tzset();
-}
-
-ScopedEnv::~ScopedEnv() {
-  if (saved_) {
-    ::setenv(name_.c_str(), saved_->c_str(), 1);
-  } else {
-    ::unsetenv(name_.c_str());
+Held MountReadOnly(const fs::path& at, std::string* why) {
+  if (::mount(at.c_str(), at.c_str(), nullptr, MS_BIND, nullptr) != 0) {
+    return *why = Errno("cannot bind-mount (needs root)"), nullptr;
   }
-  ::tzset();
+  Held mount = Unmounting(at);
+  if (::mount(nullptr, at.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0) {
+    return *why = Errno("cannot remount read-only"), nullptr;
+  }
+  return mount;
+}
+
+Held SetMode(const fs::path& path, fs::perms mode, std::string* why) {
+  const fs::perms saved = fs::status(path).permissions();
+  fs::permissions(path, mode);
+  Held held = OnRelease([path, saved] {
+    SetDacCapabilities(true);
+    std::error_code ignored;
+    fs::permissions(path, saved, ignored);
+  });
+  // An ordinary user is bound by file modes anyway.
+  if (::geteuid() == 0 && !SetDacCapabilities(false)) {
+    return *why = Errno("cannot leave CAP_DAC_OVERRIDE"), nullptr;
+  }
+  return held;
 }
 
 }  // namespace qv::reliability

@@ -1,195 +1,116 @@
-// Helpers for whole runs under faults and hostile input: what a database
-// holds (as facts that a clean run either changes or leaves), runs in this
-// process with the real edges or as the built qvsetup program, and the
-// privileged set-ups (mounts, file modes that bind root too, a lock held by
-// another process).
+// Whole runs under faults and hostile input: what the databases hold, runs
+// in this process with the real edges or of the built qvsetup program, and
+// faults that need another process or root, each undone when its last copy
+// goes (a held database lock, mounts, file modes that bind root too).
 #pragma once
 
 #include <sys/types.h>
 
 #include <cstdint>
-#include <ctime>
 #include <filesystem>
 #include <map>
 #include <memory>
-#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "support/installation.h"
+#include "support/scoped_temp_dir.h"
 
 namespace qv::reliability {
 
 namespace fs = std::filesystem;
 using testing::Installation;
+using Lines = std::vector<std::string>;
 
-// What the databases of an installation hold, as "main rows ToDoEvent" ->
-// "30", "main columns Company" -> "CompanyID,CompanyName,...", "main view
-// ScheduleList" -> its SQL, and the four rows the install settings write
+// Every run here is confirmed and does every step, at 2024-01-02 12:00 GMT
+// in Asia/Tokyo; its backup folder is kBackupFolder.
+inline const Lines kFullRun = {"/i", "Initialize", "/a", "/b", "/d"};
+inline constexpr char kBackupFolder[] = "BACK20240102-210000";
+
+// "main rows ToDoEvent" -> "30", "main columns Company" -> "CompanyID,...",
+// "main view X" -> its SQL, and the rows that the install settings
 // ("security GlobalPref", "main EmailAdmin", "security Install", "main
-// Company 1"). A database that cannot be read gives "<db> unreadable". The
-// installation's folder reads as <storage>, so that installations in
-// different folders compare.
+// Company 1") and the security-table step change; "<db> unreadable" when a
+// database cannot be read. The installation's folder reads as <storage>.
 using Facts = std::map<std::string, std::string>;
 Facts FactsOf(const Installation& installation);
-
-// One line per fact that differs ("key: expected -> actual"); empty when
-// both hold the same.
-std::vector<std::string> Differences(const Facts& expected, const Facts& actual);
-
-// "ok" when PRAGMA integrity_check finds nothing wrong, else what it found.
+// The facts after a full run on a fresh layout of `kind` (computed once).
+const Facts& CleanFacts(Installation::Kind kind);
+// "key: expected -> actual" per differing fact.
+Lines Differences(const Facts& expected, const Facts& actual);
+// One line per fact of `after` that is neither as `before` nor as `clean`,
+// and per transaction written in part: a sample-data area, the main tables'
+// columns and indexes, the current views, the security table, and the four
+// install-settings statements (in order: never a later without the earlier).
+Lines PartlyWritten(const Facts& before, const Facts& after, const Facts& clean);
+// "ok", or what PRAGMA integrity_check (or the open) found.
 std::string Integrity(const fs::path& dbFile);
 
-// The faults of a run that wrote part of a transaction: every fact of
-// `after` is as it was `before` the run or as a clean run (`clean`) left it,
-// and the facts that one transaction changes moved together: the rows of one
-// sample-data area, the columns of the main tables, the current views; the
-// four install-settings statements committed in their order, never a later
-// one without every earlier one. Returns one line per fault, none when the
-// run wrote only whole steps.
-std::vector<std::string> PartlyWritten(const Facts& before, const Facts& after, const Facts& clean);
-
-// Runs `commandLine` in this process on `installation` with the real
-// registry file, data sources (statements waiting `busyTimeoutMs` for a
-// lock), file operations and the fixed clock below; returns the boxes shown.
-inline constexpr std::time_t kRunTime = 1704196800;  // 2024-01-02 12:00 GMT
-// The backup folder of such a run, in kTimeZone.
-inline constexpr char kBackupFolder[] = "BACK20240102-210000";
-std::vector<std::string> RunInProcess(const Installation& installation,
-                                      const std::string& commandLine, int busyTimeoutMs = 25);
-
-// The facts after a clean run of `commandLine` (in this process) on a fresh
-// layout of `kind`, computed once per pair.
-const Facts& CleanFacts(Installation::Kind kind, const std::string& commandLine);
-
-// The built qvsetup program, started with `args` in `cwd`, its environment
-// holding only QV_REGISTRY_FILE and ODBCINI of `installation`, HOME = `cwd`,
-// TZ and PATH. Standard output and error go to files in `outputDir`. Killed
-// and reaped if still running when destroyed.
-class QvsetupProcess {
+// What every run under a fault or hostile input must leave, judged against
+// the state when the Judge was made: both databases intact (unless
+// unreadable then) with no journal beside them, no fact gone, every step
+// whole against a clean run of `kind` (leaving out `ownFacts`, which the case
+// checks), and nothing new below `root` but the lock file and a backup.
+class Judge {
  public:
-  QvsetupProcess(const std::vector<std::string>& args, const Installation& installation,
-                 const fs::path& cwd, const fs::path& outputDir);
-  ~QvsetupProcess();
-  QvsetupProcess(const QvsetupProcess&) = delete;
-  QvsetupProcess& operator=(const QvsetupProcess&) = delete;
+  Judge(const Installation& installation, Installation::Kind kind, fs::path root,
+        Lines ownFacts = {});
+  Facts ExpectIntactAndWhole() const;  // returns the facts after
 
+ private:
+  const Installation& inst_;
+  Installation::Kind kind_;
+  fs::path root_;
+  Lines ownFacts_;
+  Facts before_;
+  std::set<std::string> tree_;
+};
+
+// A full run in this process with the real registry file, data sources
+// (waiting 25 ms per locked operation), file operations and a fixed clock;
+// returns the boxes shown.
+Lines RunInProcess(const Installation& installation);
+
+// The built qvsetup started in `cwd` with only QV_REGISTRY_FILE, ODBCINI,
+// HOME = cwd, TZ and PATH set. Killed if still running when destroyed.
+class Program {
+ public:
+  Program(const Lines& args, const Installation& installation, const fs::path& cwd);
+  ~Program();
   pid_t pid() const { return pid_; }
-  // Whether it has ended (it stays to be waited for).
   bool Ended() const;
-
   struct Outcome {
-    int waitStatus = -1;
+    bool exitedWithZero = false;
     std::string out, err;
-    bool ExitedWithZero() const;
+    Lines boxes;  // the text after each "[QvSetup]" line of `out`
   };
   Outcome Wait();
 
  private:
+  testing::ScopedTempDir outputs_;
   pid_t pid_ = -1;
-  fs::path outPath_, errPath_;
 };
-
-// Starts the program and waits for it.
-QvsetupProcess::Outcome RunProgram(const std::vector<std::string>& args,
-                                   const Installation& installation, const fs::path& cwd);
-
-// The boxes of standard output: the text after each "[QvSetup]" line.
-std::vector<std::string> BoxesOf(const std::string& out);
 
 // The boxes one to a line, for assertion messages.
-std::string Shown(const std::vector<std::string>& boxes);
-
-// The whole file, empty when it cannot be read.
+std::string Shown(const Lines& boxes);
 std::string ReadBytes(const fs::path& path);
-
+void WriteBytes(const fs::path& path, const std::string& bytes);
 // Every path below `dir`, relative to it; folders end in '/'.
 std::set<std::string> Tree(const fs::path& dir);
-
-// Whether the process `pid` waits for a flock lock on the file `path`.
+// Whether process `pid` waits for a flock lock on `path` (/proc/locks).
 bool WaitsForFlock(pid_t pid, const fs::path& path);
 
-// A file system mounted for the scope and unmounted after. Needs root: the
-// factories give null and say why when the mount cannot be made.
-class ScopedMount {
- public:
-  // A tmpfs of `bytes` at the existing folder `at`.
-  static std::unique_ptr<ScopedMount> Tmpfs(const fs::path& at, uint64_t bytes, std::string* why);
-  // `path` (a file or folder) mounted read-only over itself.
-  static std::unique_ptr<ScopedMount> ReadOnlyBind(const fs::path& path, std::string* why);
-  ~ScopedMount();
-  ScopedMount(const ScopedMount&) = delete;
-  ScopedMount& operator=(const ScopedMount&) = delete;
-
- private:
-  explicit ScopedMount(fs::path at) : at_(std::move(at)) {}
-  fs::path at_;
-};
-
-// For the scope, file modes bind this process even when it runs as root
-// (CAP_DAC_OVERRIDE and CAP_DAC_READ_SEARCH leave the effective set and
-// come back after). `ok()` false, with `why()`, when that cannot be done.
-class ScopedFileModesApply {
- public:
-  ScopedFileModesApply();
-  ~ScopedFileModesApply();
-  ScopedFileModesApply(const ScopedFileModesApply&) = delete;
-  ScopedFileModesApply& operator=(const ScopedFileModesApply&) = delete;
-  bool ok() const { return why_.empty(); }
-  const std::string& why() const { return why_; }
-
- private:
-  bool dropped_ = false;
-  std::string why_;
-};
-
-// Sets the mode of `path` for the scope.
-class ScopedMode {
- public:
-  ScopedMode(const fs::path& path, fs::perms mode);
-  ~ScopedMode();
-  ScopedMode(const ScopedMode&) = delete;
-  ScopedMode& operator=(const ScopedMode&) = delete;
-
- private:
-  fs::path path_;
-  fs::perms saved_;
-};
-
-// Another process holding a database lock for the scope: kWriter has begun
-// writing (BEGIN IMMEDIATE: others may read, not write), kExclusive keeps
-// readers out as well (BEGIN EXCLUSIVE).
-class DatabaseLockHolder {
- public:
-  enum class Mode { kWriter, kExclusive };
-  DatabaseLockHolder(const fs::path& dbFile, Mode mode);
-  ~DatabaseLockHolder();
-  DatabaseLockHolder(const DatabaseLockHolder&) = delete;
-  DatabaseLockHolder& operator=(const DatabaseLockHolder&) = delete;
-  bool holding() const { return holding_; }
-
- private:
-  pid_t pid_ = -1;
-  int release_ = -1;  // closing it tells the holder to roll back and end
-  bool holding_ = false;
-};
-
-// Sets an environment variable for the scope.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const std::string& value);
-  ~ScopedEnv();
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
-
- private:
-  std::string name_;
-  std::optional<std::string> saved_;
-};
-
-// The time zone of every run in these tests, in this process and in the
-// program's environment.
-inline constexpr char kTimeZone[] = "Asia/Tokyo";
+// Faults held until the result's last copy goes. Null, with `why`, when
+// they cannot be made (mounts need root).
+using Held = std::shared_ptr<void>;
+// Another process has begun writing `dbFile` (BEGIN IMMEDIATE) or holds it
+// exclusively (BEGIN EXCLUSIVE: readers kept out too).
+Held HoldDatabase(const fs::path& dbFile, bool exclusive, std::string* why);
+Held MountTmpfs(const fs::path& at, uint64_t bytes, std::string* why);
+Held MountReadOnly(const fs::path& at, std::string* why);
+// `path` has `mode`, and file modes bind this process even as root (the DAC
+// capabilities leave the effective set).
+Held SetMode(const fs::path& path, fs::perms mode, std::string* why);
 
 }  // namespace qv::reliability
