@@ -98,13 +98,25 @@ bool PosixFileOps::CopyFile(const std::string& from, const std::string& to) {
   if (in.get() < 0) return false;
   struct stat st {};
   if (::fstat(in.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-  // O_EXCL with O_CREAT also refuses a symbolic link at `to`, dangling or not.
-  UniqueFd out(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+  // The copy is written under a ".part" name and linked to its own name only
+  // once complete and flushed, so a run killed mid-copy never leaves a torn
+  // file that looks like a backup. O_EXCL with O_CREAT also refuses a
+  // symbolic link there, dangling or not; link() never replaces a file.
+  const std::string part = to + ".part";
+  UniqueFd out(::open(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
   if (out.get() < 0) return false;
   const bool copied = CopyBytes(in.get(), out.get(), st.st_size) &&
                       ::fchmod(out.get(), st.st_mode & 07777) == 0 &&
-                      ::fsync(out.get()) == 0 && out.Close();
-  if (!copied) ::unlink(to.c_str());  // ours: created just now by O_EXCL
+                      ::fsync(out.get()) == 0 && out.Close() &&
+                      ::link(part.c_str(), to.c_str()) == 0;
+  ::unlink(part.c_str());  // ours: created just now by O_EXCL
+  if (copied) {
+    // The new name must survive a power cut as the copy's contents do.
+    const std::string::size_type slash = to.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "." : to.substr(0, slash + 1);
+    UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.get() >= 0) ::fsync(dir.get());
+  }
   return copied;
 }
 
