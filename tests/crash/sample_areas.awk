@@ -1,0 +1,53 @@
+# All-or-nothing check of the sample data, from row counts.
+#
+#   awk -f sample_areas.awk BASE.counts FINAL.counts CRASH.counts
+#
+# BASE: the installation before any run; FINAL: after one uninterrupted run;
+# CRASH: the state under test (files made by counts.awk). The rows a module
+# adds to its area's tables are FINAL - BASE (derived, never written down
+# here). Each area must hold all of them in every one of its tables, or none
+# of them in any. Tables outside the areas must keep their row count.
+# Prints one "area: none|all|-" line per area and one "ERROR ..." line per
+# violation.
+function area_of(t) {
+  if (t == "Company" || t == "Contact") return "Contact"
+  if (t ~ /^Schedule/) return "Schedule"
+  if (t ~ /^Announce/) return "Announcement"
+  if (t ~ /^ToDo/) return "ToDo"
+  if (t ~ /^Forum/) return "Forum"
+  if (t ~ /^Project/) return "ProjectM"
+  if (t ~ /^Resource/) return "Resource"
+  if (t ~ /^Doc/) return "Document"
+  return ""
+}
+FNR == 1 { f++ }
+f == 1 { base[$1] = $2; tables[$1] = 1; next }
+f == 2 { fin[$1] = $2; tables[$1] = 1; next }
+f == 3 { cur[$1] = $2; tables[$1] = 1; next }
+END {
+  split("Contact Schedule Announcement ToDo Forum ProjectM Resource Document", areas, " ")
+  for (t in tables) {
+    if (t == "sqlite_sequence") continue
+    if (!(t in base) || !(t in cur)) {
+      print "ERROR table " t ": present in " ((t in base) ? "the installation" : "the crashed state") " only"
+      continue
+    }
+    a = area_of(t)
+    full = fin[t] - base[t]
+    got = cur[t] - base[t]
+    if (a == "" || full == 0) {
+      if (got != 0) print "ERROR table " t ": " cur[t] " rows, the installation had " base[t] " and no step adds any"
+      continue
+    }
+    if (got == 0) none[a] = none[a] " " t
+    else if (got == full) all[a] = all[a] " " t
+    else part[a] = part[a] " " t "(" got " of " full ")"
+  }
+  for (i = 1; i in areas; i++) {
+    a = areas[i]
+    if (part[a] != "" || (none[a] != "" && all[a] != ""))
+      print "ERROR sample area " a " is partial: all rows in" (all[a] == "" ? " -" : all[a]) \
+            "; none in" (none[a] == "" ? " -" : none[a]) "; some in" (part[a] == "" ? " -" : part[a])
+    else print a ": " (all[a] != "" ? "all" : (none[a] != "" ? "none" : "-"))
+  }
+}
