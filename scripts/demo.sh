@@ -21,8 +21,7 @@ build/qvsetup /i Initialize /a /b /d /l "${QV_LANGUAGE:-1}"
 echo "== what was written"
 sqlite3 -header "$dir/db/qv_security.mdb" \
   "SELECT MainDir, StorageDir, MainURL, LanguageID, GMTTimeOffset FROM GlobalPref;" \
-  "SELECT InstallFlag FROM Install;" "SELECT UserName, DateFormat, TimeFormat FROM Users;" 2>/dev/null ||
-  sqlite3 -header "$dir/db/qv_security.mdb" "SELECT * FROM GlobalPref;" "SELECT * FROM Install;"
+  "SELECT InstallFlag FROM Install;" "SELECT LoginName, DateFormat, TimeFormat FROM Users;"
 sqlite3 -header "$dir/db/qv_main.mdb" \
   "SELECT * FROM EmailAdmin;" \
   "SELECT CompanyID, CompanyName, StationID FROM Company;" \
