@@ -54,7 +54,8 @@ int main() {
         const char* to;
         const char* type;
       };
-      for (const Pair& pair : {Pair{"Public", "Shared", " LONG"}, Pair{"Confirm", "Confirmation", " BIT"}}) {
+      for (const Pair& pair :
+           {Pair{"Public", "Shared", " LONG"}, Pair{"Confirm", "Confirmation", " BIT"}}) {
         if (!Has(columns, pair.from) || Has(columns, pair.to)) continue;
         connection->BeginTrans();
         connection->Execute("ALTER TABLE " + table + " ADD COLUMN " + pair.to + pair.type);

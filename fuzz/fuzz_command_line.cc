@@ -29,9 +29,13 @@ using qv::fuzz::Printable;
 
 constexpr size_t kRunArgs = 20;  // the arguments a run reads
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t';
+}
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+char Lower(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 bool Is(const std::string& arg, std::initializer_list<const char*> spellings) {
   for (const char* s : spellings) {
@@ -102,7 +106,8 @@ void CheckJoin(const std::string& data) {
   size_t start = 0;
   while (pieces.size() < 64) {
     const size_t nul = data.find('\0', start);
-    pieces.push_back(data.substr(start, nul == std::string::npos ? std::string::npos : nul - start));
+    pieces.push_back(
+        data.substr(start, nul == std::string::npos ? std::string::npos : nul - start));
     if (nul == std::string::npos) break;
     start = nul + 1;
   }

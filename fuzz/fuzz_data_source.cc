@@ -26,9 +26,13 @@ namespace {
 using qv::db::OdbcSection;
 using qv::fuzz::Printable;
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
 
-bool Trimmed(std::string_view s) { return s.empty() || (!IsBlank(s.front()) && !IsBlank(s.back())); }
+bool Trimmed(std::string_view s) {
+  return s.empty() || (!IsBlank(s.front()) && !IsBlank(s.back()));
+}
 
 std::string_view Trim(std::string_view s) {
   while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
@@ -36,7 +40,9 @@ std::string_view Trim(std::string_view s) {
   return s;
 }
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+char Lower(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 bool SameNoCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
@@ -132,8 +138,8 @@ void CheckConnectionString(const std::string& text, const std::vector<OdbcSectio
   const std::string expected = NamedDataSource(text);
   try {
     const qv::db::ConnectionString cs = qv::db::ParseConnectionString(text);
-    FUZZ_CHECK_MSG(cs.dataSource == expected, Printable(text) + " named " +
-                                                  Printable(cs.dataSource));
+    FUZZ_CHECK_MSG(cs.dataSource == expected,
+                   Printable(text) + " named " + Printable(cs.dataSource));
     FUZZ_CHECK(!cs.dataSource.empty());
     for (const std::optional<std::string>& v : {cs.userId, cs.password}) {
       if (v) FUZZ_CHECK(Trimmed(*v) && v->find(';') == std::string::npos);

@@ -49,7 +49,9 @@ bool Protected(TokenKind kind) {
          kind == TokenKind::kComment;
 }
 
-bool Significant(TokenKind kind) { return kind != TokenKind::kSpace && kind != TokenKind::kComment; }
+bool Significant(TokenKind kind) {
+  return kind != TokenKind::kSpace && kind != TokenKind::kComment;
+}
 
 struct Piece {
   TokenKind kind;
@@ -69,7 +71,9 @@ std::vector<Token> CheckTokens(std::string_view sql) {
   return tokens;
 }
 
-std::string Text(std::string_view sql, const Token& t) { return std::string(sql.substr(t.begin, t.length)); }
+std::string Text(std::string_view sql, const Token& t) {
+  return std::string(sql.substr(t.begin, t.length));
+}
 
 // Indexes of the significant tokens.
 std::vector<size_t> SignificantTokens(const std::vector<Token>& tokens) {
@@ -108,7 +112,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string sql(reinterpret_cast<const char*>(data), size);
   const std::vector<Token> tokens = CheckTokens(sql);
   const std::vector<size_t> sig = SignificantTokens(tokens);
-  const bool dropIndex = IsWord(sql, tokens, sig, 0, "DROP") && IsWord(sql, tokens, sig, 1, "INDEX");
+  const bool dropIndex =
+      IsWord(sql, tokens, sig, 0, "DROP") && IsWord(sql, tokens, sig, 1, "INDEX");
 
   static const FakeSchema schema;
   qv::db::sqlite::Translation translation;

@@ -39,7 +39,9 @@ struct Key {
 constexpr int32_t kRoots[] = {qv::setup::kHkeyClassesRoot, qv::setup::kHkeyCurrentUser,
                               qv::setup::kHkeyLocalMachine, qv::setup::kHkeyUsers};
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+char Lower(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 std::string Fold(std::string_view s) {
   std::string out(s);
@@ -47,13 +49,18 @@ std::string Fold(std::string_view s) {
   return out;
 }
 
-bool SameKey(const Key& a, const Key& b) { return a.root == b.root && Fold(a.path) == Fold(b.path); }
+bool SameKey(const Key& a, const Key& b) {
+  return a.root == b.root && Fold(a.path) == Fold(b.path);
+}
 
-bool HasLineBreak(std::string_view s) { return s.find_first_of("\r\n") != std::string_view::npos; }
+bool HasLineBreak(std::string_view s) {
+  return s.find_first_of("\r\n") != std::string_view::npos;
+}
 
 std::string_view Trim(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.remove_suffix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
+    s.remove_suffix(1);
   return s;
 }
 
@@ -145,9 +152,9 @@ RegistryDocument Reread(const RegistryDocument& doc, std::string* text) {
   *text = doc.Render();
   RegistryDocument again;
   RegistryParseError error;
-  FUZZ_CHECK_MSG(RegistryDocument::Parse(*text, &again, &error),
-                 "line " + std::to_string(error.line) + ": " + error.message + " in " +
-                     Printable(*text));
+  FUZZ_CHECK_MSG(
+      RegistryDocument::Parse(*text, &again, &error),
+      "line " + std::to_string(error.line) + ": " + error.message + " in " + Printable(*text));
   return again;
 }
 
@@ -239,8 +246,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       });
       for (const Key& other : keys) {
         if (SameKey(other, key)) continue;
-        FUZZ_CHECK_MSG(read.KeyExists(other.root, other.path) == doc.KeyExists(other.root, other.path),
-                       Printable(other.path));
+        FUZZ_CHECK_MSG(
+            read.KeyExists(other.root, other.path) == doc.KeyExists(other.root, other.path),
+            Printable(other.path));
       }
     }
   }

@@ -11,7 +11,9 @@
 namespace qv::db {
 namespace {
 
-bool IsLeap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+bool IsLeap(int y) {
+  return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
 
 int DaysInMonth(int y, int m) {
   static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -107,8 +109,7 @@ bool ParseDateTimeText(const std::string& raw, DateTime* out) {
     if (pos != text.size()) return false;
   }
   if (dt.year < 100 || dt.month < 1 || dt.month > 12 || dt.day < 1 ||
-      dt.day > DaysInMonth(dt.year, dt.month) || dt.hour > 23 || dt.minute > 59 ||
-      dt.second > 59) {
+      dt.day > DaysInMonth(dt.year, dt.month) || dt.hour > 23 || dt.minute > 59 || dt.second > 59) {
     return false;
   }
   *out = dt;

@@ -5,8 +5,8 @@
 // The records are lists of texts, numbers included: the database converts
 // them on assignment. A value's position in its list decides its field.
 #include <array>
-#include <cstdint>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>

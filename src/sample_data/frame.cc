@@ -50,12 +50,15 @@ std::string JoinLines(std::initializer_list<std::string_view> lines) {
 }
 
 db::Recordset& RowSet::get() const {
-  if (!rs_) throw db::DbError(db::kErrObjectClosed, "Operation is not allowed when the object is closed.");
+  if (!rs_)
+    throw db::DbError(db::kErrObjectClosed, "Operation is not allowed when the object is closed.");
   return *rs_;
 }
 
 ModuleRun::ModuleRun(const ModuleEnv& env, const SampleArgs& args)
-    : env_(env), args_(args), language_(PickLanguage(args.language)),
+    : env_(env),
+      args_(args),
+      language_(PickLanguage(args.language)),
       now_(timezone::GmtNowText(env.clock)) {}
 
 ModuleRun::~ModuleRun() {

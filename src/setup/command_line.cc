@@ -11,7 +11,9 @@ namespace {
 // The largest number of arguments a run reads.
 constexpr int kMaxRunArgs = 20;
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t';
+}
 
 bool IsAnyOf(const std::string& arg, std::initializer_list<const char*> spellings) {
   for (const char* spelling : spellings) {
@@ -116,6 +118,8 @@ const std::string& HelpText() {
   return text;
 }
 
-void ShowHelp(MessageBoxes& boxes) { boxes.Show(HelpText()); }
+void ShowHelp(MessageBoxes& boxes) {
+  boxes.Show(HelpText());
+}
 
 }  // namespace qv::setup

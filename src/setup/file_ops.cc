@@ -24,8 +24,8 @@ bool CopyBytes(int in, int out, off_t size) {
   off_t done = 0;
   bool kernelCopy = true;
   while (kernelCopy && done < size) {
-    const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr,
-                                        static_cast<size_t>(size - done), 0);
+    const ssize_t n =
+        ::copy_file_range(in, nullptr, out, nullptr, static_cast<size_t>(size - done), 0);
     if (n > 0) {
       done += n;
     } else if (n == 0) {
@@ -106,9 +106,8 @@ bool PosixFileOps::CopyFile(const std::string& from, const std::string& to) {
   UniqueFd out(::open(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
   if (out.get() < 0) return false;
   const bool copied = CopyBytes(in.get(), out.get(), st.st_size) &&
-                      ::fchmod(out.get(), st.st_mode & 07777) == 0 &&
-                      ::fsync(out.get()) == 0 && out.Close() &&
-                      ::link(part.c_str(), to.c_str()) == 0;
+                      ::fchmod(out.get(), st.st_mode & 07777) == 0 && ::fsync(out.get()) == 0 &&
+                      out.Close() && ::link(part.c_str(), to.c_str()) == 0;
   ::unlink(part.c_str());  // ours: created just now by O_EXCL
   if (copied) {
     // The new name must survive a power cut as the copy's contents do.

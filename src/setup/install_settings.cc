@@ -54,8 +54,8 @@ bool UpdateInstallSettings(RegistryStore& registry, db::Connector& connector,
   const int32_t offset = GatherOffset(clock);
 
   auto execute = [&](const char* dataSource, const std::string& statement) {
-    return db::ExecuteSQL(connector, options.UserName, options.DBPassword, stepMessage,
-                          dataSource, statement);
+    return db::ExecuteSQL(connector, options.UserName, options.DBPassword, stepMessage, dataSource,
+                          statement);
   };
 
   // The runs of blanks inside the statements are part of their text.
@@ -65,9 +65,9 @@ bool UpdateInstallSettings(RegistryStore& registry, db::Connector& connector,
                    options.Language + ", " + "GMTTimeOffset = " + std::to_string(offset))) {
     return false;
   }
-  if (!execute(db::kMainDataSource,
-               "UPDATE  EmailAdmin  SET     DefaultSMTPServer    = '" + smtpServer + "', " +
-                   "DefaultPOPServer     = '" + popServer + "'")) {
+  if (!execute(db::kMainDataSource, "UPDATE  EmailAdmin  SET     DefaultSMTPServer    = '" +
+                                        smtpServer + "', " + "DefaultPOPServer     = '" +
+                                        popServer + "'")) {
     return false;
   }
   if (!execute(db::kSecurityDataSource, "UPDATE Install SET InstallFlag = 1")) return false;

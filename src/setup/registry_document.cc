@@ -32,7 +32,9 @@ std::string Fold(std::string_view s) {
   return out;
 }
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t';
+}
 
 std::string_view TrimLeft(std::string_view s) {
   size_t b = 0;
@@ -46,7 +48,9 @@ std::string_view TrimRight(std::string_view s) {
   return s.substr(0, e);
 }
 
-std::string_view Trim(std::string_view s) { return TrimRight(TrimLeft(s)); }
+std::string_view Trim(std::string_view s) {
+  return TrimRight(TrimLeft(s));
+}
 
 // Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
 bool IsValidUtf8(std::string_view s) {
@@ -254,7 +258,8 @@ bool RegistryDocument::Parse(std::string_view text, RegistryDocument* doc,
         return fail(i, "empty value name (the default value is written @)");
       }
       while (pos < line.size() && IsBlank(line[pos])) ++pos;
-      if (pos >= line.size() || line[pos] != '=') return fail(i, "missing '=' after the value name");
+      if (pos >= line.size() || line[pos] != '=')
+        return fail(i, "missing '=' after the value name");
       ++pos;
       while (pos < line.size() && IsBlank(line[pos])) ++pos;
       if (pos < line.size() && line[pos] == '"') {
@@ -387,8 +392,8 @@ void RegistryDocument::SetValue(int32_t root, std::string_view path, std::string
   for (auto it = section->entries.begin(); it != section->entries.end(); ++it) {
     if (it->isValue) at = it + 1;
   }
-  section->entries.insert(at, Entry{{ValueLine(name, data)}, true, std::string(name),
-                                    std::string(data)});
+  section->entries.insert(
+      at, Entry{{ValueLine(name, data)}, true, std::string(name), std::string(data)});
 }
 
 bool RegistryDocument::CreateKey(int32_t root, std::string_view path) {
@@ -399,17 +404,15 @@ bool RegistryDocument::CreateKey(int32_t root, std::string_view path) {
 
 void RegistryDocument::DeleteKey(int32_t root, std::string_view path) {
   const std::string folded = Fold(path);
-  auto first = std::find_if(sections_.begin(), sections_.end(), [&](const Section& s) {
-    return s.root == root && s.folded == folded;
-  });
+  auto first = std::find_if(sections_.begin(), sections_.end(),
+                            [&](const Section& s) { return s.root == root && s.folded == folded; });
   if (first == sections_.end()) return;
   const size_t index = static_cast<size_t>(first - sections_.begin());
   const std::string written = first->path;
-  sections_.erase(std::remove_if(sections_.begin(), sections_.end(),
-                                 [&](const Section& s) {
-                                   return s.root == root && s.folded == folded;
-                                 }),
-                  sections_.end());
+  sections_.erase(
+      std::remove_if(sections_.begin(), sections_.end(),
+                     [&](const Section& s) { return s.root == root && s.folded == folded; }),
+      sections_.end());
   const size_t sep = written.rfind('\\');
   if (sep == std::string::npos) return;
   const std::string parent = written.substr(0, sep);

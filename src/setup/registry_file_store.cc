@@ -48,7 +48,9 @@ bool WriteAll(int fd, const std::string& text) {
   return true;
 }
 
-bool HasLineBreak(const std::string& s) { return s.find_first_of("\r\n") != std::string::npos; }
+bool HasLineBreak(const std::string& s) {
+  return s.find_first_of("\r\n") != std::string::npos;
+}
 
 }  // namespace
 
@@ -183,8 +185,7 @@ RegStatus RegistryFileStore::CreateKey(int32_t root, const std::string& path) {
   const RegistryDocument& doc = Document();
   if (RootKeyName(root) == nullptr) return RegStatus::kFailed;
   if (path.empty()) return RegStatus::kSuccess;  // the root itself
-  if (!IsValidKeyPath(path) || HasLineBreak(path) ||
-      path.find('\0') != std::string::npos) {
+  if (!IsValidKeyPath(path) || HasLineBreak(path) || path.find('\0') != std::string::npos) {
     return RegStatus::kFailed;
   }
   RegistryDocument changed = doc;

@@ -32,13 +32,11 @@ class RegistryFileStore : public RegistryStore {
   // `diagnostics` receives the one line about an unusable file.
   RegistryFileStore(std::string path, std::ostream& diagnostics);
 
-  RegStatus OpenKey(int32_t root, const std::string& path, RegAccess access,
-                    RegKey* key) override;
+  RegStatus OpenKey(int32_t root, const std::string& path, RegAccess access, RegKey* key) override;
   RegStatus QueryValue(const RegKey& key, const std::string& name, std::string* data) override;
   // Fails (kFailed) for a name or data holding a line break, which a value
   // line cannot carry, and when the file cannot be rewritten.
-  RegStatus SetValue(const RegKey& key, const std::string& name,
-                     const std::string& data) override;
+  RegStatus SetValue(const RegKey& key, const std::string& name, const std::string& data) override;
   RegStatus CreateKey(int32_t root, const std::string& path) override;
   RegStatus DeleteKey(int32_t root, const std::string& path) override;
 

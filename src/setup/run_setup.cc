@@ -57,17 +57,16 @@ class Run {
   void SampleData(const SampleDataStep& step) {
     bool empty = true;
     try {
-      empty = db::TableIsEmpty(edges_.connector, options_.UserName, options_.DBPassword,
-                               step.table, step.keyColumn);
+      empty = db::TableIsEmpty(edges_.connector, options_.UserName, options_.DBPassword, step.table,
+                               step.keyColumn);
     } catch (...) {
       // The module runs as if its table were empty and meets the same
       // trouble itself.
       empty = true;
     }
     if (!empty) return;
-    const sample_data::ModuleEnv env{
-        edges_.connector, edges_.clock,
-        [this](const std::string& text) { edges_.boxes.Show(text); }};
+    const sample_data::ModuleEnv env{edges_.connector, edges_.clock,
+                                     [this](const std::string& text) { edges_.boxes.Show(text); }};
     const sample_data::SampleArgs args{options_.Language, db::kMainDataSource, options_.UserName,
                                        options_.DBPassword, options_.StationID};
     bool ok = false;

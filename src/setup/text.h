@@ -12,6 +12,8 @@ namespace qv::setup {
 bool EqualsIgnoreCase(std::string_view a, std::string_view b);
 
 // The word a boolean result is shown as: "True" or "False".
-inline const char* BoolText(bool value) { return value ? "True" : "False"; }
+inline const char* BoolText(bool value) {
+  return value ? "True" : "False";
+}
 
 }  // namespace qv::setup

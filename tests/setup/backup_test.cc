@@ -33,8 +33,8 @@ std::string RandomBytes(size_t n, unsigned seed) {
 }
 
 TEST(BackupStampTest, LocalTimeInTheProcessZone) {
-  const std::pair<const char*, const char*> zones[] = {
-      {"Asia/Tokyo", "19990305-140709"}, {"UTC", "19990305-050709"}};
+  const std::pair<const char*, const char*> zones[] = {{"Asia/Tokyo", "19990305-140709"},
+                                                       {"UTC", "19990305-050709"}};
   for (const auto& [zone, stamp] : zones) {
     testing::ScopedTimeZone tz(zone);
     EXPECT_EQ(BackupStamp(timezone::FixedClock(kMarch5)), stamp) << zone;
@@ -52,8 +52,10 @@ class BackUpDatabasesTest : public ::testing::Test {
     WriteRegistry("\"StorageDir\"=\"" + storage_.string() + "\"\n");
   }
   void WriteRegistry(const std::string& values) {
-    WriteFileBytes(registryPath(),
-                   "REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tavolent Inc.\\Quorvia\\CurrentVersion]\n" + values);
+    WriteFileBytes(
+        registryPath(),
+        "REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tavolent Inc.\\Quorvia\\CurrentVersion]\n" +
+            values);
   }
   std::string registryPath() const { return (dir_.path() / "registry.reg").string(); }
   fs::path db() const { return storage_ / "db"; }
@@ -94,7 +96,8 @@ TEST_F(BackUpDatabasesTest, CopiesWhatIsThereIntoTheStampedFolder) {
     fs::remove_all(db());
     fs::create_directories(db());
     for (int i = 0; i < 4; ++i) {
-      if (c.present[i]) WriteFileBytes((db() / kFiles[i]).string(), RandomBytes(i == 0 ? 3 << 20 : 5000, ++seed));
+      if (c.present[i])
+        WriteFileBytes((db() / kFiles[i]).string(), RandomBytes(i == 0 ? 3 << 20 : 5000, ++seed));
     }
     ::chmod((db() / kFiles[0]).c_str(), 0640);
     const std::string original = c.present[0] ? ReadFileBytes((db() / kFiles[0]).string()) : "";
@@ -103,11 +106,13 @@ TEST_F(BackUpDatabasesTest, CopiesWhatIsThereIntoTheStampedFolder) {
       const bool copied = c.present[i] && c.present[i & ~1];
       ASSERT_EQ(fs::exists(backupDir() / kFiles[i]), copied) << kFiles[i];
       if (copied) {
-        EXPECT_EQ(ReadFileBytes((backupDir() / kFiles[i]).string()), ReadFileBytes((db() / kFiles[i]).string()));
+        EXPECT_EQ(ReadFileBytes((backupDir() / kFiles[i]).string()),
+                  ReadFileBytes((db() / kFiles[i]).string()));
       }
     }
     if (c.present[0]) {
-      EXPECT_EQ(ReadFileBytes((db() / kFiles[0]).string()), original) << "the original is left alone";
+      EXPECT_EQ(ReadFileBytes((db() / kFiles[0]).string()), original)
+          << "the original is left alone";
       EXPECT_EQ(fs::status(backupDir() / kFiles[0]).permissions(),
                 fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     }
@@ -133,7 +138,8 @@ TEST_F(BackUpDatabasesTest, NeverOverwritesAnExistingCopyNorFollowsALink) {
 // tested for: a missing key reads "1: No Key", a missing value empty text.
 TEST_F(BackUpDatabasesTest, PathsAreBuiltFromWhateverTheRegistryGave) {
   const std::pair<const char*, std::string> cases[] = {
-      {"", "1: No Key"}, {"[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tavolent Inc.\\Quorvia\\CurrentVersion]\n", ""}};
+      {"", "1: No Key"},
+      {"[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tavolent Inc.\\Quorvia\\CurrentVersion]\n", ""}};
   files_.passThrough = false;
   for (const auto& [key, storage] : cases) {
     SCOPED_TRACE(storage);

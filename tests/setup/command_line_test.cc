@@ -31,11 +31,11 @@ TEST(GetArgTest, SplitsAsTheTableSays) {
       {"   \t ", 10, {""}},
       {"", 10, {""}},
       {"/n \"setup admin\" /p \"a\tb\"", 10, {"", "/n", "setup admin", "/p", "a\tb"}},
-      {"ab\"c d\"e f", 10, {"", "abc de", "f"}},        // a quote mid-word only switches quoting
-      {"/n \"a b /d", 10, {"", "/n", "a b /d"}},        // unclosed quote runs to the end
-      {"/n \"\" /d", 10, {"", "/n", "", "/d"}},         // a lone pair is an empty argument
+      {"ab\"c d\"e f", 10, {"", "abc de", "f"}},  // a quote mid-word only switches quoting
+      {"/n \"a b /d", 10, {"", "/n", "a b /d"}},  // unclosed quote runs to the end
+      {"/n \"\" /d", 10, {"", "/n", "", "/d"}},   // a lone pair is an empty argument
       {"\"\"", 10, {"", ""}},
-      {"a\"\"b \"\"c", 10, {"", "ab", "c"}},            // next to a word it adds nothing
+      {"a\"\"b \"\"c", 10, {"", "ab", "c"}},  // next to a word it adds nothing
       {"a b", 0, {""}},
       {"a b", 2, {"", "a", "b"}},
   };
@@ -87,22 +87,22 @@ TEST(ParseCommandLineTest, SwitchesAsTheTableSays) {
       {"/N sa /P pw /I Initialize /L 2 /S 7 /DEBUG /A /B", "n=sa p=pw i=Initialize l=2 s=7 d a b"},
       {"/d", "n= p= i= l= s= d"},
       {"/Debug", "n= p= i= l= s= d"},
-      {"/n /d", "n=/d p= i= l= s= d"},                       // a value is read as a switch too
+      {"/n /d", "n=/d p= i= l= s= d"},  // a value is read as a switch too
       {"/n /i Initialize", "n=/i p= i=Initialize l= s="},
-      {"/I INITIALIZE", "n= p= i=INITIALIZE l= s="},         // the word keeps its case
-      {"/l 2 /l 1", "n= p= i= l=1 s="},                      // the last one wins
-      {"/l 2 /l", "n= p= i= l=2 s="},                        // standing last, keeps the old value
+      {"/I INITIALIZE", "n= p= i=INITIALIZE l= s="},  // the word keeps its case
+      {"/l 2 /l 1", "n= p= i= l=1 s="},               // the last one wins
+      {"/l 2 /l", "n= p= i= l=2 s="},                 // standing last, keeps the old value
       {"/n", "n= p= i= l= s="},
       {"/n \"setup admin\"", "n=setup admin p= i= l= s="},
       {"/n \"\" /i Initialize", "n= p= i=Initialize l= s="},
       {"/n\tsa", "n=sa p= i= l= s="},
-      {"/debugx /nsa -d /a- x/b", "n= p= i= l= s="},         // only whole arguments match
-      {"/d /? /i Initialize /a", "n= p= i= l= s= d ?"},      // help stops the scan
+      {"/debugx /nsa -d /a- x/b", "n= p= i= l= s="},     // only whole arguments match
+      {"/d /? /i Initialize /a", "n= p= i= l= s= d ?"},  // help stops the scan
       {"-?", "n= p= i= l= s= ?"},
       {"/n /?", "n=/? p= i= l= s= ?"},
-      {nineteen + "/d", "n= p= i= l= s= d"},                 // the 20th argument counts
-      {nineteen + "x /d", "n= p= i= l= s="},                 // the 21st does not
-      {nineteen + "/n sa", "n= p= i= l= s="},                // the 20th has no value to take
+      {nineteen + "/d", "n= p= i= l= s= d"},   // the 20th argument counts
+      {nineteen + "x /d", "n= p= i= l= s="},   // the 21st does not
+      {nineteen + "/n sa", "n= p= i= l= s="},  // the 20th has no value to take
   };
   for (const auto& [line, expected] : cases) {
     EXPECT_EQ(Describe(ParseCommandLine(line)), expected) << line;

@@ -33,7 +33,8 @@ class EndToEndTest : public ::testing::Test {
     installation_ = std::make_unique<Installation>(
         Installation::LayOut(dir_.path(), Installation::Kind::kFresh, "Artisan's Guild"));
     connector_ = db::MakeDataSourceConnector(installation_->odbcIni().string(), 0);
-    registry_ = std::make_unique<RegistryFileStore>(installation_->registryFile().string(), diagnostics_);
+    registry_ =
+        std::make_unique<RegistryFileStore>(installation_->registryFile().string(), diagnostics_);
   }
 
   bool UpdateSettings(const std::string& language) {
@@ -52,15 +53,21 @@ class EndToEndTest : public ::testing::Test {
     return boxes.shown;
   }
 
-  std::string Main(const std::string& sql) { return testing::QueryValue(installation_->mainDb(), sql); }
-  std::string Security(const std::string& sql) { return testing::QueryValue(installation_->securityDb(), sql); }
+  std::string Main(const std::string& sql) {
+    return testing::QueryValue(installation_->mainDb(), sql);
+  }
+  std::string Security(const std::string& sql) {
+    return testing::QueryValue(installation_->securityDb(), sql);
+  }
   // Everything the four statements write, in their order.
   std::string Settings() {
-    return Security("SELECT MainDir || '|' || StorageDir || '|' || MainURL || '|' || LanguageID || '|' || "
-                    "GMTTimeOffset FROM GlobalPref") +
-           " / " + Main("SELECT DefaultSMTPServer || '|' || DefaultPOPServer FROM EmailAdmin") + " / " +
-           Security("SELECT InstallFlag FROM Install") + " / " +
-           Main("SELECT group_concat(CompanyName, ',') FROM (SELECT CompanyName FROM Company ORDER BY CompanyID)");
+    return Security(
+               "SELECT MainDir || '|' || StorageDir || '|' || MainURL || '|' || LanguageID || '|' || "
+               "GMTTimeOffset FROM GlobalPref") +
+           " / " + Main("SELECT DefaultSMTPServer || '|' || DefaultPOPServer FROM EmailAdmin") +
+           " / " + Security("SELECT InstallFlag FROM Install") + " / " +
+           Main(
+               "SELECT group_concat(CompanyName, ',') FROM (SELECT CompanyName FROM Company ORDER BY CompanyID)");
   }
 
   testing::ScopedTempDir dir_;
@@ -75,9 +82,10 @@ class EndToEndTest : public ::testing::Test {
 
 TEST_F(EndToEndTest, InstallSettingsReachBothDatabasesAndTwiceEqualsOnce) {
   ASSERT_TRUE(UpdateSettings("2")) << stepMessage_;
-  const std::string expected = ReadSetting(*registry_, "MainDir") + "|" + installation_->storageDir().string() +
-                               "|http://localhost/quorvia/|2|9 / smtp.example.com|pop.example.com / 1 / "
-                               "Artisan's Guild,Private Contacts,Unassigned Contacts";
+  const std::string expected =
+      ReadSetting(*registry_, "MainDir") + "|" + installation_->storageDir().string() +
+      "|http://localhost/quorvia/|2|9 / smtp.example.com|pop.example.com / 1 / "
+      "Artisan's Guild,Private Contacts,Unassigned Contacts";
   EXPECT_EQ(Settings(), expected);
   ASSERT_TRUE(UpdateSettings("2"));
   EXPECT_EQ(Settings(), expected);
@@ -94,7 +102,8 @@ TEST_F(EndToEndTest, AFailingStatementOrAnUnsafeLanguageStopsTheSettings) {
   // Statement 2 fails: statement 1 stays committed, 3 and 4 never run.
   testing::Exec(installation_->mainDb(), "DROP TABLE EmailAdmin");
   EXPECT_FALSE(UpdateSettings("2"));
-  EXPECT_TRUE(std::regex_match(stepMessage_, std::regex("-?[0-9]+ :.*EmailAdmin.*"))) << stepMessage_;
+  EXPECT_TRUE(std::regex_match(stepMessage_, std::regex("-?[0-9]+ :.*EmailAdmin.*")))
+      << stepMessage_;
   EXPECT_EQ(Security("SELECT LanguageID || '|' || GMTTimeOffset FROM GlobalPref"), "2|9");
   EXPECT_EQ(Security("SELECT InstallFlag FROM Install"), "0");
   EXPECT_EQ(Main("SELECT CompanyName FROM Company WHERE CompanyID = 1"), "My Company");
@@ -111,7 +120,8 @@ TEST_F(EndToEndTest, FirstRunFillsEveryAreaAndTheSecondSkipsThem) {
                            "Alter the security table: The task completed.",
                            "Alter the views: The task completed."};
   Boxes first = {"UserName: admin\r\nDBPassword: quillmark\r\nLanguage: 1\r\nStationID: 1"};
-  for (const char* area : {"Contact", "Scheduler", "Announcement", "ToDo", "Forum", "Project", "Resource", "Document"}) {
+  for (const char* area : {"Contact", "Scheduler", "Announcement", "ToDo", "Forum", "Project",
+                           "Resource", "Document"}) {
     first.push_back(std::string("Insert sample date for ") + area + ": True");
   }
   first.insert(first.end(), migration.begin(), migration.end());

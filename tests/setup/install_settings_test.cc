@@ -47,7 +47,8 @@ class UpdateInstallSettingsTest : public ::testing::Test {
     RegistryFileStore registry(registryPath(), diagnostics_);
     EXPECT_TRUE(UpdateInstallSettings(registry, connector_, clock_, options_, stepMessage_));
     std::vector<std::string> out;
-    for (const auto& e : connector_.executed) out.push_back(e.connectionString + " | " + e.statement);
+    for (const auto& e : connector_.executed)
+      out.push_back(e.connectionString + " | " + e.statement);
     return out;
   }
 
@@ -61,15 +62,17 @@ class UpdateInstallSettingsTest : public ::testing::Test {
 };
 
 TEST_F(UpdateInstallSettingsTest, SendsTheFourStatementsByteForByte) {
-  EXPECT_EQ(Run(), (std::vector<std::string>{
-                       "qv_security | UPDATE GlobalPref SET MainDir = '/opt/quorvia', StorageDir"
-                       "  = '/var/lib/o''hara', MainURL     = 'http://qv.example/', LanguageID"
-                       "  = 2, GMTTimeOffset = 9",
-                       "qv_main | UPDATE  EmailAdmin  SET     DefaultSMTPServer    = 'smtp.example', "
-                       "DefaultPOPServer     = 'pop.example'",
-                       "qv_security | UPDATE Install SET InstallFlag = 1",
-                       "qv_main | UPDATE Company SET CompanyName = 'Artisan''s Guild'  WHERE CompanyID = 1",
-                   }));
+  EXPECT_EQ(
+      Run(),
+      (std::vector<std::string>{
+          "qv_security | UPDATE GlobalPref SET MainDir = '/opt/quorvia', StorageDir"
+          "  = '/var/lib/o''hara', MainURL     = 'http://qv.example/', LanguageID"
+          "  = 2, GMTTimeOffset = 9",
+          "qv_main | UPDATE  EmailAdmin  SET     DefaultSMTPServer    = 'smtp.example', "
+          "DefaultPOPServer     = 'pop.example'",
+          "qv_security | UPDATE Install SET InstallFlag = 1",
+          "qv_main | UPDATE Company SET CompanyName = 'Artisan''s Guild'  WHERE CompanyID = 1",
+      }));
   ASSERT_EQ(connector_.opens.size(), 4u);
   for (const auto& open : connector_.opens) EXPECT_EQ(open.user + "/" + open.password, "sa/secret");
   EXPECT_EQ(stepMessage_, "before") << "success leaves the step message alone";
@@ -84,14 +87,16 @@ TEST_F(UpdateInstallSettingsTest, NegativeOffsetIsWrittenSigned) {
 // A registry text that cannot be read is written as the text the read gave.
 TEST_F(UpdateInstallSettingsTest, RegistryFailuresAreWrittenAsTheirTexts) {
   WriteFileBytes(registryPath(), "REGEDIT4\n");
-  EXPECT_EQ(Run().at(3), "qv_main | UPDATE Company SET CompanyName = '1: No Key'  WHERE CompanyID = 1");
+  EXPECT_EQ(Run().at(3),
+            "qv_main | UPDATE Company SET CompanyName = '1: No Key'  WHERE CompanyID = 1");
 
   connector_.executed.clear();
   WriteFileBytes(registryPath(), "garbage\n");
   EXPECT_EQ(Run().at(1),
             "qv_main | UPDATE  EmailAdmin  SET     DefaultSMTPServer    = '3: Unexpected Error', "
             "DefaultPOPServer     = '3: Unexpected Error'");
-  EXPECT_EQ(diagnostics_.str(), "qvsetup: " + registryPath() + ":1: line is neither a key, a value nor a comment\n")
+  EXPECT_EQ(diagnostics_.str(),
+            "qvsetup: " + registryPath() + ":1: line is neither a key, a value nor a comment\n")
       << "one diagnostic for the whole step";
 }
 

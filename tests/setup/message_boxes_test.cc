@@ -30,8 +30,9 @@ TEST(StreamMessageBoxesTest, CaptionLineThenTextWithOnlyCrLfAsNewlinesFlushedPer
   boxes.Show("");
   boxes.Show("a\rb\nc\r\n\r\nd\r");
   EXPECT_EQ(buffer.syncs, 3);
-  EXPECT_EQ(buffer.str(),
-            "[QvSetup]\nUserName: admin\nDBPassword: quillmark\n[QvSetup]\n\n[QvSetup]\na\rb\nc\n\nd\r\n");
+  EXPECT_EQ(
+      buffer.str(),
+      "[QvSetup]\nUserName: admin\nDBPassword: quillmark\n[QvSetup]\n\n[QvSetup]\na\rb\nc\n\nd\r\n");
 }
 
 }  // namespace

@@ -17,7 +17,8 @@ constexpr RegStatus kOk = RegStatus::kSuccess;
 constexpr RegStatus kNotFound = RegStatus::kNotFound;
 constexpr RegStatus kFailed = RegStatus::kFailed;
 
-std::string RunOp(ScriptedRegistryStore& store, int16_t flag, const std::string& subKey = "SOFTWARE\\Test") {
+std::string RunOp(ScriptedRegistryStore& store, int16_t flag,
+                  const std::string& subKey = "SOFTWARE\\Test") {
   clsRegOp op(store);
   op.RootKey = kHkeyLocalMachine;
   op.SubKey = subKey;
@@ -37,7 +38,7 @@ TEST(RegOpTest, EachFlagAndStoreAnswerGivesItsText) {
   const std::string open = "open -2147483646 SOFTWARE\\Test ";
   const Case cases[] = {
       {kRegRead, kNotFound, kOk, kOk, kOk, kOk, "1: No Key", {}},
-      {kRegRead, kOk, kNotFound, kOk, kOk, kOk, "", {}},  // a missing value reads empty
+      {kRegRead, kOk, kNotFound, kOk, kOk, kOk, "", {}},              // a missing value reads empty
       {kRegRead, kFailed, kOk, kOk, kOk, kOk, "", {open + "query"}},  // nothing is queried
       {kRegWrite, kOk, kOk, kOk, kOk, kOk, "0: Success", {open + "set", "set Name=data"}},
       {kRegWrite, kNotFound, kOk, kOk, kOk, kOk, "1: No Key", {}},
@@ -110,8 +111,9 @@ TEST(RegOpTest, ReadSettingReadsUnderTheProductKey) {
   ScriptedRegistryStore store;
   store.value = "Artisan's Guild";
   EXPECT_EQ(ReadSetting(store, "CompanyName"), "Artisan's Guild");
-  EXPECT_EQ(store.calls, (Calls{"open -2147483646 SOFTWARE\\Tavolent Inc.\\Quorvia\\CurrentVersion query",
-                                "query CompanyName"}));
+  EXPECT_EQ(store.calls,
+            (Calls{"open -2147483646 SOFTWARE\\Tavolent Inc.\\Quorvia\\CurrentVersion query",
+                   "query CompanyName"}));
 }
 
 }  // namespace

@@ -22,7 +22,8 @@ namespace fs = std::filesystem;
 using testing::ReadFileBytes;
 using testing::WriteFileBytes;
 
-constexpr const char kKey[] = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tavolent Inc.\\Quorvia\\CurrentVersion]\n";
+constexpr const char kKey[] =
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tavolent Inc.\\Quorvia\\CurrentVersion]\n";
 constexpr const char kProduct[] = "SOFTWARE\\Tavolent Inc.\\Quorvia\\CurrentVersion";
 constexpr const char kSample[] =
     "Windows Registry Editor Version 5.00\n"
@@ -66,8 +67,12 @@ class RegistryFileStoreTest : public ::testing::Test {
     reg.Flag = op.flag;
     return reg.RegistOperation();
   }
-  std::string Read(const std::string& name) { return Run({kRegRead, kHkeyLocalMachine, kProduct, name}); }
-  std::string Diagnostic(const std::string& rest) const { return "qvsetup: " + path() + rest + "\n"; }
+  std::string Read(const std::string& name) {
+    return Run({kRegRead, kHkeyLocalMachine, kProduct, name});
+  }
+  std::string Diagnostic(const std::string& rest) const {
+    return "qvsetup: " + path() + rest + "\n";
+  }
 
   testing::ScopedTempDir dir_;
   std::ostringstream diagnostics_;
@@ -89,20 +94,28 @@ TEST_F(RegistryFileStoreTest, ReadsAsTheTableSays) {
       {kSample, {kRegRead, kHkeyLocalMachine, kProduct, "Blob"}, "hex:01,02,03,04"},
       {kSample, {kRegRead, kHkeyLocalMachine, kProduct, "Kanji"}, "日本語"},
       {kSample, {kRegRead, kHkeyLocalMachine, kProduct, "Missing"}, ""},
-      {kSample, {kRegRead, kHkeyLocalMachine, "software\\TAVOLENT INC.\\quorvia\\currentversion", "storagedir"},
+      {kSample,
+       {kRegRead, kHkeyLocalMachine, "software\\TAVOLENT INC.\\quorvia\\currentversion",
+        "storagedir"},
        "D:\\GroupData"},
       {kSample, {kRegRead, kHkeyCurrentUser, kProduct, "StorageDir"}, "1: No Key"},  // another root
       {kSample, {kRegRead, kHkeyCurrentUser, "software\\other", "storagedir"}, "elsewhere"},
-      {kSample, {kRegRead, kHkeyLocalMachine, "SOFTWARE\\Tavolent Inc.", "x"}, ""},  // a parent exists
+      {kSample,
+       {kRegRead, kHkeyLocalMachine, "SOFTWARE\\Tavolent Inc.", "x"},
+       ""},  // a parent exists
       {kSample, {kRegRead, kHkeyLocalMachine, "SOFTWARE\\Tavolent", "x"}, "1: No Key"},
       {kSample, {kRegRead, 0, "SOFTWARE", "x"}, ""},  // an unknown root fails as other errors
       {kSample, {kRegWrite, 0x12345, "SOFTWARE", "x", "y"}, "エラーで終了"},
       {kSample, {kRegCreate, 0, "SOFTWARE\\X"}, "エラーで終了"},
-      {"\xEF\xBB\xBFREGEDIT4\r\n\r\n" + key.substr(0, key.size() - 1) + "\r\n\"MainURL\"=\"http://qv/\"\r\n",
-       {kRegRead, kHkeyLocalMachine, kProduct, "MainURL"}, "http://qv/"},
-      {key + "\"MainDir\"=\"first\"\n[HKEY_LOCAL_MACHINE\\software\\tavolent inc.\\quorvia\\currentversion]\n"
-             "\"maindir\"=\"second\"\n",
-       {kRegRead, kHkeyLocalMachine, kProduct, "MainDir"}, "second"},  // later definitions win
+      {"\xEF\xBB\xBFREGEDIT4\r\n\r\n" + key.substr(0, key.size() - 1) +
+           "\r\n\"MainURL\"=\"http://qv/\"\r\n",
+       {kRegRead, kHkeyLocalMachine, kProduct, "MainURL"},
+       "http://qv/"},
+      {key +
+           "\"MainDir\"=\"first\"\n[HKEY_LOCAL_MACHINE\\software\\tavolent inc.\\quorvia\\currentversion]\n"
+           "\"maindir\"=\"second\"\n",
+       {kRegRead, kHkeyLocalMachine, kProduct, "MainDir"},
+       "second"},  // later definitions win
   };
   for (const Case& c : cases) {
     WriteFileBytes(path(), c.file);
@@ -130,7 +143,11 @@ TEST_F(RegistryFileStoreTest, UnusableFilesFailEveryOperationWithOneDiagnostic) 
       {"[HKEY_LOCAL_MACHINE\\SOFTWARE\\\\x]\n", ":1: empty key name in the key path"},
       {key + "\"Name\"=\"caf\xE9\"\n", ":2: text is not valid UTF-8"},
       {key + "\"Blob\"=hex:01,\\\n", ":2: value continued past the end of the file"},
-      {std::string("\x7F" "ELF\x02\x01\x01\0\0\0\0", 11) + "\n", ":1: line is neither a key, a value nor a comment"},
+      {std::string("\x7F"
+                   "ELF\x02\x01\x01\0\0\0\0",
+                   11) +
+           "\n",
+       ":1: line is neither a key, a value nor a comment"},
       {std::string("\0\0\0\0", 4), ":1: line is neither a key, a value nor a comment"},
       {"\xFF\xFE[\0H\0", ":1: text is not valid UTF-8"},
       {"[HKEY_LOCAL_MACHINE\\A]\n\"Name\"=\"" + std::string(8 * 1024 * 1024, 'x'),
@@ -158,7 +175,8 @@ TEST_F(RegistryFileStoreTest, UnusableFilesFailEveryOperationWithOneDiagnostic) 
 TEST_F(RegistryFileStoreTest, FilesThatCannotBeReadFailWithOneDiagnostic) {
   const std::pair<void (*)(const std::string&), const char*> cases[] = {
       {[](const std::string& p) { fs::create_directory(p); }, ": not a regular file"},
-      {[](const std::string& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0); }, ": not a regular file"},
+      {[](const std::string& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0); },
+       ": not a regular file"},
       {[](const std::string& p) {
          WriteFileBytes(p, "");
          fs::resize_file(p, 1ull << 32);  // sparse: refused before it is read
@@ -179,7 +197,8 @@ TEST_F(RegistryFileStoreTest, WritesRewriteAtomicallyKeepingEveryOtherLine) {
   ASSERT_EQ(::chmod(path().c_str(), 0640), 0);
   struct stat before {};
   ASSERT_EQ(::stat(path().c_str(), &before), 0);
-  EXPECT_EQ(Run({kRegWrite, kHkeyLocalMachine, kProduct, "storagedir", "E:\\Data \"new\""}), "0: Success");
+  EXPECT_EQ(Run({kRegWrite, kHkeyLocalMachine, kProduct, "storagedir", "E:\\Data \"new\""}),
+            "0: Success");
   struct stat after {};
   ASSERT_EQ(::stat(path().c_str(), &after), 0);
   EXPECT_NE(before.st_ino, after.st_ino) << "a new file renamed into place";
@@ -204,10 +223,12 @@ TEST_F(RegistryFileStoreTest, WritesRewriteAtomicallyKeepingEveryOtherLine) {
   EXPECT_EQ(entries, std::vector<std::string>{"registry.reg"}) << "no temporary file left";
 
   // Values a line cannot carry are refused; a string ends at its first NUL.
-  EXPECT_EQ(Run({kRegWrite, kHkeyCurrentUser, "Software\\Other", "A", "two\nlines"}), "エラーで終了");
+  EXPECT_EQ(Run({kRegWrite, kHkeyCurrentUser, "Software\\Other", "A", "two\nlines"}),
+            "エラーで終了");
   EXPECT_EQ(Run({kRegWrite, kHkeyCurrentUser, "Software\\Other", "A\rB", "x"}), "エラーで終了");
   EXPECT_EQ(ReadFileBytes(path()), written);
-  EXPECT_EQ(Run({kRegWrite, kHkeyCurrentUser, "Software\\Other", "A", std::string("ab\0cd", 5)}), "0: Success");
+  EXPECT_EQ(Run({kRegWrite, kHkeyCurrentUser, "Software\\Other", "A", std::string("ab\0cd", 5)}),
+            "0: Success");
   EXPECT_EQ(Run({kRegRead, kHkeyCurrentUser, "Software\\Other", "A"}), "ab");
 }
 
@@ -217,14 +238,16 @@ TEST_F(RegistryFileStoreTest, CrLfFilesStayCrLfAndLinksAreWrittenThrough) {
   fs::create_symlink(real, path());
   EXPECT_EQ(Run({kRegWrite, kHkeyUsers, "K", "B", "2"}), "0: Success");
   EXPECT_TRUE(fs::is_symlink(path()));
-  EXPECT_EQ(ReadFileBytes(real), "REGEDIT4\r\n\r\n[HKEY_USERS\\K]\r\n\"A\"=\"1\"\r\n\"B\"=\"2\"\r\n");
+  EXPECT_EQ(ReadFileBytes(real),
+            "REGEDIT4\r\n\r\n[HKEY_USERS\\K]\r\n\"A\"=\"1\"\r\n\"B\"=\"2\"\r\n");
 }
 
 TEST_F(RegistryFileStoreTest, CreateAndDeleteKeys) {
   EXPECT_EQ(Run({kRegCreate, kHkeyLocalMachine, kProduct}), "0: Success");
   EXPECT_EQ(ReadFileBytes(path()), std::string("Windows Registry Editor Version 5.00\n\n") + kKey);
   EXPECT_EQ(Read("StorageDir"), "") << "the key exists, the value does not";
-  struct stat before {}, after {};
+  struct stat before {
+  }, after{};
   ASSERT_EQ(::stat(path().c_str(), &before), 0);
   EXPECT_EQ(Run({kRegCreate, kHkeyLocalMachine, "software\\tavolent inc."}), "0: Success");
   ASSERT_EQ(::stat(path().c_str(), &after), 0);
@@ -262,7 +285,10 @@ TEST(RegistryFilePathTest, EnvironmentNamesTheFile) {
   EXPECT_EQ(RegistryFilePath(), "/tmp/some.reg");
   ::setenv("QV_REGISTRY_FILE", "", 1);
   EXPECT_EQ(RegistryFilePath(), "/etc/quorvia/registry.reg");
-  if (old) ::setenv("QV_REGISTRY_FILE", saved.c_str(), 1); else ::unsetenv("QV_REGISTRY_FILE");
+  if (old)
+    ::setenv("QV_REGISTRY_FILE", saved.c_str(), 1);
+  else
+    ::unsetenv("QV_REGISTRY_FILE");
 }
 
 }  // namespace

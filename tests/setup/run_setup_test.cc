@@ -37,7 +37,8 @@ StepRecorder* g_recorder = nullptr;
 
 const char* const kModuleNames[] = {"Contact", "Schedule", "Announcement", "ToDo",
                                     "Forum",   "ProjectM", "Resource",     "Document"};
-const char* const kMigrationNames[] = {"AlterTables", "DropViews", "AlterSecurityTable", "AlterViews"};
+const char* const kMigrationNames[] = {"AlterTables", "DropViews", "AlterSecurityTable",
+                                       "AlterViews"};
 
 template <int I>
 bool FakeModule(const sample_data::ModuleEnv& env, const sample_data::SampleArgs& args) {
@@ -81,9 +82,9 @@ const SetupSteps& FakeSteps() {
 }
 
 const Names kMigrations(std::begin(kMigrationNames), std::end(kMigrationNames));
-const Boxes kMigrationBoxes = {"Alter Tables: The task completed.", "Drop Views: The task completed.",
-                               "Alter the security table: The task completed.",
-                               "Alter the views: The task completed."};
+const Boxes kMigrationBoxes = {
+    "Alter Tables: The task completed.", "Drop Views: The task completed.",
+    "Alter the security table: The task completed.", "Alter the views: The task completed."};
 
 // Notes whether the run lock was held when the backup began.
 class BackupWatchingFileOps : public testing::CountingFileOps {
@@ -110,7 +111,8 @@ class RunSetupTest : public ::testing::Test {
     testing::WriteFileBytes(
         registryPath(),
         std::string("REGEDIT4\n") +
-            (withKey ? "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tavolent Inc.\\Quorvia\\CurrentVersion]\n" : "") +
+            (withKey ? "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tavolent Inc.\\Quorvia\\CurrentVersion]\n"
+                     : "") +
             afterHeader);
   }
   std::string registryPath() const { return (dir_.path() / "registry.reg").string(); }
@@ -152,7 +154,8 @@ TEST_F(RunSetupTest, ConfirmedRunSettlesAndMigratesShowingBoxesOnlyInDebugMode) 
   EXPECT_EQ(connector_.executed.size(), 4u);
   EXPECT_EQ(recorder_.calls, kMigrations);
   EXPECT_TRUE(files_.created.empty()) << "no backup without /b";
-  for (const auto& open : connector_.opens) EXPECT_EQ(open.user + "/" + open.password, "admin/quillmark");
+  for (const auto& open : connector_.opens)
+    EXPECT_EQ(open.user + "/" + open.password, "admin/quillmark");
 
   Run("/I INITIALIZE /d");
   Boxes expected = {"UserName: admin\r\nDBPassword: quillmark\r\nLanguage: 1\r\nStationID: 1"};
@@ -162,7 +165,8 @@ TEST_F(RunSetupTest, ConfirmedRunSettlesAndMigratesShowingBoxesOnlyInDebugMode) 
   boxes_.shown.clear();
   connector_.opens.clear();
   Run("/i Initialize /n sa /p \"\" /s 4 /debug");  // defaults fill only what is empty
-  EXPECT_EQ(boxes_.shown.at(0), "UserName: sa\r\nDBPassword: quillmark\r\nLanguage: 1\r\nStationID: 4");
+  EXPECT_EQ(boxes_.shown.at(0),
+            "UserName: sa\r\nDBPassword: quillmark\r\nLanguage: 1\r\nStationID: 4");
   EXPECT_EQ(connector_.opens.at(0).user, "sa");
 }
 
@@ -187,14 +191,17 @@ TEST_F(RunSetupTest, FailuresAreShownAsTheirStepsDecideAndTheRunGoesOn) {
   recorder_.migrationMessages[1] = "Failed to drop the view ScheduleList";
   recorder_.raisingMigration = 2;
   Run("/i Initialize");
-  EXPECT_EQ(boxes_.shown, (Boxes{"Drop Views: Failed to drop the view ScheduleList",
-                                 "Alter the security table: Failed to drop the view ScheduleList"}));
+  EXPECT_EQ(boxes_.shown,
+            (Boxes{"Drop Views: Failed to drop the view ScheduleList",
+                   "Alter the security table: Failed to drop the view ScheduleList"}));
   EXPECT_EQ(recorder_.calls, kMigrations);
 }
 
 TEST_F(RunSetupTest, SampleDataRunsOnlyForEmptyTablesInOrder) {
-  connector_.maxKeys = {{"Company", db::Value(3)},  {"ScheduleEvent", db::Value(1)},
-                        {"ToDoEvent", db::Value()}, {"ForumEvent", db::Value(0)},
+  connector_.maxKeys = {{"Company", db::Value(3)},
+                        {"ScheduleEvent", db::Value(1)},
+                        {"ToDoEvent", db::Value()},
+                        {"ForumEvent", db::Value(0)},
                         {"DocEvent", db::Value(2.5)}};
   recorder_.moduleResults[3] = false;
   Run("/i Initialize /a /d /l 2 /s 9 /n u /p pw");
@@ -242,7 +249,9 @@ TEST_F(RunSetupTest, SampleDataFailuresOutsideDebugModeShowOnlyTheModulesOwnBoxe
 TEST_F(RunSetupTest, TheRunLockIsTakenBeforeTheBackupAndHeldThroughEveryStep) {
   testing::WriteFileBytes((storage_ / "db" / "qv_main.mdb").string(), "main");
   Run("/i Initialize /a /b");
-  EXPECT_EQ(testing::ReadFileBytes((storage_ / "db" / "BACK19990305-140709" / "qv_main.mdb").string()), "main");
+  EXPECT_EQ(
+      testing::ReadFileBytes((storage_ / "db" / "BACK19990305-140709" / "qv_main.mdb").string()),
+      "main");
   EXPECT_EQ(files_.locked, Names{(storage_ / "db" / "qvsetup.lock").string()});
   EXPECT_EQ(files_.locksHeldAtBackup, 1);
   EXPECT_EQ(recorder_.locksHeld, std::vector<int>(12, 1));
@@ -262,7 +271,10 @@ TEST_F(RunSetupTest, ARunThatCannotLockGoesOnWithoutTheLock) {
       {"no product key", false, "", {}},
       {"no StorageDir value", true, "", {}},
       {"relative StorageDir", true, "\"StorageDir\"=\"storage\"\n", {}},
-      {"no db folder", true, "\"StorageDir\"=\"" + missingDb + "\"\n", {missingDb + "/db/qvsetup.lock"}},
+      {"no db folder",
+       true,
+       "\"StorageDir\"=\"" + missingDb + "\"\n",
+       {missingDb + "/db/qvsetup.lock"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

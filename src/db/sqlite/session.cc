@@ -87,9 +87,8 @@ std::shared_ptr<Session> Session::Open(const std::string& path, int busyTimeoutM
     session->device_ = file.st_dev;
     session->inode_ = file.st_ino;
   }
-  sqlite3* raw = session->path_.empty()
-                     ? nullptr
-                     : TakeKeptHandle(path, session->device_, session->inode_);
+  sqlite3* raw =
+      session->path_.empty() ? nullptr : TakeKeptHandle(path, session->device_, session->inode_);
   if (raw != nullptr) {
     session->db_.reset(raw);
   } else {
@@ -212,7 +211,8 @@ void Session::Convert(sqlite3_context* context, int /*argc*/, sqlite3_value** ar
     // The two types are the same for every row of a statement: each is read
     // on the first row and kept by the engine as the argument's auxiliary data.
     auto kind = [context](int argument, sqlite3_value* type) {
-      if (const auto* kept = static_cast<const ColumnKind*>(sqlite3_get_auxdata(context, argument))) {
+      if (const auto* kept =
+              static_cast<const ColumnKind*>(sqlite3_get_auxdata(context, argument))) {
         return *kept;
       }
       const unsigned char* text = sqlite3_value_text(type);

@@ -71,8 +71,8 @@ void TableRecordset::Read() {
     order += (order.empty() ? "" : ", ") + QuoteName(column->name);
   if (order.empty()) order = "rowid";
 
-  Statement& stmt =
-      Prepared("SELECT rowid, " + ColumnList() + " FROM " + QuoteName(table_) + " ORDER BY " + order);
+  Statement& stmt = Prepared("SELECT rowid, " + ColumnList() + " FROM " + QuoteName(table_) +
+                             " ORDER BY " + order);
   ResetWhenDone done(stmt);
   std::vector<Row> rows;
   while (stmt.Step()) {
