@@ -242,6 +242,15 @@ TEST_F(RegistryFileStoreTest, CrLfFilesStayCrLfAndLinksAreWrittenThrough) {
             "REGEDIT4\r\n\r\n[HKEY_USERS\\K]\r\n\"A\"=\"1\"\r\n\"B\"=\"2\"\r\n");
 }
 
+TEST_F(RegistryFileStoreTest, StrayCarriageReturnsBelongToTheLineBreak) {
+  // Every CR before a line feed is part of the break, in a file with LF line
+  // ends too: a value must read the same before and after a rewrite.
+  WriteFileBytes(path(), "[HKEY_USERS\\K]\n\"v\"=dword:1\r\r\n; note\r\r\n");
+  EXPECT_EQ(Run({kRegRead, kHkeyUsers, "K", "v"}), "dword:1");
+  EXPECT_EQ(Run({kRegWrite, kHkeyUsers, "K", "w", "2"}), "0: Success");
+  EXPECT_EQ(Run({kRegRead, kHkeyUsers, "K", "v"}), "dword:1");
+}
+
 TEST_F(RegistryFileStoreTest, CreateAndDeleteKeys) {
   EXPECT_EQ(Run({kRegCreate, kHkeyLocalMachine, kProduct}), "0: Success");
   EXPECT_EQ(ReadFileBytes(path()), std::string("Windows Registry Editor Version 5.00\n\n") + kKey);
