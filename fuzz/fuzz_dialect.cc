@@ -24,7 +24,7 @@
 
 namespace {
 
-using qv::db::sqlite::EqualsNoCase;
+using qv::db::EqualsNoCase;
 using qv::db::sqlite::Token;
 using qv::db::sqlite::TokenKind;
 using qv::fuzz::Printable;

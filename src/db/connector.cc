@@ -11,6 +11,7 @@
 #include "db/data_source.h"
 #include "db/database.h"
 #include "db/db_error.h"
+#include "db/names.h"
 #include "db/sqlite/sqlite_connection.h"
 
 namespace qv::db {
@@ -18,11 +19,6 @@ namespace {
 
 // SQLite's code for a database file that cannot be opened.
 constexpr int32_t kErrCannotOpen = 14;
-
-std::string Lower(std::string text) {
-  for (char& c : text) c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-  return text;
-}
 
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -46,7 +42,7 @@ class DataSourceConnector : public Connector {
 
     std::string driver = section->Get("Driver").value_or("");
     if (driver.empty()) Fail("Data source \"" + name + "\" in " + iniPath + " names no Driver");
-    if (Lower(driver).find("sqlite") == std::string::npos) {
+    if (LowerAscii(driver).find("sqlite") == std::string::npos) {
       Fail("Data source \"" + name + "\" uses the driver \"" + driver +
            "\", which is not supported: only SQLite drivers are");
     }
@@ -60,7 +56,7 @@ class DataSourceConnector : public Connector {
     std::string givenPassword = !password.empty() ? password : parts.password.value_or("");
     std::optional<std::string> uid = section->Get("UID");
     std::optional<std::string> pwd = section->Get("PWD");
-    if ((uid && Lower(*uid) != Lower(givenUser)) || (pwd && *pwd != givenPassword)) {
+    if ((uid && LowerAscii(*uid) != LowerAscii(givenUser)) || (pwd && *pwd != givenPassword)) {
       Fail("Cannot open data source \"" + name + "\": wrong user name or password");
     }
 

@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "db/db_error.h"
+#include "db/names.h"
 
 namespace qv::db {
 namespace {
@@ -16,18 +17,6 @@ std::string_view Trim(std::string_view s) {
   while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
   while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
   return s;
-}
-
-char Lower(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool SameNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  }
-  return true;
 }
 
 // A value ends where a comment starts: ';' or '#' after a blank.
@@ -49,7 +38,7 @@ bool FileExists(const std::string& path) {
 
 std::optional<std::string> OdbcSection::Get(std::string_view key) const {
   for (const auto& [name, value] : entries) {
-    if (SameNoCase(name, key)) return value;
+    if (EqualsNoCase(name, key)) return value;
   }
   return std::nullopt;
 }
@@ -80,7 +69,7 @@ std::vector<OdbcSection> ParseOdbcIni(std::string_view text) {
 const OdbcSection* FindDataSource(const std::vector<OdbcSection>& sections,
                                   std::string_view dataSource) {
   for (const OdbcSection& section : sections) {
-    if (SameNoCase(section.name, dataSource)) return &section;
+    if (EqualsNoCase(section.name, dataSource)) return &section;
   }
   return nullptr;
 }
@@ -120,13 +109,13 @@ ConnectionString ParseConnectionString(const std::string& text) {
       if (equals == std::string_view::npos) continue;
       std::string_view key = Trim(pair.substr(0, equals));
       std::string value(Trim(pair.substr(equals + 1)));
-      if (SameNoCase(key, "Data Source") || SameNoCase(key, "DSN")) {
+      if (EqualsNoCase(key, "Data Source") || EqualsNoCase(key, "DSN")) {
         result.dataSource = value;
-      } else if (SameNoCase(key, "Provider")) {
+      } else if (EqualsNoCase(key, "Provider")) {
         result.provider = value;
-      } else if (SameNoCase(key, "User ID") || SameNoCase(key, "UID")) {
+      } else if (EqualsNoCase(key, "User ID") || EqualsNoCase(key, "UID")) {
         result.userId = value;
-      } else if (SameNoCase(key, "Password") || SameNoCase(key, "PWD")) {
+      } else if (EqualsNoCase(key, "Password") || EqualsNoCase(key, "PWD")) {
         result.password = value;
       }
     }

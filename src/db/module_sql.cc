@@ -6,6 +6,7 @@
 
 #include "db/data_sources.h"
 #include "db/db_error.h"
+#include "db/names.h"
 
 namespace qv::db {
 
@@ -14,17 +15,6 @@ namespace {
 // Classic run-time numbers for failures that do not come from the engine.
 constexpr int32_t kErrOutOfMemory = 7;
 constexpr int32_t kErrInternal = 51;
-
-bool IsCompany(const std::string& name) {
-  static const char kCompany[] = "company";
-  if (name.size() != sizeof kCompany - 1) return false;
-  for (size_t i = 0; i < name.size(); ++i) {
-    char c = name[i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != kCompany[i]) return false;
-  }
-  return true;
-}
 
 }  // namespace
 
@@ -82,7 +72,7 @@ bool TableIsEmpty(Connector& connector, const std::string& userName, const std::
   }
   const Value maxPrimary = rows->Field("MaxPrimary");
   if (maxPrimary.IsNull()) return true;
-  const double threshold = IsCompany(tableName) ? 3 : 0;
+  const double threshold = EqualsNoCase(tableName, "company") ? 3 : 0;
   return !(maxPrimary.AsReal() > threshold);
 }
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "db/data_sources.h"
+#include "db/names.h"
 #include "migration/migration.h"
 #include "migration/step_support.h"
 
@@ -23,7 +24,7 @@ struct CopyOutcome {
 
 CopyOutcome AddAndCopy(db::Connection& connection, const std::string& table,
                        const std::string& oldColumn, const std::string& newColumn) {
-  const char* typeWord = EqualsIgnoreCase(oldColumn, "Public") ? " LONG" : " BIT";
+  const char* typeWord = db::EqualsNoCase(oldColumn, "Public") ? " LONG" : " BIT";
   CopyOutcome outcome;
   ErrorTrap trap;
   outcome.added = trap.Run(
@@ -36,8 +37,8 @@ CopyOutcome AddAndCopy(db::Connection& connection, const std::string& table,
 
 // The tables whose Public column never had an index of its own.
 bool HasNoPublicIndex(const std::string& table) {
-  return EqualsIgnoreCase(table, "AnnounceEvent") || EqualsIgnoreCase(table, "ScheduleEvent") ||
-         EqualsIgnoreCase(table, "ToDoEvent");
+  return db::EqualsNoCase(table, "AnnounceEvent") || db::EqualsNoCase(table, "ScheduleEvent") ||
+         db::EqualsNoCase(table, "ToDoEvent");
 }
 
 // Replaces one old column by its successor.
@@ -69,13 +70,13 @@ bool AlterTable(db::Connection& connection, const std::string& table, ErrorTrap&
   bool hasConfirm = false;
   bool hasConfirmation = false;
   for (const std::string& column : columns) {
-    if (EqualsIgnoreCase(column, "Public")) {
+    if (db::EqualsNoCase(column, "Public")) {
       hasPublic = true;
-    } else if (EqualsIgnoreCase(column, "Shared")) {
+    } else if (db::EqualsNoCase(column, "Shared")) {
       hasShared = true;
-    } else if (EqualsIgnoreCase(column, "Confirm")) {
+    } else if (db::EqualsNoCase(column, "Confirm")) {
       hasConfirm = true;
-    } else if (EqualsIgnoreCase(column, "Confirmation")) {
+    } else if (db::EqualsNoCase(column, "Confirmation")) {
       hasConfirmation = true;
     }
   }
@@ -96,7 +97,7 @@ bool AddColumnCopy(db::Connection& connection, const std::string& table,
 
 bool DropColumn(db::Connection& connection, const std::string& table, const std::string& column) {
   ErrorTrap trap;
-  if (EqualsIgnoreCase(column, "Public") && !HasNoPublicIndex(table)) {
+  if (db::EqualsNoCase(column, "Public") && !HasNoPublicIndex(table)) {
     trap.Run([&] { connection.Execute("DROP INDEX " + column + "ID ON " + table); });
   }
   // Attempted even when the index was missing: the column goes either way.

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "db/data_sources.h"
+#include "db/names.h"
 #include "migration/migration.h"
 #include "migration/step_support.h"
 
@@ -26,7 +27,7 @@ const char* const kObsoleteViews[] = {
 
 bool IsObsolete(const std::string& view) {
   for (const char* obsolete : kObsoleteViews) {
-    if (EqualsIgnoreCase(view, obsolete)) return true;
+    if (db::EqualsNoCase(view, obsolete)) return true;
   }
   return false;
 }

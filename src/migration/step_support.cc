@@ -1,7 +1,5 @@
 #include "migration/step_support.h"
 
-#include <cctype>
-
 namespace qv::migration {
 
 std::unique_ptr<db::Connection> OpenStepConnection(db::Connector& connector,
@@ -34,17 +32,6 @@ void FinishStepTransaction(db::Connection* connection, const ErrorTrap& trap) {
     IgnoreErrors([&] { connection->CommitTrans(); });
   }
   IgnoreErrors([&] { connection->Close(); });
-}
-
-bool EqualsIgnoreCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (std::string::size_type i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
 }
 
 }  // namespace qv::migration

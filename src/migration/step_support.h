@@ -68,8 +68,4 @@ std::unique_ptr<db::Connection> OpenStepTransaction(db::Connector& connector,
 // ignored. `connection` may be null (the open failed).
 void FinishStepTransaction(db::Connection* connection, const ErrorTrap& trap);
 
-// ASCII comparison without regard to letter case, as the engine matches
-// table, column and view names.
-bool EqualsIgnoreCase(const std::string& a, const std::string& b);
-
 }  // namespace qv::migration

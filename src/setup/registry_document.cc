@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <utility>
+#include "db/names.h"
 
 #include "setup/registry_store.h"
 
@@ -23,14 +24,6 @@ constexpr RootName kRoots[] = {
     {kHkeyLocalMachine, "HKEY_LOCAL_MACHINE"},
     {kHkeyUsers, "HKEY_USERS"},
 };
-
-std::string Fold(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
-}
 
 bool IsBlank(char c) {
   return c == ' ' || c == '\t';
@@ -229,7 +222,7 @@ bool RegistryDocument::Parse(std::string_view text, RegistryDocument* doc,
       Section section;
       section.root = 0;
       for (const RootName& r : kRoots) {
-        if (Fold(rootName) == Fold(r.name)) section.root = r.root;
+        if (db::LowerAscii(rootName) == db::LowerAscii(r.name)) section.root = r.root;
       }
       if (section.root == 0) {
         return fail(i, "unknown root key \"" + std::string(rootName) + "\"");
@@ -238,7 +231,7 @@ bool RegistryDocument::Parse(std::string_view text, RegistryDocument* doc,
         return fail(i, "empty key name in the key path");
       }
       section.path = std::string(path);
-      section.folded = Fold(path);
+      section.folded = db::LowerAscii(path);
       section.header = std::string(raw);
       doc->sections_.push_back(std::move(section));
       continue;
@@ -309,7 +302,7 @@ std::string RegistryDocument::Render() const {
 
 bool RegistryDocument::KeyExists(int32_t root, std::string_view path) const {
   if (path.empty()) return true;
-  const std::string folded = Fold(path);
+  const std::string folded = db::LowerAscii(path);
   for (const Section& s : sections_) {
     if (s.root == root && (s.folded == folded || IsSubKeyOf(s.folded, folded))) return true;
   }
@@ -317,7 +310,7 @@ bool RegistryDocument::KeyExists(int32_t root, std::string_view path) const {
 }
 
 bool RegistryDocument::HasSubKeys(int32_t root, std::string_view path) const {
-  const std::string folded = Fold(path);
+  const std::string folded = db::LowerAscii(path);
   for (const Section& s : sections_) {
     if (s.root == root && IsSubKeyOf(s.folded, folded)) return true;
   }
@@ -326,13 +319,13 @@ bool RegistryDocument::HasSubKeys(int32_t root, std::string_view path) const {
 
 const std::string* RegistryDocument::FindValue(int32_t root, std::string_view path,
                                                std::string_view name) const {
-  const std::string folded = Fold(path);
-  const std::string foldedName = Fold(name);
+  const std::string folded = db::LowerAscii(path);
+  const std::string foldedName = db::LowerAscii(name);
   const std::string* found = nullptr;
   for (const Section& s : sections_) {
     if (s.root != root || s.folded != folded) continue;
     for (const Entry& e : s.entries) {
-      if (e.isValue && Fold(e.name) == foldedName) found = &e.data;
+      if (e.isValue && db::LowerAscii(e.name) == foldedName) found = &e.data;
     }
   }
   return found;
@@ -361,7 +354,7 @@ RegistryDocument::Section& RegistryDocument::AppendSection(int32_t root, std::st
   Section section;
   section.root = root;
   section.path = std::string(path);
-  section.folded = Fold(path);
+  section.folded = db::LowerAscii(path);
   section.header = KeyLine(root, path);
   sections_.push_back(std::move(section));
   return sections_.back();
@@ -369,13 +362,13 @@ RegistryDocument::Section& RegistryDocument::AppendSection(int32_t root, std::st
 
 void RegistryDocument::SetValue(int32_t root, std::string_view path, std::string_view name,
                                 std::string_view data) {
-  const std::string folded = Fold(path);
-  const std::string foldedName = Fold(name);
+  const std::string folded = db::LowerAscii(path);
+  const std::string foldedName = db::LowerAscii(name);
   Entry* existing = nullptr;
   for (Section& s : sections_) {
     if (s.root != root || s.folded != folded) continue;
     for (Entry& e : s.entries) {
-      if (e.isValue && Fold(e.name) == foldedName) existing = &e;
+      if (e.isValue && db::LowerAscii(e.name) == foldedName) existing = &e;
     }
   }
   if (existing != nullptr) {
@@ -403,7 +396,7 @@ bool RegistryDocument::CreateKey(int32_t root, std::string_view path) {
 }
 
 void RegistryDocument::DeleteKey(int32_t root, std::string_view path) {
-  const std::string folded = Fold(path);
+  const std::string folded = db::LowerAscii(path);
   auto first = std::find_if(sections_.begin(), sections_.end(),
                             [&](const Section& s) { return s.root == root && s.folded == folded; });
   if (first == sections_.end()) return;
@@ -420,7 +413,7 @@ void RegistryDocument::DeleteKey(int32_t root, std::string_view path) {
   Section section;
   section.root = root;
   section.path = parent;
-  section.folded = Fold(parent);
+  section.folded = db::LowerAscii(parent);
   section.header = KeyLine(root, parent);
   section.entries.push_back(Entry{{""}, false, "", ""});
   sections_.insert(sections_.begin() + static_cast<std::ptrdiff_t>(index), std::move(section));

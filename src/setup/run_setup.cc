@@ -2,6 +2,7 @@
 
 #include "db/data_sources.h"
 #include "db/module_sql.h"
+#include "db/names.h"
 #include "setup/backup.h"
 #include "setup/command_line.h"
 #include "setup/install_settings.h"
@@ -103,7 +104,7 @@ void RunSetup(const std::string& commandLine, const SetupEdges& edges, const Set
     return;
   }
   SetupOptions options = parsed.options;
-  if (!EqualsIgnoreCase(options.InitializeWord, kConfirmationWord)) return;
+  if (!db::EqualsNoCase(options.InitializeWord, kConfirmationWord)) return;
   ApplyDefaults(options);
 
   // Held to the end of the run: a second run on this installation waits

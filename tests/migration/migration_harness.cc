@@ -6,6 +6,7 @@
 
 #include "db/data_source.h"
 #include "db/database_file.h"
+#include "db/names.h"
 #include "migration/step_support.h"
 
 namespace qv::migration::testing {
@@ -50,7 +51,7 @@ Rows Data(const fs::path& db, bool asMigrated) {
     const Rows columns = qv::testing::ColumnsOf(db, table);
     auto has = [&](const char* name) {
       for (const std::string& c : columns) {
-        if (EqualsIgnoreCase(c, name)) return true;
+        if (db::EqualsNoCase(c, name)) return true;
       }
       return false;
     };
@@ -59,10 +60,10 @@ Rows Data(const fs::path& db, bool asMigrated) {
       std::map<std::string, std::string> values;
       for (std::size_t i = 0; i < columns.size(); ++i) {
         std::string column = columns[i], value = row[i];
-        if (asMigrated && EqualsIgnoreCase(column, "Public")) {
+        if (asMigrated && db::EqualsNoCase(column, "Public")) {
           if (has("Shared")) continue;
           column = "Shared";
-        } else if (asMigrated && EqualsIgnoreCase(column, "Confirm")) {
+        } else if (asMigrated && db::EqualsNoCase(column, "Confirm")) {
           if (has("Confirmation")) continue;
           column = "Confirmation";
           if (value != qv::testing::kNullText) value = value == "0" ? "0" : "1";

@@ -23,10 +23,6 @@ bool IsWordStart(char c) {
 bool IsWordPart(char c) {
   return IsWordStart(c) || IsDigit(c) || c == '$';
 }
-char Upper(char c) {
-  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
 // Length of a literal or name that ends with `close`, where a doubled
 // `close` stands for itself (when `doubled`); runs to the end if unclosed.
 size_t Delimited(std::string_view sql, size_t start, char close, bool doubled) {
@@ -238,14 +234,6 @@ bool OnlyBlanksAndComments(std::string_view text) {
   for (const Token& t : Tokenize(text)) {
     bool semicolon = t.kind == TokenKind::kSymbol && text[t.begin] == ';';
     if (t.kind != TokenKind::kSpace && t.kind != TokenKind::kComment && !semicolon) return false;
-  }
-  return true;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (Upper(a[i]) != Upper(b[i])) return false;
   }
   return true;
 }

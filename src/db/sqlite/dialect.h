@@ -19,6 +19,8 @@
 #include <string_view>
 #include <vector>
 
+#include "db/names.h"
+
 namespace qv::db::sqlite {
 
 enum class TokenKind { kSpace, kComment, kString, kQuotedName, kWord, kNumber, kSymbol };
@@ -38,10 +40,6 @@ bool OnlyBlanksAndComments(std::string_view text);
 
 // Writes a name so that the engine reads it as an identifier.
 std::string QuoteName(std::string_view name);
-
-// Names compare as the engine compares them: ASCII letters without regard
-// to case, every other byte exactly.
-bool EqualsNoCase(std::string_view a, std::string_view b);
 
 // What the translator needs to know of the schema. Names match without
 // regard to letter case.

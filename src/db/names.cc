@@ -1,14 +1,15 @@
-#include "setup/text.h"
+#include "db/names.h"
 
-namespace qv::setup {
-
+namespace qv::db {
 namespace {
+
 char FoldAscii(char c) {
   return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
+
 }  // namespace
 
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
+bool EqualsNoCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
     if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
@@ -16,4 +17,10 @@ bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
   return true;
 }
 
-}  // namespace qv::setup
+std::string LowerAscii(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) c = FoldAscii(c);
+  return out;
+}
+
+}  // namespace qv::db
