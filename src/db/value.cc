@@ -197,6 +197,17 @@ std::string Value::AsText() const {
   throw DbError::TypeMismatch();
 }
 
+std::string Value::Describe() const {
+  switch (kind()) {
+    case Kind::kNull:
+      return "Null";
+    case Kind::kText:
+      return "'" + std::get<std::string>(data_) + "'";
+    default:
+      return AsText();
+  }
+}
+
 DateTime Value::AsDate() const {
   switch (kind()) {
     case Kind::kNull:

@@ -55,6 +55,9 @@ class Value {
   double AsReal() const;
   std::string AsText() const;  // numbers in plain decimal, dates as storage text
   DateTime AsDate() const;     // date text or date; else "Type mismatch"
+  // The value as a reader of a diagnostic wants it: Null, a number, a
+  // date-time, or a text in single quotes. Never raises.
+  std::string Describe() const;
 
   bool operator==(const Value& o) const { return data_ == o.data_; }
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "db/data_sources.h"
+#include "db/diagnostics.h"
 #include "db/names.h"
 #include "migration/migration.h"
 #include "migration/step_support.h"
@@ -16,29 +17,61 @@ namespace {
 const char kTaskCompleted[] = "The task completed.";
 const char kTaskFailed[] = "There was an error occured.\r\nCouldn't complete the task.";
 
+// The tables whose Public column never had an index of its own.
+bool HasNoPublicIndex(const std::string& table) {
+  return db::EqualsNoCase(table, "AnnounceEvent") || db::EqualsNoCase(table, "ScheduleEvent") ||
+         db::EqualsNoCase(table, "ToDoEvent");
+}
+
 // What AddColumnCopy did, for the scan to decide what happens next.
 struct CopyOutcome {
   bool added = false;   // the ALTER TABLE ... ADD COLUMN succeeded
   bool copied = false;  // every row's value reached the new column
+  std::string failure;  // the first failure's text, when one failed
 };
+
+// Runs `operation`; on failure keeps the first failure's text in `failure`.
+template <typename Operation>
+bool RunNoting(Operation&& operation, std::string& failure) {
+  try {
+    operation();
+    return true;
+  } catch (const std::exception& e) {
+    if (failure.empty()) failure = e.what();
+    return false;
+  }
+}
 
 CopyOutcome AddAndCopy(db::Connection& connection, const std::string& table,
                        const std::string& oldColumn, const std::string& newColumn) {
   const char* typeWord = db::EqualsNoCase(oldColumn, "Public") ? " LONG" : " BIT";
   CopyOutcome outcome;
-  ErrorTrap trap;
-  outcome.added = trap.Run(
-      [&] { connection.Execute("ALTER TABLE " + table + " ADD COLUMN " + newColumn + typeWord); });
+  outcome.added = RunNoting(
+      [&] { connection.Execute("ALTER TABLE " + table + " ADD COLUMN " + newColumn + typeWord); },
+      outcome.failure);
   // One statement in the engine, linear in the rows and in constant memory,
   // with the conversions of a field assignment: a table of any size migrates.
-  outcome.copied = trap.Run([&] { connection.CopyColumn(table, oldColumn, newColumn); });
+  outcome.copied =
+      RunNoting([&] { connection.CopyColumn(table, oldColumn, newColumn); }, outcome.failure);
   return outcome;
 }
 
-// The tables whose Public column never had an index of its own.
-bool HasNoPublicIndex(const std::string& table) {
-  return db::EqualsNoCase(table, "AnnounceEvent") || db::EqualsNoCase(table, "ScheduleEvent") ||
-         db::EqualsNoCase(table, "ToDoEvent");
+// Drops the old column, with its index where it has one. Returns false when
+// either statement failed; `columnFailure` gets the text of the column drop's
+// own failure, which alone decides whether the column is gone.
+bool DropWithIndex(db::Connection& connection, const std::string& table, const std::string& column,
+                   std::string& columnFailure) {
+  bool indexDropped = true;
+  if (db::EqualsNoCase(column, "Public") && !HasNoPublicIndex(table)) {
+    std::string ignored;
+    indexDropped =
+        RunNoting([&] { connection.Execute("DROP INDEX " + column + "ID ON " + table); }, ignored);
+  }
+  // Attempted even when the index was missing: the column goes either way.
+  bool columnDropped =
+      RunNoting([&] { connection.Execute("ALTER TABLE " + table + " DROP COLUMN " + column); },
+                columnFailure);
+  return indexDropped && columnDropped;
 }
 
 // Replaces one old column by its successor.
@@ -46,9 +79,19 @@ void MigratePair(db::Connection& connection, const std::string& table, const std
                  const std::string& newColumn) {
   CopyOutcome outcome = AddAndCopy(connection, table, oldColumn, newColumn);
   if (outcome.added && outcome.copied) {
-    DropColumn(connection, table, oldColumn);
+    // No box tells of a table left with both columns, and later runs leave
+    // such a table alone: the administrator learns of it here.
+    std::string failure;
+    DropWithIndex(connection, table, oldColumn, failure);
+    if (!failure.empty()) {
+      db::Diagnose("table " + table + " is half-migrated: it has both " + oldColumn + " and " +
+                   newColumn + ", since " + oldColumn + " could not be dropped (" + failure +
+                   "); later runs leave it as it is");
+    }
     return;
   }
+  db::Diagnose("table " + table + " keeps its column " + oldColumn + ", not migrated to " +
+               newColumn + ": " + outcome.failure);
   // The old column is kept whenever its values did not all reach the new
   // one: dropping it would lose them. The half-added new column is removed
   // again so that the table is as before and a later run, once the values
@@ -96,13 +139,8 @@ bool AddColumnCopy(db::Connection& connection, const std::string& table,
 }
 
 bool DropColumn(db::Connection& connection, const std::string& table, const std::string& column) {
-  ErrorTrap trap;
-  if (db::EqualsNoCase(column, "Public") && !HasNoPublicIndex(table)) {
-    trap.Run([&] { connection.Execute("DROP INDEX " + column + "ID ON " + table); });
-  }
-  // Attempted even when the index was missing: the column goes either way.
-  trap.Run([&] { connection.Execute("ALTER TABLE " + table + " DROP COLUMN " + column); });
-  return !trap.failed();
+  std::string failure;
+  return DropWithIndex(connection, table, column, failure);
 }
 
 bool AlterTables(db::Connector& connector, std::string& stepMessage) {
@@ -119,7 +157,7 @@ bool AlterTables(db::Connector& connector, std::string& stepMessage) {
       }
     }
   }
-  FinishStepTransaction(connection.get(), trap);
+  FinishStepTransaction(connection.get(), trap, db::kMainConnectionString);
   stepMessage = trap.failed() ? kTaskFailed : kTaskCompleted;
   return !trap.failed();
 }

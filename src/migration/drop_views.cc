@@ -46,7 +46,7 @@ bool DropView(db::Connector& connector, const std::string& viewName, std::string
     stepMessage = "There was an error occured.\r\nduring dropping " + viewName +
                   "\r\n Couldn't complete the task.";
   }
-  FinishStepTransaction(connection.get(), trap);
+  FinishStepTransaction(connection.get(), trap, db::kMainConnectionString);
   return !trap.failed();
 }
 
@@ -73,7 +73,7 @@ bool DropViews(db::Connector& connector, std::string& stepMessage) {
   }
   // This transaction holds no change of its own; the drops are committed by
   // DropView.
-  FinishStepTransaction(connection.get(), trap);
+  FinishStepTransaction(connection.get(), trap, db::kMainConnectionString);
   return !trap.failed();
 }
 

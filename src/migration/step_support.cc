@@ -1,5 +1,8 @@
 #include "migration/step_support.h"
 
+#include "db/data_source.h"
+#include "db/diagnostics.h"
+
 namespace qv::migration {
 
 std::unique_ptr<db::Connection> OpenStepConnection(db::Connector& connector,
@@ -24,12 +27,20 @@ std::unique_ptr<db::Connection> OpenStepTransaction(db::Connector& connector,
   return connection;
 }
 
-void FinishStepTransaction(db::Connection* connection, const ErrorTrap& trap) {
+void FinishStepTransaction(db::Connection* connection, const ErrorTrap& trap,
+                           const std::string& connectionString) {
   if (connection == nullptr) return;
   if (trap.failed()) {
     IgnoreErrors([&] { connection->RollbackTrans(); });
   } else {
-    IgnoreErrors([&] { connection->CommitTrans(); });
+    try {
+      connection->CommitTrans();
+    } catch (const std::exception& e) {
+      std::string dataSource = connectionString;
+      IgnoreErrors([&] { dataSource = db::ParseConnectionString(connectionString).dataSource; });
+      db::Diagnose("the commit to data source " + dataSource +
+                   " failed and the step's changes were not saved: " + e.what());
+    }
   }
   IgnoreErrors([&] { connection->Close(); });
 }

@@ -64,8 +64,12 @@ std::unique_ptr<db::Connection> OpenStepTransaction(db::Connector& connector,
                                                     ErrorTrap& trap);
 
 // Ends the step's transaction: commits when nothing failed, rolls back
-// otherwise, then closes the connection. Failures of these operations are
-// ignored. `connection` may be null (the open failed).
-void FinishStepTransaction(db::Connection* connection, const ErrorTrap& trap);
+// otherwise, then closes the connection. Failures of these operations change
+// neither the step's result nor its message; a failed commit is named on
+// standard error with the data source of `connectionString`, since nothing
+// else tells the administrator that the step's work was not saved.
+// `connection` may be null (the open failed).
+void FinishStepTransaction(db::Connection* connection, const ErrorTrap& trap,
+                           const std::string& connectionString);
 
 }  // namespace qv::migration

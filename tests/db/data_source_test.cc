@@ -107,10 +107,10 @@ TEST_F(DataSourceConnectorTest, CredentialsMustMatchWhenTheDataSourceHasThem) {
 
 TEST_F(DataSourceConnectorTest, LockedDatabaseFailsAfterTheWaitAndDefaultReadsOdbciniEachOpen) {
   WriteIni(Section());
+  auto connection = Open("qv_main");
   auto holder = db_.Open();
   holder->BeginTrans();
   holder->Execute("INSERT INTO T (Name) VALUES ('pending')");  // takes the write lock
-  auto connection = Open("qv_main");
   EXPECT_DB_ERROR(connection->Execute("INSERT INTO T (Name) VALUES ('blocked')"), SQLITE_BUSY,
                   "database is locked");
   holder->RollbackTrans();

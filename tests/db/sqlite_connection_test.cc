@@ -4,7 +4,9 @@
 #include <filesystem>
 #include <fstream>
 
+#include "db/sqlite/session.h"
 #include "db_test_util.h"
+#include "support/held_reader.h"
 
 namespace qv::db {
 namespace {
@@ -88,16 +90,29 @@ TEST_F(SqliteConnectionTest, RollbackUndoesRowsAndSchemaChangesAndCommitKeepsThe
   EXPECT_EQ(Query("SELECT OtherID FROM Other"), "2");
 }
 
-TEST_F(SqliteConnectionTest, OpenTransactionThatOnlyReadDoesNotBlockAnotherConnectionsCommit) {
+// A transaction takes the write lock at its first statement, so a database
+// in use fails that statement, never the commit; until then it holds nothing
+// (a step lists views, begins, and drops each on a connection of its own).
+TEST_F(SqliteConnectionTest, TransactionsLockAtTheirFirstStatementAndNeverFailTheCommit) {
   c_->BeginTrans();
-  EXPECT_EQ(c_->TableNames(TableKind::kView), Names{"PublicEvents"});
-  c_->Execute("SELECT * FROM Event");
   auto second = db_.Open();
   second->BeginTrans();
   second->Execute("DROP TABLE PublicEvents");
   second->CommitTrans();
+  EXPECT_EQ(c_->TableNames(TableKind::kView), Names{});
+  EXPECT_DB_ERROR(second->Execute("SELECT * FROM Event"), SQLITE_BUSY, "database is locked");
   c_->CommitTrans();
   EXPECT_EQ(Schema("PublicEvents"), "");
+  {
+    qv::testing::HeldReader reader(db_.path);
+    c_->BeginTrans();
+    EXPECT_DB_ERROR(c_->Execute("UPDATE Event SET Title = 'x'"), SQLITE_BUSY, "database is locked");
+    c_->RollbackTrans();
+  }
+  c_->BeginTrans();
+  c_->Execute("UPDATE Event SET Title = 'x'");
+  c_->CommitTrans();
+  EXPECT_EQ(Query("SELECT group_concat(Title) FROM Event"), "x,x");
 }
 
 // Views are saved queries: they must compile when created, and they do not
@@ -119,11 +134,25 @@ TEST_F(SqliteConnectionTest, ViewsCompileWhenCreatedAndDoNotBlockColumnChanges) 
   EXPECT_EQ(Query("SELECT OtherID FROM Other"), "7");  // the failures undid nothing else
   EXPECT_EQ(Query("SELECT group_concat(EventID) FROM Confirmed"), "1");
 
+  // Triggers on the views come back with them, byte for byte, even on a
+  // view that the dropped column breaks.
+  const char* const triggers[] = {
+      "CREATE TRIGGER Rename INSTEAD OF UPDATE ON Titles BEGIN "
+      "UPDATE Event SET Title = new.Title WHERE EventID = old.EventID; END",
+      "CREATE TRIGGER Unpublish INSTEAD OF DELETE ON PublicEvents BEGIN "
+      "DELETE FROM Event WHERE EventID = old.EventID; END"};
+  qv::testing::Exec(db_.path,
+                    std::string("CREATE VIEW Titles AS SELECT EventID, Title FROM Event;") +
+                        triggers[0] + ";" + triggers[1]);
   Run({"CREATE TABLE Tmp (A, B)", "CREATE VIEW Broken AS SELECT B FROM Tmp",
        "ALTER TABLE Tmp DROP COLUMN B",  // Broken stays, no longer compiling
        "DROP INDEX PublicID ON Event", "ALTER TABLE Event DROP COLUMN Public",
        "ALTER TABLE Event ADD COLUMN Shared LONG"});
   EXPECT_EQ(Schema("PublicEvents"), view);
+  EXPECT_EQ(Schema("Rename"), triggers[0]);
+  EXPECT_EQ(Schema("Unpublish"), triggers[1]);
+  Run({"UPDATE Titles SET Title = 'renamed' WHERE EventID = 2"});
+  EXPECT_EQ(Query("SELECT Title FROM Event WHERE EventID = 2"), "renamed");
   EXPECT_EQ(c_->ColumnNames("Event", "Public"), Names{});
   EXPECT_DB_ERROR(c_->Execute("SELECT * FROM PublicEvents"), SQLITE_ERROR, "Public");
 }
@@ -267,6 +296,15 @@ TEST(DatabaseFileTest, CreatesOnlyANewFileAndLeavesNothingBehindOnFailure) {
   EXPECT_FALSE(std::filesystem::exists(broken) || std::filesystem::exists(broken + "-journal"));
   EXPECT_DB_ERROR(sqlite::OpenConnection(broken, 0), SQLITE_CANTOPEN, broken);  // never creates
   EXPECT_FALSE(std::filesystem::exists(broken));
+}
+
+// The views need RIGHT JOIN: an older library fails every open, naming both
+// versions, rather than report success over views it could not create.
+TEST(EngineVersionTest, LibrariesOlderThan339AreRefused) {
+  EXPECT_DB_ERROR(sqlite::CheckEngineVersion(3038005, "3.38.5"), SQLITE_ERROR,
+                  "version 3.38.5; the setup needs SQLite 3.39.0 or later");
+  EXPECT_NO_THROW(sqlite::CheckEngineVersion(3039000, "3.39.0"));
+  EXPECT_NO_THROW(sqlite::CheckEngineVersion(sqlite3_libversion_number(), sqlite3_libversion()));
 }
 
 }  // namespace

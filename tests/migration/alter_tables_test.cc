@@ -2,10 +2,12 @@
 // situation, then a fault sweep over an older installation.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <sstream>
 
 #include "db/data_sources.h"
+#include "db/diagnostics.h"
 #include "migration/migration.h"
 #include "migration/migration_harness.h"
 
@@ -37,6 +39,9 @@ CREATE INDEX EmptyTable_PublicID ON EmptyTable (Public);
 CREATE TABLE BadValue (ID INTEGER PRIMARY KEY, Public TEXT(10), Confirm BIT);
 CREATE INDEX BadValue_PublicID ON BadValue (Public);
 INSERT INTO BadValue VALUES (1, 'abc', -1), (2, '7', 0);
+CREATE TABLE TooBig (ID INTEGER PRIMARY KEY, Public INTEGER); INSERT INTO TooBig VALUES (1, 4294967296);
+CREATE TABLE ExtraIndex (ID INTEGER PRIMARY KEY, Confirm BIT); INSERT INTO ExtraIndex VALUES (1, -1);
+CREATE INDEX ExtraIndex_ByConfirm ON ExtraIndex (Confirm);
 CREATE VIEW OldView AS SELECT 1 AS Public, 0 AS Confirm;
 )sql";
 
@@ -70,21 +75,56 @@ Rows EventsOn(const FaultyConnector& log, const std::string& table) {
   return events;
 }
 
+// `diagnosed`: the start of the line on standard error that names the table
+// (a table left as it was, or half-migrated), or "" for none.
 // clang-format off
-const struct { const char* table; const char* events; const char* columns; Rows rows; } kCases[] = {
-  {"Company", "SIPCK", "ID|Name|Shared|Confirmation", {"1|A|1|1", "2|B|0|0", "3|C|(null)|1", "4|D|2147483647|(null)", "5|E|-5|1"}},
-  {"ToDoEvent", "SP", "ID|Shared", {"1|3"}},                        // exempt: no index to drop,
-  {"scheduleevent", "SPCK", "ID|Shared|Confirmation", {"1|1|1"}},   // in any case
-  {"AnnounceEvent", "SP", "ID|Shared", {"1|7"}},
-  {"HalfDone", "CK", "ID|Public|Shared|Confirmation", {"1|5|6|1"}},  // Public beside Shared stays
-  {"NewOnly", "", "ID|Shared|Confirmation", {"1|8|1"}},
-  {"MixedCase", "SIPCK", "ID|Shared|Confirmation", {"1|9|1"}},
-  {"LostIndex", "SIP", "ID|Shared", {"1|4"}},  // the failed DROP INDEX stops nothing
-  {"EmptyTable", "SIPCK", "ID|Shared|Confirmation", {}},
-  {"BadValue", "SXCK", "ID|Public|Confirmation", {"1|abc|1", "2|7|0"}},  // the values stay
-  {"OldView", "", "Public|Confirm", {"1|0"}},  // views are never examined
+const struct { const char* table; const char* events; const char* columns; Rows rows; const char* diagnosed; } kCases[] = {
+  {"Company", "SIPCK", "ID|Name|Shared|Confirmation", {"1|A|1|1", "2|B|0|0", "3|C|(null)|1", "4|D|2147483647|(null)", "5|E|-5|1"}, ""},
+  {"ToDoEvent", "SP", "ID|Shared", {"1|3"}, ""},                        // exempt: no index to drop,
+  {"scheduleevent", "SPCK", "ID|Shared|Confirmation", {"1|1|1"}, ""},   // in any case
+  {"AnnounceEvent", "SP", "ID|Shared", {"1|7"}, ""},
+  {"HalfDone", "CK", "ID|Public|Shared|Confirmation", {"1|5|6|1"}, ""},  // Public beside Shared stays
+  {"NewOnly", "", "ID|Shared|Confirmation", {"1|8|1"}, ""},
+  {"MixedCase", "SIPCK", "ID|Shared|Confirmation", {"1|9|1"}, ""},
+  {"LostIndex", "SIP", "ID|Shared", {"1|4"}, ""},  // the failed DROP INDEX stops nothing
+  {"EmptyTable", "SIPCK", "ID|Shared|Confirmation", {}, ""},
+  {"BadValue", "SXCK", "ID|Public|Confirmation", {"1|abc|1", "2|7|0"},  // the values stay
+   "table BadValue keeps its column Public, not migrated to Shared: Type mismatch: the value 'abc' in the row where ID = 1"},
+  {"TooBig", "SX", "ID|Public", {"1|4294967296"},
+   "table TooBig keeps its column Public, not migrated to Shared: Overflow: the value 4294967296 in the row where ID = 1"},
+  {"ExtraIndex", "CK", "ID|Confirm|Confirmation", {"1|-1|1"},
+   "table ExtraIndex is half-migrated: it has both Confirm and Confirmation, since Confirm could not be dropped ("},
+  {"OldView", "", "Public|Confirm", {"1|0"}, ""},  // views are never examined
 };
 // clang-format on
+
+// What the code under test writes on standard error, while it lives.
+class Diagnostics {
+ public:
+  Diagnostics() : previous_(db::SetDiagnosticStream(&lines_)) {}
+  ~Diagnostics() { db::SetDiagnosticStream(previous_); }
+  // The lines written since the last call.
+  Rows Take() {
+    Rows lines;
+    std::istringstream in(lines_.str());
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    lines_.str("");
+    return lines;
+  }
+
+ private:
+  std::ostringstream lines_;
+  std::ostream* previous_;
+};
+
+// The diagnostic lines that name `table`.
+Rows Naming(const Rows& lines, const std::string& table) {
+  Rows named;
+  for (const std::string& line : lines) {
+    if (line.find("table " + table + " ") != std::string::npos) named.push_back(line);
+  }
+  return named;
+}
 
 class AlterTablesTest : public ::testing::Test {
  protected:
@@ -95,11 +135,20 @@ class AlterTablesTest : public ::testing::Test {
 
 TEST_F(AlterTablesTest, MigratesEachTableAsItsColumnsRequire) {
   FaultyConnector log(site_.connector());
+  Diagnostics diagnostics;
   EXPECT_TRUE(AlterTables(log, message_));
   EXPECT_EQ(message_, kTaskCompleted);
+  const Rows lines = diagnostics.Take();
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.table);
     const std::string table = c.table;
+    const Rows named = Naming(lines, table);
+    if (*c.diagnosed == 0) {
+      EXPECT_EQ(named, Rows{});
+    } else {
+      ASSERT_EQ(named.size(), 1u) << ::testing::PrintToString(lines);
+      EXPECT_EQ(named[0].rfind(std::string("qvsetup: ") + c.diagnosed, 0), 0u) << named[0];
+    }
     EXPECT_EQ(EventsOn(log, table), Expand(table, c.events));
     EXPECT_EQ(Select(site_.main(),
                      "SELECT group_concat(name, '|') FROM pragma_table_info('" + table + "')"),
@@ -127,7 +176,17 @@ TEST(AlterTablesFaultTest, NoSingleFailureLosesAValue) {
   Site site(Kind::kOld);
   const Rows untouched = Snapshot(site.main());
   const Rows values = Data(site.main(), true);
+  Diagnostics diagnostics;
   Sweep(site, AlterTables, [&](const FaultRun& run) {
+    // A failed commit changes neither result nor message, but is named.
+    const Rows lines = diagnostics.Take();
+    const std::string commitLine =
+        std::string(
+            "qvsetup: the commit to data source qv_main failed and the step's changes "
+            "were not saved: ") +
+        FaultyConnector::kInjectedErrorDescription;
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), commitLine),
+              run.n != 0 && run.op == DbOp::kCommitTrans ? 1 : 0);
     const bool own = run.n != 0 && (run.op == DbOp::kOpen || run.op == DbOp::kBeginTrans ||
                                     run.op == DbOp::kTableNames || run.op == DbOp::kColumnNames);
     EXPECT_EQ(run.result, !own);

@@ -8,14 +8,14 @@
 #include "db/data_sources.h"
 #include "migration/migration.h"
 #include "migration/migration_harness.h"
+#include "support/held_reader.h"
 
 namespace qv::migration::testing {
 namespace {
 
 // A main database holding the seven obsolete views, one stored in lower case,
-// two views that are not obsolete, and a table to take a write lock on.
+// and two views that are not obsolete.
 const char kObsoleteViews[] = R"sql(
-CREATE TABLE Lock (A INTEGER);
 CREATE VIEW NoticeAnnounce AS SELECT 1 AS A; CREATE VIEW WorkTrakerList AS SELECT 1 AS A;
 CREATE VIEW DocumentFoldersListSearch AS SELECT 1 AS A;
 CREATE VIEW DocumentFolderListAdmin AS SELECT 1 AS A;
@@ -39,18 +39,14 @@ TEST(DropViewsTest, DropsTheSevenUnderTheirStoredNamesAndNothingElse) {
   Site site;
   site.Rebuild(site.main(), kObsoleteViews);
   std::string message = kEarlierMessage;
-  {  // While another connection holds the write lock every drop fails at once:
-     // all are tried, the message names the last one, the step succeeds.
-    auto holder = site.connector().Open(db::kMainConnectionString, "", "");
-    holder->BeginTrans();
-    holder->Execute("INSERT INTO Lock VALUES (1)");
+  {  // While another connection reads, every drop fails at once: all are
+     // tried, the message names the last one, the step succeeds.
+    qv::testing::HeldReader reader(site.main());
     FaultyConnector blocked(site.connector());
     EXPECT_TRUE(DropViews(blocked, message));
     const Rows tried = Statements(blocked);
     EXPECT_EQ(tried.size(), 7u);
     EXPECT_EQ(message, DropFailed(tried.back().substr(11)));  // after "DROP TABLE "
-    holder->RollbackTrans();
-    holder->Close();
   }
   message = kEarlierMessage;
   FaultyConnector log(site.connector());

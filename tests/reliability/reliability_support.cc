@@ -391,7 +391,10 @@ bool WaitsForFlock(pid_t pid, const fs::path& path) {
   return false;
 }
 
-Held HoldDatabase(const fs::path& dbFile, bool exclusive, std::string* why) {
+Held HoldDatabase(const fs::path& dbFile, Holder holder, std::string* why) {
+  const char* begin = holder == Holder::kReader   ? "BEGIN; SELECT count(*) FROM sqlite_schema"
+                      : holder == Holder::kWriter ? "BEGIN IMMEDIATE"
+                                                  : "BEGIN EXCLUSIVE";
   int ready[2], release[2];
   if (::pipe2(ready, O_CLOEXEC) != 0 || ::pipe2(release, O_CLOEXEC) != 0) {
     return *why = Errno("pipe"), nullptr;
@@ -401,8 +404,7 @@ Held HoldDatabase(const fs::path& dbFile, bool exclusive, std::string* why) {
     sqlite3* db = nullptr;
     const bool ok =
         sqlite3_open_v2(dbFile.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK &&
-        sqlite3_exec(db, exclusive ? "BEGIN EXCLUSIVE" : "BEGIN IMMEDIATE", nullptr, nullptr,
-                     nullptr) == SQLITE_OK;
+        sqlite3_exec(db, begin, nullptr, nullptr, nullptr) == SQLITE_OK;
     ::close(release[1]);
     if (::write(ready[1], ok ? "1" : "0", 1) != 1) ::_exit(1);
     char c;

@@ -104,9 +104,11 @@ bool WaitsForFlock(pid_t pid, const fs::path& path);
 // Faults held until the result's last copy goes. Null, with `why`, when
 // they cannot be made (mounts need root).
 using Held = std::shared_ptr<void>;
-// Another process has begun writing `dbFile` (BEGIN IMMEDIATE) or holds it
-// exclusively (BEGIN EXCLUSIVE: readers kept out too).
-Held HoldDatabase(const fs::path& dbFile, bool exclusive, std::string* why);
+// Another process holds `dbFile`: reads it in an open transaction (writers
+// kept out), has begun writing it (BEGIN IMMEDIATE), or holds it exclusively
+// (BEGIN EXCLUSIVE: readers kept out too).
+enum class Holder { kReader, kWriter, kExclusive };
+Held HoldDatabase(const fs::path& dbFile, Holder holder, std::string* why);
 Held MountTmpfs(const fs::path& at, uint64_t bytes, std::string* why);
 Held MountReadOnly(const fs::path& at, std::string* why);
 // `path` has `mode`, and file modes bind this process even as root (the DAC

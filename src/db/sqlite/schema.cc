@@ -55,9 +55,16 @@ size_t ColumnIndex(const std::vector<ColumnInfo>& columns, const std::string& na
 }
 
 std::vector<StoredView> StoredViews(sqlite3* db) {
-  Statement stmt(db, "SELECT name, sql FROM sqlite_schema WHERE type = 'view' ORDER BY rowid");
+  Statement stmt(db,
+                 "SELECT name, sql, type = 'trigger' FROM sqlite_schema WHERE type = 'view' "
+                 "OR (type = 'trigger' AND tbl_name IN "
+                 "(SELECT name FROM sqlite_schema WHERE type = 'view')) "
+                 "ORDER BY type = 'trigger', rowid");
   std::vector<StoredView> views;
-  while (stmt.Step()) views.push_back(StoredView{stmt.Column(0).AsText(), stmt.Column(1).AsText()});
+  while (stmt.Step()) {
+    views.push_back(StoredView{stmt.Column(0).AsText(), stmt.Column(1).AsText(),
+                               stmt.Column(2).AsInteger() != 0});
+  }
   return views;
 }
 

@@ -22,9 +22,11 @@ struct ColumnInfo {
   int keyPosition;  // 1-based position in the primary key, 0 when not part of it
 };
 
+// A view, or a trigger on a view, as the schema keeps it.
 struct StoredView {
   std::string name;
-  std::string sql;  // the CREATE VIEW statement as the schema keeps it
+  std::string sql;  // the CREATE VIEW or CREATE TRIGGER statement
+  bool isTrigger = false;
 };
 
 // Stored names of base tables (without the engine's own) or views, ordered
@@ -42,7 +44,8 @@ std::vector<ColumnInfo> TableColumns(sqlite3* db, const std::string& table);
 size_t ColumnIndex(const std::vector<ColumnInfo>& columns, const std::string& name);
 DbError ItemNotFound();
 
-// Every view, in the order the schema keeps them.
+// Every view, then every trigger on a view, each in the order the schema
+// keeps them: executed in this order, the statements make them again.
 std::vector<StoredView> StoredViews(sqlite3* db);
 
 // The translator's view of a live database.

@@ -75,7 +75,14 @@ sqlite3* TakeKeptHandle(const std::string& path, unsigned long long device,
 
 }  // namespace
 
+void CheckEngineVersion(int versionNumber, const std::string& versionText) {
+  if (versionNumber >= kOldestEngineVersion) return;
+  throw BackendError("the SQLite library in use is version " + versionText +
+                     "; the setup needs SQLite 3.39.0 or later");
+}
+
 std::shared_ptr<Session> Session::Open(const std::string& path, int busyTimeoutMs) {
+  CheckEngineVersion(sqlite3_libversion_number(), sqlite3_libversion());
   ConfigureEngineOnce();
   auto session = std::make_shared<Session>(Token{});
   // A name starting with "file:" would be read as a URI where the library
@@ -102,7 +109,7 @@ std::shared_ptr<Session> Session::Open(const std::string& path, int busyTimeoutM
   sqlite3* db = session->db_.get();
   sqlite3_busy_timeout(db, busyTimeoutMs);
   Check(db,
-        sqlite3_create_function_v2(db, "qv_convert", 3, SQLITE_UTF8 | SQLITE_DETERMINISTIC,
+        sqlite3_create_function_v2(db, "qv_convert", 5, SQLITE_UTF8 | SQLITE_DETERMINISTIC,
                                    session.get(), &Session::Convert, nullptr, nullptr, nullptr),
         path);
   // The engine reads the file lazily; read it now so that a file that is
@@ -136,10 +143,10 @@ void Session::Begin() {
   db();
   if (transactionOpen_) throw BackendError("cannot start a transaction within a transaction");
   transactionOpen_ = true;
-  transactionBegun_ = false;
+  transactionBegun_ = transactionWrote_ = false;
 }
 
-void Session::BeforeWrite() {
+void Session::BeforeStatement() {
   sqlite3* handle = db();
   if (!transactionOpen_) return;
   if (transactionBegun_) {
@@ -148,8 +155,16 @@ void Session::BeforeWrite() {
     }
     return;
   }
-  Exec("BEGIN");
+  // EXCLUSIVE rather than IMMEDIATE: with the rollback journal a commit
+  // still waits for readers to leave, and the commit is the one failure the
+  // steps cannot report.
+  Exec("BEGIN EXCLUSIVE");
   transactionBegun_ = true;
+}
+
+void Session::BeforeWrite() {
+  BeforeStatement();
+  if (transactionOpen_) transactionWrote_ = true;
 }
 
 void Session::Commit() {
@@ -157,19 +172,21 @@ void Session::Commit() {
   if (!transactionOpen_) throw BackendError("cannot commit - no transaction is active");
   if (transactionBegun_) {
     if (sqlite3_get_autocommit(handle)) {
-      transactionOpen_ = transactionBegun_ = false;
+      transactionOpen_ = transactionBegun_ = transactionWrote_ = false;
       throw BackendError("cannot commit - the transaction was rolled back after an earlier error");
     }
-    Exec("COMMIT");  // on failure the transaction stays open for a rollback
+    // A transaction that only read has nothing to save; committing it
+    // would still write a header into an empty file.
+    Exec(transactionWrote_ ? "COMMIT" : "ROLLBACK");  // on failure it stays open
   }
-  transactionOpen_ = transactionBegun_ = false;
+  transactionOpen_ = transactionBegun_ = transactionWrote_ = false;
 }
 
 void Session::Rollback() {
   sqlite3* handle = db();
   if (!transactionOpen_) throw BackendError("cannot rollback - no transaction is active");
   if (transactionBegun_ && !sqlite3_get_autocommit(handle)) Exec("ROLLBACK");
-  transactionOpen_ = transactionBegun_ = false;
+  transactionOpen_ = transactionBegun_ = transactionWrote_ = false;
 }
 
 void Session::Close() noexcept {
@@ -194,7 +211,7 @@ void Session::Close() noexcept {
     }
   }
   db_.reset();
-  transactionOpen_ = transactionBegun_ = false;
+  transactionOpen_ = transactionBegun_ = transactionWrote_ = false;
 }
 
 std::optional<DbError> Session::TakeConversionError() {
@@ -203,8 +220,9 @@ std::optional<DbError> Session::TakeConversionError() {
   return error;
 }
 
-// qv_convert(value, declared type of its column, declared type of the target):
-// the value as a field of the first column reads, assigned to the second.
+// qv_convert(value, declared type of its column, declared type of the target,
+// the row's key, the key's name): the value as a field of the first column
+// reads, assigned to the second. A failure names the value and its row.
 void Session::Convert(sqlite3_context* context, int /*argc*/, sqlite3_value** argv) {
   auto* session = static_cast<Session*>(sqlite3_user_data(context));
   try {
@@ -225,7 +243,10 @@ void Session::Convert(sqlite3_context* context, int /*argc*/, sqlite3_value** ar
     SetResult(context,
               ConvertForColumn(ReadStored(ToValue(argv[0]), kind(1, argv[1])), kind(2, argv[2])));
   } catch (const DbError& e) {
-    session->conversionError_ = e;
+    session->conversionError_ =
+        DbError(e.number(), e.description() + ": the value " + ToValue(argv[0]).Describe() +
+                                " in the row where " + ToValue(argv[4]).AsText() + " = " +
+                                ToValue(argv[3]).Describe());
     sqlite3_result_error(context, e.description().c_str(), -1);
   } catch (const std::bad_alloc&) {
     sqlite3_result_error_nomem(context);

@@ -3,10 +3,13 @@
 // connection and the row sets opened on it share one session; after Close
 // every use of it raises "object closed".
 //
-// BeginTrans starts the engine's transaction lazily, at the first write.
-// Until then reads take no lasting lock, so a second connection can commit
-// while this one holds an open, still read-only transaction (a migration
-// step lists views on one connection and drops each on another).
+// BeginTrans starts the engine's transaction at the first statement that
+// follows it, and takes the database's write lock there (BEGIN EXCLUSIVE,
+// waiting up to the busy timeout): a database in use by another process
+// makes that statement fail, never the commit, so a step that reports
+// success has saved its work. A BeginTrans that no statement follows takes
+// no lock, so a second connection can commit meanwhile (a migration step
+// lists views before its transaction and drops each on another connection).
 #pragma once
 
 #include <memory>
@@ -20,6 +23,15 @@ struct sqlite3_context;
 struct sqlite3_value;
 
 namespace qv::db::sqlite {
+
+// The oldest engine that runs the views the setup creates (RIGHT JOIN).
+inline constexpr int kOldestEngineVersion = 3039000;
+
+// Raises, naming both versions, when the engine `versionNumber` (as
+// sqlite3_libversion_number gives it) is older than kOldestEngineVersion: a
+// binary that meets an older library at run time fails every open rather
+// than report success over views it could not create.
+void CheckEngineVersion(int versionNumber, const std::string& versionText);
 
 class Session {
  public:
@@ -43,8 +55,12 @@ class Session {
   void Begin();
   void Commit();
   void Rollback();
-  // Called before anything that writes: starts the engine transaction of an
-  // open BeginTrans, or raises when the engine has already abandoned it.
+  // Called before every statement: starts the engine transaction of an open
+  // BeginTrans with the write lock, or raises when the engine has already
+  // abandoned it.
+  void BeforeStatement();
+  // Called before a statement that may write: a transaction that never
+  // wrote ends without a commit, so that it leaves the file as it was.
   void BeforeWrite();
 
   // Rolls back what is not committed and closes the file. Never raises.
@@ -68,6 +84,7 @@ class Session {
   unsigned long long inode_ = 0;
   bool transactionOpen_ = false;   // BeginTrans called, not yet ended
   bool transactionBegun_ = false;  // the engine's BEGIN has run
+  bool transactionWrote_ = false;  // a statement that may write has run in it
   int savepoints_ = 0;
   std::optional<DbError> conversionError_;
 };

@@ -38,13 +38,13 @@ class SqliteConnection : public Connection {
   const std::vector<ErrorEntry>& Errors() const override { return errors_; }
 
   std::vector<std::string> TableNames(TableKind kind) override {
-    return ObjectNames(Start(), kind);
+    return ObjectNames(StartStatement(), kind);
   }
 
   std::vector<std::string> ColumnNames(const std::string& table,
                                        const std::string& column) override {
     std::vector<std::string> names;
-    for (const ColumnInfo& info : TableColumns(Start(), table)) {
+    for (const ColumnInfo& info : TableColumns(StartStatement(), table)) {
       if (column.empty() || EqualsNoCase(info.name, column)) names.push_back(info.name);
     }
     return names;
@@ -53,7 +53,7 @@ class SqliteConnection : public Connection {
   std::unique_ptr<Recordset> OpenTable(const std::string& table, CursorType /*cursor*/,
                                        LockType lock) override {
     // Static, keyset and forward-only cursors behave alike over rows held in memory.
-    std::optional<std::string> stored = FindTable(Start(), table);
+    std::optional<std::string> stored = FindTable(StartStatement(), table);
     if (!stored) throw BackendError("no such table: " + table);
     return std::make_unique<TableRecordset>(session_, *stored, lock);
   }
@@ -73,6 +73,13 @@ class SqliteConnection : public Connection {
     errors_.clear();
     return session_->db();
   }
+  // Every statement starts here: inside BeginTrans it first takes the
+  // database's write lock.
+  sqlite3* StartStatement() {
+    sqlite3* db = Start();
+    session_->BeforeStatement();
+    return db;
+  }
   void CreateView(Statement& create, const std::string& view);
   void AlterKeepingViews(const std::string& sql);
 
@@ -81,7 +88,7 @@ class SqliteConnection : public Connection {
 };
 
 std::unique_ptr<Recordset> SqliteConnection::Execute(const std::string& statement) {
-  sqlite3* db = Start();
+  sqlite3* db = StartStatement();
   Translation translated = TranslateDialect(statement, EngineSchema(db));
   if (translated.kind == StatementKind::kTransactionControl) {
     throw BackendError(
@@ -123,14 +130,17 @@ void SqliteConnection::CreateView(Statement& create, const std::string& view) {
 
 // The engine refuses to add or drop a column while a view that uses it, or
 // any view that no longer compiles, exists. Saved queries do not block a
-// schema change, so the views are kept as text across it: dropped, the
-// change made, and re-created unchanged, all in one savepoint. A view that
-// used a dropped column stays broken until it is re-created.
+// schema change, so the views are kept as text across it: dropped (which
+// takes their INSTEAD OF triggers with them), the change made, and views and
+// triggers re-created from their stored text, all in one savepoint. A view
+// that used a dropped column stays broken until it is re-created.
 void SqliteConnection::AlterKeepingViews(const std::string& sql) {
   sqlite3* db = session_->db();
   Savepoint savepoint(*session_);
   std::vector<StoredView> views = StoredViews(db);
-  for (const StoredView& view : views) session_->Exec("DROP VIEW " + QuoteName(view.name));
+  for (const StoredView& view : views) {
+    if (!view.isTrigger) session_->Exec("DROP VIEW " + QuoteName(view.name));
+  }
   Statement(db, sql).Run();
   for (const StoredView& view : views) session_->Exec(view.sql);
   savepoint.Release();
@@ -138,7 +148,7 @@ void SqliteConnection::AlterKeepingViews(const std::string& sql) {
 
 void SqliteConnection::CopyColumn(const std::string& table, const std::string& from,
                                   const std::string& to) {
-  sqlite3* db = Start();
+  sqlite3* db = StartStatement();
   std::optional<std::string> stored = FindTable(db, table);
   if (!stored) throw BackendError("no such table: " + table);
   std::vector<ColumnInfo> columns = TableColumns(db, *stored);
@@ -146,10 +156,20 @@ void SqliteConnection::CopyColumn(const std::string& table, const std::string& f
   const ColumnInfo& target = columns[ColumnIndex(columns, to)];
   // One statement through the same conversion as SetField: linear in the
   // rows, nothing held in memory, and a failing value stops it unchanged.
+  // A failing value is named by its row's key: the one-column primary key,
+  // else the rowid.
+  std::string key = "rowid";
+  int keyColumns = 0;
+  for (const ColumnInfo& column : columns) {
+    if (column.keyPosition > 0 && ++keyColumns == 1) key = column.name;
+  }
+  if (keyColumns > 1) key = "rowid";
   Statement update(db, "UPDATE " + QuoteName(*stored) + " SET " + QuoteName(target.name) +
-                           " = qv_convert(" + QuoteName(source.name) + ", ?1, ?2)");
+                           " = qv_convert(" + QuoteName(source.name) + ", ?1, ?2, " +
+                           QuoteName(key) + ", ?3)");
   update.Bind(1, Value(source.declaredType));
   update.Bind(2, Value(target.declaredType));
+  update.Bind(3, Value(key));
   Savepoint savepoint(*session_);
   session_->TakeConversionError();
   try {
