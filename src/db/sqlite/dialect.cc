@@ -170,7 +170,7 @@ void TranslateDropIndex(const Reader& r, const SchemaLookup& schema, Edits* edit
 }
 
 StatementKind ClassifyAndRewrite(const Reader& r, const SchemaLookup& schema, Edits* edits,
-                                 std::string* target) {
+                                 std::string* target, std::string* targetSchema) {
   for (const char* word : {"BEGIN", "COMMIT", "END", "ROLLBACK", "SAVEPOINT", "RELEASE"}) {
     if (r.IsWord(0, word)) return StatementKind::kTransactionControl;
   }
@@ -194,7 +194,7 @@ StatementKind ClassifyAndRewrite(const Reader& r, const SchemaLookup& schema, Ed
     *target = QuoteName(*name);
     if (qualified) {
       std::optional<std::string> schemaName = r.Name(at - 2);
-      if (schemaName) *target = QuoteName(*schemaName) + "." + *target;
+      if (schemaName) *targetSchema = QuoteName(*schemaName);
     }
     return StatementKind::kCreateView;
   }
@@ -253,7 +253,7 @@ Translation TranslateDialect(std::string_view sql, const SchemaLookup& schema) {
   Reader reader(sql, tokens);
   Translation result;
   Edits edits;
-  result.kind = ClassifyAndRewrite(reader, schema, &edits, &result.target);
+  result.kind = ClassifyAndRewrite(reader, schema, &edits, &result.target, &result.targetSchema);
   for (size_t n = 0; n < reader.size(); ++n) {
     if (reader.IsWord(n, "DISTINCTROW")) {
       edits[reader.at(n)] = "DISTINCT";

@@ -53,7 +53,7 @@ class SchemaLookup {
 
 enum class StatementKind {
   kOther,
-  kCreateView,          // target: the view, as a quoted reference
+  kCreateView,          // target: the view's name quoted, targetSchema its schema's
   kAlterTableColumns,   // ALTER TABLE ... ADD or DROP; target: the table
   kTransactionControl,  // BEGIN, COMMIT, END, ROLLBACK, SAVEPOINT, RELEASE
 };
@@ -62,6 +62,7 @@ struct Translation {
   std::string sql;
   StatementKind kind = StatementKind::kOther;
   std::string target;
+  std::string targetSchema;  // of a created view, quoted; empty when unqualified
 };
 
 // Translates the statement at the start of `sql`; text after it is kept

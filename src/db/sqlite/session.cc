@@ -7,6 +7,7 @@
 #include <new>
 #include <vector>
 
+#include "db/names.h"
 #include "db/sqlite/conversion.h"
 #include "db/sqlite/sqlite_error.h"
 #include "db/sqlite/statement.h"
@@ -124,6 +125,8 @@ std::shared_ptr<Session> Session::Open(const std::string& path, int busyTimeoutM
   return session;
 }
 
+Session::Session(Token) {}
+
 Session::~Session() {
   Close();
 }
@@ -144,6 +147,7 @@ void Session::Begin() {
   if (transactionOpen_) throw BackendError("cannot start a transaction within a transaction");
   transactionOpen_ = true;
   transactionBegun_ = transactionWrote_ = false;
+  ForgetColumns();
 }
 
 void Session::BeforeStatement() {
@@ -169,6 +173,7 @@ void Session::BeforeWrite() {
 
 void Session::Commit() {
   sqlite3* handle = db();
+  ForgetColumns();
   if (!transactionOpen_) throw BackendError("cannot commit - no transaction is active");
   if (transactionBegun_) {
     if (sqlite3_get_autocommit(handle)) {
@@ -185,12 +190,15 @@ void Session::Commit() {
 void Session::Rollback() {
   sqlite3* handle = db();
   if (!transactionOpen_) throw BackendError("cannot rollback - no transaction is active");
+  ForgetColumns();
   if (transactionBegun_ && !sqlite3_get_autocommit(handle)) Exec("ROLLBACK");
   transactionOpen_ = transactionBegun_ = transactionWrote_ = false;
 }
 
 void Session::Close() noexcept {
   if (!db_) return;
+  ForgetColumns();
+  schemaVersion_.reset();  // a handle is kept for reuse only without statements
   if (!sqlite3_get_autocommit(db_.get())) {
     sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
   }
@@ -212,6 +220,29 @@ void Session::Close() noexcept {
   }
   db_.reset();
   transactionOpen_ = transactionBegun_ = transactionWrote_ = false;
+}
+
+const std::vector<ColumnInfo>& Session::Columns(const std::string& table) {
+  sqlite3* handle = db();
+  if (!schemaVersion_)
+    schemaVersion_ = std::make_unique<Statement>(handle, "PRAGMA schema_version");
+  schemaVersion_->Reset();
+  schemaVersion_->Step();
+  const int64_t version = schemaVersion_->Column(0).AsInteger();
+  schemaVersion_->Reset();
+  if (version != columnsVersion_) {
+    columns_.clear();
+    columnsVersion_ = version;
+  }
+  const std::string key = LowerAscii(table);
+  auto found = columns_.find(key);
+  if (found == columns_.end()) found = columns_.emplace(key, TableColumns(handle, table)).first;
+  return found->second;
+}
+
+void Session::ForgetColumns() {
+  columns_.clear();
+  columnsVersion_ = -1;
 }
 
 std::optional<DbError> Session::TakeConversionError() {
@@ -263,6 +294,7 @@ Savepoint::Savepoint(Session& session)
 
 Savepoint::~Savepoint() {
   if (done_ || !session_.db_) return;
+  session_.ForgetColumns();
   sqlite3* db = session_.db_.get();
   sqlite3_exec(db, ("ROLLBACK TO " + name_).c_str(), nullptr, nullptr, nullptr);
   sqlite3_exec(db, ("RELEASE " + name_).c_str(), nullptr, nullptr, nullptr);

@@ -12,17 +12,22 @@
 // lists views before its transaction and drops each on another connection).
 #pragma once
 
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "db/db_error.h"
+#include "db/sqlite/schema.h"
 
 struct sqlite3;
 struct sqlite3_context;
 struct sqlite3_value;
 
 namespace qv::db::sqlite {
+
+class Statement;
 
 // The oldest engine that runs the views the setup creates (RIGHT JOIN).
 inline constexpr int kOldestEngineVersion = 3039000;
@@ -41,7 +46,7 @@ class Session {
   static std::shared_ptr<Session> Open(const std::string& path, int busyTimeoutMs);
 
   struct Token {};  // only Open makes sessions
-  explicit Session(Token) {}
+  explicit Session(Token);
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
   ~Session();
@@ -66,6 +71,12 @@ class Session {
   // Rolls back what is not committed and closes the file. Never raises.
   void Close() noexcept;
 
+  // The columns of table `table` (matched without regard to case; empty for
+  // a missing table), read from the schema once per schema version: a row
+  // set reads them at every Requery, and reading them costs far more than
+  // the one-row check of the version.
+  const std::vector<ColumnInfo>& Columns(const std::string& table);
+
   // The conversion failure of the last failing qv_convert call, taken once.
   std::optional<DbError> TakeConversionError();
 
@@ -87,6 +98,14 @@ class Session {
   bool transactionWrote_ = false;  // a statement that may write has run in it
   int savepoints_ = 0;
   std::optional<DbError> conversionError_;
+  // Columns by lower-case table name, valid for schema version
+  // columnsVersion_; emptied whenever a transaction or savepoint ends, since
+  // a rollback can take the version back to a number that a later change
+  // reuses.
+  std::map<std::string, std::vector<ColumnInfo>> columns_;
+  int64_t columnsVersion_ = -1;
+  std::unique_ptr<Statement> schemaVersion_;
+  void ForgetColumns();
 };
 
 // Makes one operation all-or-nothing inside whatever transaction is open:

@@ -44,7 +44,8 @@ class SqliteConnection : public Connection {
   std::vector<std::string> ColumnNames(const std::string& table,
                                        const std::string& column) override {
     std::vector<std::string> names;
-    for (const ColumnInfo& info : TableColumns(StartStatement(), table)) {
+    StartStatement();
+    for (const ColumnInfo& info : session_->Columns(table)) {
       if (column.empty() || EqualsNoCase(info.name, column)) names.push_back(info.name);
     }
     return names;
@@ -80,7 +81,7 @@ class SqliteConnection : public Connection {
     session_->BeforeStatement();
     return db;
   }
-  void CreateView(Statement& create, const std::string& view);
+  void CreateView(Statement& create, const std::string& view, const std::string& schema);
   void AlterKeepingViews(const std::string& sql);
 
   std::shared_ptr<Session> session_;
@@ -104,7 +105,7 @@ std::unique_ptr<Recordset> SqliteConnection::Execute(const std::string& statemen
   if (!stmt.readOnly()) session_->BeforeWrite();
   switch (translated.kind) {
     case StatementKind::kCreateView:
-      CreateView(stmt, translated.target);
+      CreateView(stmt, translated.target, translated.targetSchema);
       return nullptr;
     case StatementKind::kAlterTableColumns:
       AlterKeepingViews(translated.sql);
@@ -119,12 +120,17 @@ std::unique_ptr<Recordset> SqliteConnection::Execute(const std::string& statemen
 }
 
 // A view is a saved query: it must compile against the tables as they are
-// now, which the engine itself checks only when the view is used.
-void SqliteConnection::CreateView(Statement& create, const std::string& view) {
+// now, which the engine itself checks only when the view is used. Listing
+// its columns resolves every name in it, as a query would, without the
+// query planning that a query over a view of several joins costs.
+void SqliteConnection::CreateView(Statement& create, const std::string& view,
+                                  const std::string& schema) {
   Savepoint savepoint(*session_);
   create.Run();
   // A failing compile raises here, and the savepoint takes the view away.
-  Statement check(session_->db(), "SELECT * FROM " + view);
+  Statement check(session_->db(),
+                  "PRAGMA " + (schema.empty() ? "" : schema + ".") + "table_info(" + view + ")");
+  check.Run();
   savepoint.Release();
 }
 
@@ -151,7 +157,7 @@ void SqliteConnection::CopyColumn(const std::string& table, const std::string& f
   sqlite3* db = StartStatement();
   std::optional<std::string> stored = FindTable(db, table);
   if (!stored) throw BackendError("no such table: " + table);
-  std::vector<ColumnInfo> columns = TableColumns(db, *stored);
+  const std::vector<ColumnInfo> columns = session_->Columns(*stored);
   const ColumnInfo& source = columns[ColumnIndex(columns, from)];
   const ColumnInfo& target = columns[ColumnIndex(columns, to)];
   // One statement through the same conversion as SetField: linear in the

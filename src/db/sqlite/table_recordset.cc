@@ -54,8 +54,7 @@ class ResetWhenDone {
 }  // namespace
 
 void TableRecordset::Read() {
-  sqlite3* db = session_->db();
-  std::vector<ColumnInfo> columns = TableColumns(db, table_);
+  std::vector<ColumnInfo> columns = session_->Columns(table_);
   if (columns.empty()) throw BackendError("no such table: " + table_);
   columns_ = std::move(columns);
 
