@@ -188,10 +188,12 @@ TEST_F(RegistryFileStoreTest, UnusableFilesFailEveryOperationWithOneDiagnostic) 
            "\n",
        ":1: line is neither a key, a value nor a comment"},
       {std::string("\0\0\0\0", 4), ":1: line is neither a key, a value nor a comment"},
-      {"\xFF\xFE[\0H\0]", ":1: text is not valid UTF-16"},  // an odd number of bytes
-      {Utf16File(u"[HKEY_USERS\\K]\r\n\"A\"=\"") + std::string("\x00\xD8", 2) + Utf16File(u"x\"").substr(2),
+      {std::string("\xFF\xFE[\0H\0]", 7), ":1: text is not valid UTF-16"},  // an odd byte count
+      {Utf16File(u"[HKEY_USERS\\K]\r\n\"A\"=\"") + std::string("\x00\xD8", 2) +
+           Utf16File(u"x\"").substr(2),
        ":2: text is not valid UTF-16"},  // a high surrogate alone
-      {Utf16File(u"[HKEY_USERS\\K]\r\n") + std::string("\x00\xDC", 2), ":2: text is not valid UTF-16"},
+      {Utf16File(u"[HKEY_USERS\\K]\r\n") + std::string("\x00\xDC", 2),
+       ":2: text is not valid UTF-16"},
       {"[HKEY_LOCAL_MACHINE\\A]\n\"Name\"=\"" + std::string(8 * 1024 * 1024, 'x'),
        ":2: value without closing quote"},  // refused, not hung
   };
