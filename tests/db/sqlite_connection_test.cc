@@ -104,9 +104,13 @@ TEST_F(SqliteConnectionTest, TransactionsLockAtTheirFirstStatementAndNeverFailTh
   c_->CommitTrans();
   EXPECT_EQ(Schema("PublicEvents"), "");
   {
-    qv::testing::HeldReader reader(db_.path);
+    auto reader = std::make_unique<qv::testing::HeldReader>(db_.path);
     c_->BeginTrans();
     EXPECT_DB_ERROR(c_->Execute("UPDATE Event SET Title = 'x'"), SQLITE_BUSY, "database is locked");
+    // A transaction that could not begin fails its later statements at
+    // once, not after another wait each, even once the reader is gone.
+    reader.reset();
+    EXPECT_DB_ERROR(c_->Execute("SELECT * FROM Event"), SQLITE_BUSY, "database is locked");
     c_->RollbackTrans();
   }
   c_->BeginTrans();

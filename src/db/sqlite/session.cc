@@ -145,8 +145,8 @@ void Session::Exec(const std::string& sql) {
 void Session::Begin() {
   db();
   if (transactionOpen_) throw BackendError("cannot start a transaction within a transaction");
+  ForgetTransaction();
   transactionOpen_ = true;
-  transactionBegun_ = transactionWrote_ = false;
   ForgetColumns();
 }
 
@@ -159,10 +159,19 @@ void Session::BeforeStatement() {
     }
     return;
   }
+  // A transaction that could not take the lock fails every statement of it
+  // at once: waiting out the busy timeout again for each of a step's
+  // statements would stretch a run against a database in use to minutes.
+  if (lockFailure_) throw *lockFailure_;
   // EXCLUSIVE rather than IMMEDIATE: with the rollback journal a commit
   // still waits for readers to leave, and the commit is the one failure the
   // steps cannot report.
-  Exec("BEGIN EXCLUSIVE");
+  try {
+    Exec("BEGIN EXCLUSIVE");
+  } catch (const DbError& e) {
+    lockFailure_ = e;
+    throw;
+  }
   transactionBegun_ = true;
 }
 
@@ -177,14 +186,14 @@ void Session::Commit() {
   if (!transactionOpen_) throw BackendError("cannot commit - no transaction is active");
   if (transactionBegun_) {
     if (sqlite3_get_autocommit(handle)) {
-      transactionOpen_ = transactionBegun_ = transactionWrote_ = false;
+      ForgetTransaction();
       throw BackendError("cannot commit - the transaction was rolled back after an earlier error");
     }
     // A transaction that only read has nothing to save; committing it
     // would still write a header into an empty file.
     Exec(transactionWrote_ ? "COMMIT" : "ROLLBACK");  // on failure it stays open
   }
-  transactionOpen_ = transactionBegun_ = transactionWrote_ = false;
+  ForgetTransaction();
 }
 
 void Session::Rollback() {
@@ -192,7 +201,7 @@ void Session::Rollback() {
   if (!transactionOpen_) throw BackendError("cannot rollback - no transaction is active");
   ForgetColumns();
   if (transactionBegun_ && !sqlite3_get_autocommit(handle)) Exec("ROLLBACK");
-  transactionOpen_ = transactionBegun_ = transactionWrote_ = false;
+  ForgetTransaction();
 }
 
 void Session::Close() noexcept {
@@ -219,7 +228,7 @@ void Session::Close() noexcept {
     }
   }
   db_.reset();
-  transactionOpen_ = transactionBegun_ = transactionWrote_ = false;
+  ForgetTransaction();
 }
 
 const std::vector<ColumnInfo>& Session::Columns(const std::string& table) {
@@ -238,6 +247,11 @@ const std::vector<ColumnInfo>& Session::Columns(const std::string& table) {
   auto found = columns_.find(key);
   if (found == columns_.end()) found = columns_.emplace(key, TableColumns(handle, table)).first;
   return found->second;
+}
+
+void Session::ForgetTransaction() {
+  transactionOpen_ = transactionBegun_ = transactionWrote_ = false;
+  lockFailure_.reset();
 }
 
 void Session::ForgetColumns() {

@@ -93,9 +93,10 @@ class Session {
   std::string path_;
   unsigned long long device_ = 0;
   unsigned long long inode_ = 0;
-  bool transactionOpen_ = false;   // BeginTrans called, not yet ended
-  bool transactionBegun_ = false;  // the engine's BEGIN has run
-  bool transactionWrote_ = false;  // a statement that may write has run in it
+  bool transactionOpen_ = false;        // BeginTrans called, not yet ended
+  bool transactionBegun_ = false;       // the engine's BEGIN has run
+  bool transactionWrote_ = false;       // a statement that may write has run in it
+  std::optional<DbError> lockFailure_;  // why the open transaction could not begin
   int savepoints_ = 0;
   std::optional<DbError> conversionError_;
   // Columns by lower-case table name, valid for schema version
@@ -106,6 +107,7 @@ class Session {
   int64_t columnsVersion_ = -1;
   std::unique_ptr<Statement> schemaVersion_;
   void ForgetColumns();
+  void ForgetTransaction();  // no transaction open any more
 };
 
 // Makes one operation all-or-nothing inside whatever transaction is open:
