@@ -6,7 +6,7 @@
 #include <tuple>
 #include <utility>
 
-#include "db/sqlite/conversion.h"
+#include "db/conversion.h"
 #include "db_test_util.h"
 
 namespace qv::db::sqlite {

@@ -8,7 +8,7 @@
 
 #include "db/database.h"
 #include "db/db_error.h"
-#include "db/sqlite/conversion.h"
+#include "db/conversion.h"
 #include "db/sqlite/dialect.h"
 
 struct sqlite3;
