@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "db/conversion.h"
 #include "db/database.h"
 #include "db/db_error.h"
-#include "db/conversion.h"
-#include "db/sqlite/dialect.h"
+#include "db/dialect.h"
 
 struct sqlite3;
 

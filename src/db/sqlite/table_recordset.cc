@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "db/sqlite/dialect.h"
+#include "db/dialect.h"
 #include "db/sqlite/sqlite_error.h"
 #include "db/sqlite/statement.h"
 
