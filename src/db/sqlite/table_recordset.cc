@@ -11,7 +11,7 @@
 namespace qv::db::sqlite {
 
 TableRecordset::TableRecordset(std::shared_ptr<Session> session, std::string table, LockType lock)
-    : RowSetBase(std::move(session)),
+    : SessionRowSet(std::move(session)),
       table_(std::move(table)),
       readOnly_(lock == LockType::kReadOnly) {
   Read();
