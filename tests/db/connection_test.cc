@@ -281,6 +281,13 @@ TEST_P(TableRecordsetTest, SetFieldConvertsAtOnceAndAFailedAssignmentStaysUnassi
             "'42'31999-03-05 14:07:091");
   EXPECT_EQ(rs->Field("Made"), Value(DateTime{1999, 3, 5, 14, 7, 9}));
   EXPECT_EQ(rs->Field("Done"), Value(1));
+  // A query reads the date-time as a date too; texts of any script go
+  // through a row set unchanged.
+  EXPECT_EQ(c_->Execute("SELECT Made FROM Item WHERE ItemID = 6")->Field("made"),
+            Value(DateTime{1999, 3, 5, 14, 7, 9}));
+  rs->SetField("Name", "会議室の予約");
+  rs->UpdateBatch();
+  EXPECT_EQ(Query("SELECT Name FROM Item WHERE ItemID = 6"), "会議室の予約");
 }
 
 TEST_P(TableRecordsetTest, PendingWorkIsSentWholeByUpdateBatchOrDiscarded) {
