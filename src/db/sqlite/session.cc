@@ -7,8 +7,8 @@
 #include <new>
 #include <vector>
 
+#include "db/conversion.h"
 #include "db/names.h"
-#include "db/sqlite/conversion.h"
 #include "db/sqlite/sqlite_error.h"
 #include "db/sqlite/statement.h"
 
