@@ -144,4 +144,10 @@ Value ReadStored(Value stored, ColumnKind kind) {
   return stored;
 }
 
+DbError ConversionFailureAt(const DbError& cause, const Value& value, const std::string& keyName,
+                            const Value& key) {
+  return DbError(cause.number(), cause.description() + ": the value " + value.Describe() +
+                                     " in the row where " + keyName + " = " + key.Describe());
+}
+
 }  // namespace qv::db

@@ -4,8 +4,10 @@
 // included.
 #pragma once
 
+#include <string>
 #include <string_view>
 
+#include "db/db_error.h"
 #include "db/value.h"
 
 namespace qv::db {
@@ -33,5 +35,10 @@ Value ConvertForColumn(const Value& value, ColumnKind kind);
 
 // The value a field of `kind` reads as: stored date text becomes a date.
 Value ReadStored(Value stored, ColumnKind kind);
+
+// The failure `cause` of converting `value`, naming the value and its row
+// (the row's key `keyName` = `key`) for the administrator who must fix it.
+DbError ConversionFailureAt(const DbError& cause, const Value& value, const std::string& keyName,
+                            const Value& key);
 
 }  // namespace qv::db

@@ -80,4 +80,14 @@ void RowSetBase::Close() {
   rows_.clear();
 }
 
+std::string RowKeyName(const std::vector<ColumnInfo>& columns, const std::string& fallback) {
+  const ColumnInfo* key = nullptr;
+  for (const ColumnInfo& column : columns) {
+    if (column.keyPosition == 0) continue;
+    if (key != nullptr) return fallback;  // a key of several columns
+    key = &column;
+  }
+  return key != nullptr ? key->name : fallback;
+}
+
 }  // namespace qv::db

@@ -23,6 +23,10 @@ struct ColumnInfo {
 
 // Index of the column named `name` (without regard to case); raises "Item
 // cannot be found in the collection..." (3265) when there is none.
+// The name of the table's one-column primary key, else `fallback` (the
+// engine's own row address): what a diagnostic names a row by.
+std::string RowKeyName(const std::vector<ColumnInfo>& columns, const std::string& fallback);
+
 size_t ColumnIndex(const std::vector<ColumnInfo>& columns, const std::string& name);
 DbError ItemNotFound();
 

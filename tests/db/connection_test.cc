@@ -247,8 +247,12 @@ TEST_P(ConnectionTest, CopyColumnGivesWhatARowByRowWalkGivesFailuresIncluded) {
       "SELECT group_concat(Small) FROM (SELECT Small FROM Event "
       "ORDER BY EventID) AS e";
   Run({"ALTER TABLE Event ADD COLUMN Small SMALLINT", "UPDATE Event SET Small = 9"});
-  EXPECT_DB_ERROR(c_->CopyColumn("Event", "Public", "Small"), kErrOverflow, "Overflow");
-  EXPECT_DB_ERROR(c_->CopyColumn("Event", "Title", "Small"), kErrTypeMismatch, "Type mismatch");
+  // The failure names the value and its row, for the administrator to fix.
+  EXPECT_DB_ERROR(c_->CopyColumn("Event", "Public", "Small"), kErrOverflow,
+                  std::string("Overflow: the value 70000 in the row where ") +
+                      E.Pick("EventID", "eventid") + " = 2");
+  EXPECT_DB_ERROR(c_->CopyColumn("Event", "Title", "Small"), kErrTypeMismatch,
+                  "Type mismatch: the value 'a' in the row where");
   EXPECT_DB_ERROR(c_->CopyColumn("Event", "Nope", "Small"), kErrItemNotFound, "");
   EXPECT_EQ(Query(small), "9,9");
   c_->CopyColumn("Event", "Confirm", "Small");

@@ -169,9 +169,10 @@ void ServerConnection::CopyColumn(const std::string& table, const std::string& f
   // linear in the rows, a batch at a time in memory, and a value that does
   // not convert raises its error with nothing changed. The cursor reads the
   // table as it was when declared, so rows written back are not read again.
+  const std::string key = RowKeyName(columns, "ctid");  // names a failing value's row
   Savepoint savepoint(session);
   session.Exec("DECLARE qv_copy NO SCROLL CURSOR FOR SELECT ctid::text, " + QuoteName(source.name) +
-               " FROM " + QuoteName(*stored));
+               ", " + QuoteName(key) + " FROM " + QuoteName(*stored));
   for (;;) {
     Result batch = session.Exec("FETCH " + std::to_string(kCopyBatch) + " FROM qv_copy");
     if (batch.rows() == 0) break;
@@ -179,7 +180,12 @@ void ServerConnection::CopyColumn(const std::string& table, const std::string& f
     std::string rows;
     for (int r = 0; r < batch.rows(); ++r) {
       params.push_back(Value(batch.Text(r, 0)));
-      params.push_back(ConvertForColumn(ReadStored(batch.Get(r, 1), source.kind), target.kind));
+      const Value value = batch.Get(r, 1);
+      try {
+        params.push_back(ConvertForColumn(ReadStored(value, source.kind), target.kind));
+      } catch (const DbError& e) {
+        throw ConversionFailureAt(e, value, key, batch.Get(r, 2));
+      }
       std::string n = std::to_string(params.size() - 1);
       rows += (r == 0 ? "($" : ", ($") + n + "::tid, $" + std::to_string(params.size()) + "::text)";
     }

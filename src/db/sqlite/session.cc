@@ -289,9 +289,7 @@ void Session::Convert(sqlite3_context* context, int /*argc*/, sqlite3_value** ar
               ConvertForColumn(ReadStored(ToValue(argv[0]), kind(1, argv[1])), kind(2, argv[2])));
   } catch (const DbError& e) {
     session->conversionError_ =
-        DbError(e.number(), e.description() + ": the value " + ToValue(argv[0]).Describe() +
-                                " in the row where " + ToValue(argv[4]).AsText() + " = " +
-                                ToValue(argv[3]).Describe());
+        ConversionFailureAt(e, ToValue(argv[0]), ToValue(argv[4]).AsText(), ToValue(argv[3]));
     sqlite3_result_error(context, e.description().c_str(), -1);
   } catch (const std::bad_alloc&) {
     sqlite3_result_error_nomem(context);

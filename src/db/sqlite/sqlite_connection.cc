@@ -162,14 +162,7 @@ void SqliteConnection::CopyColumn(const std::string& table, const std::string& f
   const ColumnInfo& target = columns[ColumnIndex(columns, to)];
   // One statement through the same conversion as SetField: linear in the
   // rows, nothing held in memory, and a failing value stops it unchanged.
-  // A failing value is named by its row's key: the one-column primary key,
-  // else the rowid.
-  std::string key = "rowid";
-  int keyColumns = 0;
-  for (const ColumnInfo& column : columns) {
-    if (column.keyPosition > 0 && ++keyColumns == 1) key = column.name;
-  }
-  if (keyColumns > 1) key = "rowid";
+  const std::string key = RowKeyName(columns, "rowid");  // names a failing value's row
   Statement update(db, "UPDATE " + QuoteName(*stored) + " SET " + QuoteName(target.name) +
                            " = qv_convert(" + QuoteName(source.name) + ", ?1, ?2, " +
                            QuoteName(key) + ", ?3)");
