@@ -19,20 +19,20 @@
 #include <vector>
 
 #include "db/db_error.h"
-#include "db/sqlite/dialect.h"
+#include "db/dialect.h"
 #include "fuzz_check.h"
 
 namespace {
 
 using qv::db::EqualsNoCase;
-using qv::db::sqlite::Token;
-using qv::db::sqlite::TokenKind;
+using qv::db::Token;
+using qv::db::TokenKind;
 using qv::fuzz::Printable;
 
 // Views by name; every table but those starting with x has an index named
 // PublicID and one named <table>_Confirm, so that DROP INDEX both succeeds
 // and fails.
-class FakeSchema : public qv::db::sqlite::SchemaLookup {
+class FakeSchema : public qv::db::SchemaLookup {
  public:
   bool IsView(const std::string& name) const override {
     return EqualsNoCase(name, "ScheduleOwnership") || EqualsNoCase(name, "Old View") ||
@@ -60,7 +60,7 @@ struct Piece {
 };
 
 std::vector<Token> CheckTokens(std::string_view sql) {
-  const std::vector<Token> tokens = qv::db::sqlite::Tokenize(sql);
+  const std::vector<Token> tokens = qv::db::Tokenize(sql);
   size_t at = 0;
   for (const Token& t : tokens) {
     FUZZ_CHECK(t.begin == at);
@@ -116,16 +116,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       IsWord(sql, tokens, sig, 0, "DROP") && IsWord(sql, tokens, sig, 1, "INDEX");
 
   static const FakeSchema schema;
-  qv::db::sqlite::Translation translation;
+  qv::db::Translation translation;
   try {
-    translation = qv::db::sqlite::TranslateDialect(sql, schema);
+    translation = qv::db::TranslateDialect(sql, schema);
   } catch (const qv::db::DbError& e) {
     FUZZ_CHECK_MSG(dropIndex, Printable(sql) + ": " + e.description());
     return 0;
   }
   const std::string& out = translation.sql;
 
-  if (qv::db::sqlite::OnlyBlanksAndComments(sql)) {
+  if (qv::db::OnlyBlanksAndComments(sql)) {
     FUZZ_CHECK_MSG(out == sql, Printable(sql) + " became " + Printable(out));
   }
 
@@ -149,7 +149,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                           Describe(after) + " instead of " + Describe(expected));
   }
 
-  using qv::db::sqlite::StatementKind;
+  using qv::db::StatementKind;
   switch (translation.kind) {
     case StatementKind::kCreateView:
       FUZZ_CHECK(IsWord(sql, tokens, sig, 0, "CREATE"));

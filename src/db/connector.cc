@@ -1,6 +1,7 @@
 // The connector of a real run: a connection string names a data source, the
-// data source names a driver and a database file, and the driver decides
-// the backend (only the embedded SQLite engine so far).
+// data source names a driver and a database, and the driver decides the
+// backend: the embedded SQLite engine on a database file, or a PostgreSQL
+// server.
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -12,6 +13,7 @@
 #include "db/database.h"
 #include "db/db_error.h"
 #include "db/names.h"
+#include "db/postgres/pg_connection.h"
 #include "db/sqlite/sqlite_connection.h"
 
 namespace qv::db {
@@ -24,6 +26,19 @@ std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw DbError(kErrDataSource, "The data-source file " + path + " cannot be read");
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The server keys of the PostgreSQL ODBC driver; an absent key is left to
+// libpq's defaults.
+postgres::ServerAddress ServerAddressOf(const OdbcSection& section) {
+  postgres::ServerAddress address;
+  address.host = section.Get("Servername");
+  address.port = section.Get("Port");
+  address.database = section.Get("Database").value_or("");
+  address.user = section.Get("Username");
+  address.password = section.Get("Password");
+  address.sslMode = section.Get("SSLmode");
+  return address;
 }
 
 class DataSourceConnector : public Connector {
@@ -42,9 +57,11 @@ class DataSourceConnector : public Connector {
 
     std::string driver = section->Get("Driver").value_or("");
     if (driver.empty()) Fail("Data source \"" + name + "\" in " + iniPath + " names no Driver");
-    if (LowerAscii(driver).find("sqlite") == std::string::npos) {
+    const bool embedded = LowerAscii(driver).find("sqlite") != std::string::npos;
+    const bool server = !embedded && LowerAscii(driver).find("postgres") != std::string::npos;
+    if (!embedded && !server) {
       Fail("Data source \"" + name + "\" uses the driver \"" + driver +
-           "\", which is not supported: only SQLite drivers are");
+           "\", which is not supported: only SQLite and PostgreSQL drivers are");
     }
     std::string database = section->Get("Database").value_or("");
     if (database.empty())
@@ -61,11 +78,12 @@ class DataSourceConnector : public Connector {
     }
 
     std::error_code error;
-    if (!std::filesystem::exists(database, error)) {
+    if (embedded && !std::filesystem::exists(database, error)) {
       throw DbError(kErrCannotOpen, "Database file " + database + " of data source \"" + name +
                                         "\" does not exist");
     }
     try {
+      if (server) return postgres::OpenConnection(ServerAddressOf(*section), busyTimeoutMs_);
       return sqlite::OpenConnection(database, busyTimeoutMs_);
     } catch (const DbError& e) {
       throw DbError(e.number(), e.description() + " (data source \"" + name + "\")");

@@ -22,6 +22,11 @@ inline constexpr int32_t kErrItemNotFound = 3265;
 inline constexpr int32_t kErrObjectClosed = 3704;
 // No current row (before the first row, after the last, or an empty set).
 inline constexpr int32_t kErrNoCurrentRecord = 3021;
+// Failures that the engines' row sets and statement runners raise
+// themselves; they keep the access layer's classic numbers.
+inline constexpr int32_t kErrCharactersAfterStatement = 3142;
+inline constexpr int32_t kErrNotUpdatable = 3251;
+inline constexpr int32_t kErrRowNotFoundForUpdate = -2147217864;
 
 class DbError : public std::runtime_error {
  public:
@@ -42,5 +47,10 @@ class DbError : public std::runtime_error {
   int32_t number_;
   std::string description_;
 };
+
+// "Operation is not allowed when the object is closed."
+inline DbError ObjectClosed() {
+  return DbError(kErrObjectClosed, "Operation is not allowed when the object is closed.");
+}
 
 }  // namespace qv::db

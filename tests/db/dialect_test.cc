@@ -1,4 +1,4 @@
-#include "db/sqlite/dialect.h"
+#include "db/dialect.h"
 
 #include <gtest/gtest.h>
 
@@ -6,10 +6,10 @@
 #include <tuple>
 #include <utility>
 
-#include "db/sqlite/conversion.h"
+#include "db/conversion.h"
 #include "db_test_util.h"
 
-namespace qv::db::sqlite {
+namespace qv::db {
 namespace {
 
 // Views and indexes given by hand: the translator is a pure function of them.
@@ -150,4 +150,4 @@ TEST(ConversionTest, AssignmentConvertsByColumnKindOrFails) {
 }
 
 }  // namespace
-}  // namespace qv::db::sqlite
+}  // namespace qv::db

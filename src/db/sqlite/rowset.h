@@ -1,5 +1,5 @@
-// Row sets held in memory: the common part (position, moves, field reads,
-// close) and the read-only row set of a query.
+// The row sets of this engine: their tie to the session, and the read-only
+// row set of a query.
 #pragma once
 
 #include <memory>
@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "db/database.h"
+#include "db/rowset.h"
 #include "db/sqlite/schema.h"
 #include "db/sqlite/session.h"
 
@@ -15,41 +16,17 @@ namespace qv::db::sqlite {
 
 class Statement;
 
-struct Row {
-  int64_t rowid = 0;
-  bool isNew = false;                       // added, not yet sent
-  std::vector<Value> values;                // as read from the database
-  std::vector<std::optional<Value>> edits;  // assigned, not yet sent; empty when none
-};
-
-class RowSetBase : public Recordset {
- public:
-  Value Field(const std::string& name) const override;
-  void MoveFirst() override;
-  void MoveNext() override;
-  void MoveLast() override;
-  bool Eof() const override;
-  int64_t RecordCount() const override;
-  void Close() override;
-
+// A row set on a session of this engine.
+class SessionRowSet : public RowSetBase {
  protected:
-  explicit RowSetBase(std::shared_ptr<Session> session) : session_(std::move(session)) {}
-
-  // Raises "object closed" when this row set or its connection is closed.
-  void CheckOpen() const;
-  // The current row; raises "no current record" (3021) at EOF.
-  Row& CurrentRow();
-  const Row& CurrentRow() const;
+  explicit SessionRowSet(std::shared_ptr<Session> session) : session_(std::move(session)) {}
+  bool ConnectionOpen() const override { return session_->isOpen(); }
 
   std::shared_ptr<Session> session_;
-  std::vector<ColumnInfo> columns_;
-  std::vector<Row> rows_;
-  size_t current_ = 0;  // rows_.size() stands for EOF
-  bool closed_ = false;
 };
 
 // The rows of a query, read once when it ran; any change raises.
-class QueryRecordset : public RowSetBase {
+class QueryRecordset : public SessionRowSet {
  public:
   // Reads every row of the prepared statement `stmt`. `sql` runs again on
   // Requery when the statement only reads.
@@ -67,7 +44,5 @@ class QueryRecordset : public RowSetBase {
   std::string sql_;
   bool rerunnable_;
 };
-
-DbError NotUpdatable();
 
 }  // namespace qv::db::sqlite

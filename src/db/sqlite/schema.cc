@@ -41,19 +41,6 @@ std::vector<ColumnInfo> TableColumns(sqlite3* db, const std::string& table) {
   return columns;
 }
 
-DbError ItemNotFound() {
-  return DbError(kErrItemNotFound,
-                 "Item cannot be found in the collection corresponding to the requested name or "
-                 "ordinal.");
-}
-
-size_t ColumnIndex(const std::vector<ColumnInfo>& columns, const std::string& name) {
-  for (size_t i = 0; i < columns.size(); ++i) {
-    if (EqualsNoCase(columns[i].name, name)) return i;
-  }
-  throw ItemNotFound();
-}
-
 std::vector<StoredView> StoredViews(sqlite3* db) {
   Statement stmt(db, "SELECT name, sql FROM sqlite_schema WHERE type = 'view' ORDER BY rowid");
   std::vector<StoredView> views;

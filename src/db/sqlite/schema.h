@@ -6,21 +6,15 @@
 #include <string>
 #include <vector>
 
+#include "db/conversion.h"
 #include "db/database.h"
 #include "db/db_error.h"
-#include "db/sqlite/conversion.h"
-#include "db/sqlite/dialect.h"
+#include "db/dialect.h"
+#include "db/rowset.h"
 
 struct sqlite3;
 
 namespace qv::db::sqlite {
-
-struct ColumnInfo {
-  std::string name;
-  std::string declaredType;
-  ColumnKind kind;
-  int keyPosition;  // 1-based position in the primary key, 0 when not part of it
-};
 
 struct StoredView {
   std::string name;
@@ -36,11 +30,6 @@ std::optional<std::string> FindTable(sqlite3* db, const std::string& name);
 
 // The columns of `table` in their order; empty for a missing table.
 std::vector<ColumnInfo> TableColumns(sqlite3* db, const std::string& table);
-
-// Index of the column named `name` (without regard to case); raises "Item
-// cannot be found in the collection..." (3265) when there is none.
-size_t ColumnIndex(const std::vector<ColumnInfo>& columns, const std::string& name);
-DbError ItemNotFound();
 
 // Every view, in the order the schema keeps them.
 std::vector<StoredView> StoredViews(sqlite3* db);

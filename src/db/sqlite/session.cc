@@ -7,7 +7,7 @@
 #include <new>
 #include <vector>
 
-#include "db/sqlite/conversion.h"
+#include "db/conversion.h"
 #include "db/sqlite/sqlite_error.h"
 #include "db/sqlite/statement.h"
 

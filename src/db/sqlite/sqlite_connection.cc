@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "db/sqlite/dialect.h"
+#include "db/dialect.h"
 #include "db/sqlite/rowset.h"
 #include "db/sqlite/schema.h"
 #include "db/sqlite/session.h"

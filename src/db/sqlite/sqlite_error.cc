@@ -19,10 +19,6 @@ DbError BackendError(const std::string& description) {
   return DbError(SQLITE_ERROR, description);
 }
 
-DbError ObjectClosed() {
-  return DbError(kErrObjectClosed, "Operation is not allowed when the object is closed.");
-}
-
 void Check(sqlite3* db, int rc, const std::string& context) {
   if (rc != SQLITE_OK) throw EngineError(db, rc, context);
 }

@@ -12,12 +12,6 @@ struct sqlite3;
 
 namespace qv::db::sqlite {
 
-// Numbers of the failures that the row sets and the statement runner raise
-// themselves; they keep the access layer's classic numbers.
-inline constexpr int32_t kErrCharactersAfterStatement = 3142;
-inline constexpr int32_t kErrNotUpdatable = 3251;
-inline constexpr int32_t kErrRowNotFoundForUpdate = -2147217864;
-
 // Builds the error for result code `rc` of the last call on `db` (which may
 // be null when the open itself failed). `context` is appended as
 // "<message>: <context>" when not empty.
@@ -26,9 +20,6 @@ DbError EngineError(sqlite3* db, int rc, const std::string& context = "");
 // A failure that the backend detects itself, numbered like a generic engine
 // error (SQLITE_ERROR).
 DbError BackendError(const std::string& description);
-
-// "Operation is not allowed when the object is closed."
-DbError ObjectClosed();
 
 // Raises EngineError unless `rc` is SQLITE_OK.
 void Check(sqlite3* db, int rc, const std::string& context = "");

@@ -4,14 +4,14 @@
 
 #include <algorithm>
 
-#include "db/sqlite/dialect.h"
+#include "db/dialect.h"
 #include "db/sqlite/sqlite_error.h"
 #include "db/sqlite/statement.h"
 
 namespace qv::db::sqlite {
 
 TableRecordset::TableRecordset(std::shared_ptr<Session> session, std::string table, LockType lock)
-    : RowSetBase(std::move(session)),
+    : SessionRowSet(std::move(session)),
       table_(std::move(table)),
       readOnly_(lock == LockType::kReadOnly) {
   Read();

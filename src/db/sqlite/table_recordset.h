@@ -16,7 +16,7 @@
 
 namespace qv::db::sqlite {
 
-class TableRecordset : public RowSetBase {
+class TableRecordset : public SessionRowSet {
  public:
   // `table` is the stored name of a base table.
   TableRecordset(std::shared_ptr<Session> session, std::string table, LockType lock);

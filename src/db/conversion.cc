@@ -1,4 +1,4 @@
-#include "db/sqlite/conversion.h"
+#include "db/conversion.h"
 
 #include <cctype>
 #include <cmath>
@@ -6,7 +6,7 @@
 
 #include "db/db_error.h"
 
-namespace qv::db::sqlite {
+namespace qv::db {
 namespace {
 
 // Upper case, the part before any "(", blanks collapsed and trimmed.
@@ -82,7 +82,7 @@ ColumnKind KindOfDeclaredType(std::string_view declaredType) {
                    "IEEEDOUBLE"})) {
     return ColumnKind::kNumber;
   }
-  // The engine's affinity rules, in its order.
+  // SQLite's affinity rules, in its order.
   if (Contains(type, "INT")) return ColumnKind::kInt64;
   if (Contains(type, "CHAR") || Contains(type, "CLOB") || Contains(type, "TEXT")) {
     return ColumnKind::kText;
@@ -144,4 +144,4 @@ Value ReadStored(Value stored, ColumnKind kind) {
   return stored;
 }
 
-}  // namespace qv::db::sqlite
+}  // namespace qv::db

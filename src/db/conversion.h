@@ -1,14 +1,14 @@
 // The conversions of an assignment to a column, decided by the column's
-// declared type. Row sets (SetField) and the column copy (the SQL function
-// qv_convert) both go through here, so a copy gives what a row-by-row walk
-// gives, failures included.
+// declared type. Every engine's row sets (SetField) and column copy go
+// through here, so a copy gives what a row-by-row walk gives, failures
+// included.
 #pragma once
 
 #include <string_view>
 
 #include "db/value.h"
 
-namespace qv::db::sqlite {
+namespace qv::db {
 
 enum class ColumnKind {
   kAny,     // no declared type: stored as given
@@ -23,7 +23,7 @@ enum class ColumnKind {
 };
 
 // Reads a declared type such as "TEXT(50)", "long" or "UNSIGNED BIG INT".
-// Names it does not know fall back to the engine's own affinity rules.
+// Names it does not know fall back to SQLite's affinity rules.
 ColumnKind KindOfDeclaredType(std::string_view declaredType);
 
 // The value to store for `value` assigned to a column of `kind`. Raises
@@ -34,4 +34,4 @@ Value ConvertForColumn(const Value& value, ColumnKind kind);
 // The value a field of `kind` reads as: stored date text becomes a date.
 Value ReadStored(Value stored, ColumnKind kind);
 
-}  // namespace qv::db::sqlite
+}  // namespace qv::db

@@ -1,14 +1,12 @@
-#include "db/sqlite/dialect.h"
+#include "db/dialect.h"
 
 #include <map>
 #include <optional>
 
 #include "db/db_error.h"
 
-namespace qv::db::sqlite {
+namespace qv::db {
 namespace {
-
-constexpr int32_t kErrGeneric = 1;  // the engine's own number for a failed statement
 
 bool IsSpace(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
@@ -73,72 +71,18 @@ Token NextToken(std::string_view sql, size_t i) {
   return span(TokenKind::kSymbol, i + 1);
 }
 
-// The statement's tokens without blanks and comments, with their text.
-class Reader {
- public:
-  Reader(std::string_view sql, const std::vector<Token>& tokens) : sql_(sql) {
-    for (size_t i = 0; i < tokens.size(); ++i) {
-      if (tokens[i].kind != TokenKind::kSpace && tokens[i].kind != TokenKind::kComment) {
-        index_.push_back(i);
-        tokens_.push_back(tokens[i]);
-      }
-    }
-  }
-
-  size_t size() const { return tokens_.size(); }
-  // Index of the n-th significant token among all tokens.
-  size_t at(size_t n) const { return index_[n]; }
-  std::string_view text(size_t n) const {
-    return n < tokens_.size() ? sql_.substr(tokens_[n].begin, tokens_[n].length) : "";
-  }
-  bool IsWord(size_t n, std::string_view word) const {
-    return n < tokens_.size() && tokens_[n].kind == TokenKind::kWord && EqualsNoCase(text(n), word);
-  }
-  // Whether the byte right after the n-th token is `c`.
-  bool FollowedBy(size_t n, char c) const {
-    if (n >= tokens_.size()) return false;
-    const size_t end = tokens_[n].begin + tokens_[n].length;
-    return end < sql_.size() && sql_[end] == c;
-  }
-  bool IsSymbol(size_t n, char symbol) const {
-    return n < tokens_.size() && tokens_[n].kind == TokenKind::kSymbol && text(n)[0] == symbol;
-  }
-  // The name a word or quoted-name token stands for; nullopt for others.
-  std::optional<std::string> Name(size_t n) const {
-    if (n >= tokens_.size()) return std::nullopt;
-    std::string_view t = text(n);
-    if (tokens_[n].kind == TokenKind::kWord) return std::string(t);
-    if (tokens_[n].kind != TokenKind::kQuotedName || t.size() < 2) return std::nullopt;
-    char close = t[0] == '[' ? ']' : t[0];
-    if (t.back() != close) return std::nullopt;  // unterminated
-    std::string name;
-    for (size_t i = 1; i + 1 < t.size(); ++i) {
-      name += t[i];
-      if (close != ']' && t[i] == close) ++i;  // a doubled quote stands for one
-    }
-    return name;
-  }
-
- private:
-  std::string_view sql_;
-  std::vector<size_t> index_;
-  std::vector<Token> tokens_;
-};
-
 // Position of the object name after `n` keywords, skipping "IF [NOT] EXISTS";
 // sets *qualified when the name is schema-qualified (then the position is
 // that of the name after the dot).
-size_t ObjectNamePosition(const Reader& r, size_t n, bool* qualified) {
+size_t ObjectNamePosition(const TokenReader& r, size_t n, bool* qualified) {
   if (r.IsWord(n, "IF") && r.IsWord(n + 1, "NOT") && r.IsWord(n + 2, "EXISTS")) n += 3;
   if (r.IsWord(n, "IF") && r.IsWord(n + 1, "EXISTS")) n += 2;
   *qualified = r.IsSymbol(n + 1, '.');
   return *qualified ? n + 2 : n;
 }
 
-// Replacements by token index, filled by the statement rules and the word rules.
-using Edits = std::map<size_t, std::string>;
-
-void TranslateDropIndex(const Reader& r, const SchemaLookup& schema, Edits* edits) {
+void TranslateDropIndex(const TokenReader& r, const SchemaLookup& schema, int32_t errorNumber,
+                        Edits* edits) {
   // DROP INDEX name ON table
   std::optional<std::string> index = r.Name(2);
   std::optional<std::string> table = r.Name(4);
@@ -153,7 +97,7 @@ void TranslateDropIndex(const Reader& r, const SchemaLookup& schema, Edits* edit
     if (!found && EqualsNoCase(candidate, wanted)) found = candidate;
   }
   if (!found) {
-    throw DbError(kErrGeneric, "no such index: " + *index + " ON " + *table +
+    throw DbError(errorNumber, "no such index: " + *index + " ON " + *table +
                                    " (the table has no index named " + *index + " or " + wanted +
                                    ")");
   }
@@ -169,8 +113,8 @@ void TranslateDropIndex(const Reader& r, const SchemaLookup& schema, Edits* edit
   }
 }
 
-StatementKind ClassifyAndRewrite(const Reader& r, const SchemaLookup& schema, Edits* edits,
-                                 std::string* target) {
+StatementKind ClassifyAndRewrite(const TokenReader& r, const SchemaLookup& schema,
+                                 int32_t errorNumber, Edits* edits, std::string* target) {
   for (const char* word : {"BEGIN", "COMMIT", "END", "ROLLBACK", "SAVEPOINT", "RELEASE"}) {
     if (r.IsWord(0, word)) return StatementKind::kTransactionControl;
   }
@@ -181,7 +125,7 @@ StatementKind ClassifyAndRewrite(const Reader& r, const SchemaLookup& schema, Ed
     return StatementKind::kOther;
   }
   if (r.IsWord(0, "DROP") && r.IsWord(1, "INDEX")) {
-    TranslateDropIndex(r, schema, edits);
+    TranslateDropIndex(r, schema, errorNumber, edits);
     return StatementKind::kOther;
   }
   size_t n = 1;
@@ -211,7 +155,7 @@ StatementKind ClassifyAndRewrite(const Reader& r, const SchemaLookup& schema, Ed
 }
 
 // Yes/No as literals, not as a qualified name's part or an alias.
-bool IsTruthLiteral(const Reader& r, size_t n) {
+bool IsTruthLiteral(const TokenReader& r, size_t n) {
   if (!r.IsWord(n, "YES") && !r.IsWord(n, "NO")) return false;
   if (n > 0 && (r.IsSymbol(n - 1, '.') || r.IsWord(n - 1, "AS"))) return false;
   return !r.IsSymbol(n + 1, '.');
@@ -248,12 +192,43 @@ std::string QuoteName(std::string_view name) {
   return quoted;
 }
 
-Translation TranslateDialect(std::string_view sql, const SchemaLookup& schema) {
+TokenReader::TokenReader(std::string_view sql, const std::vector<Token>& tokens) : sql_(sql) {
+  for (size_t i = 0; i < tokens.size(); ++i) {
+    if (tokens[i].kind != TokenKind::kSpace && tokens[i].kind != TokenKind::kComment) {
+      index_.push_back(i);
+      tokens_.push_back(tokens[i]);
+    }
+  }
+}
+
+bool TokenReader::FollowedBy(size_t n, char c) const {
+  if (n >= tokens_.size()) return false;
+  const size_t end = tokens_[n].begin + tokens_[n].length;
+  return end < sql_.size() && sql_[end] == c;
+}
+
+std::optional<std::string> TokenReader::Name(size_t n) const {
+  if (n >= tokens_.size()) return std::nullopt;
+  std::string_view t = text(n);
+  if (tokens_[n].kind == TokenKind::kWord) return std::string(t);
+  if (tokens_[n].kind != TokenKind::kQuotedName || t.size() < 2) return std::nullopt;
+  char close = t[0] == '[' ? ']' : t[0];
+  if (t.back() != close) return std::nullopt;  // unterminated
+  std::string name;
+  for (size_t i = 1; i + 1 < t.size(); ++i) {
+    name += t[i];
+    if (close != ']' && t[i] == close) ++i;  // a doubled quote stands for one
+  }
+  return name;
+}
+
+Translation TranslateDialect(std::string_view sql, const SchemaLookup& schema,
+                             const DialectRules& rules) {
   std::vector<Token> tokens = Tokenize(sql);
-  Reader reader(sql, tokens);
+  TokenReader reader(sql, tokens);
   Translation result;
   Edits edits;
-  result.kind = ClassifyAndRewrite(reader, schema, &edits, &result.target);
+  result.kind = ClassifyAndRewrite(reader, schema, rules.errorNumber, &edits, &result.target);
   for (size_t n = 0; n < reader.size(); ++n) {
     if (reader.IsWord(n, "DISTINCTROW")) {
       edits[reader.at(n)] = "DISTINCT";
@@ -261,6 +236,7 @@ Translation TranslateDialect(std::string_view sql, const SchemaLookup& schema) {
       edits[reader.at(n)] = reader.IsWord(n, "YES") ? "1" : "0";
     }
   }
+  if (rules.rewrite) rules.rewrite(reader, result.kind, &edits);
   result.sql.reserve(sql.size());
   for (size_t i = 0; i < tokens.size(); ++i) {
     auto edit = edits.find(i);
@@ -273,4 +249,4 @@ Translation TranslateDialect(std::string_view sql, const SchemaLookup& schema) {
   return result;
 }
 
-}  // namespace qv::db::sqlite
+}  // namespace qv::db

@@ -1,0 +1,200 @@
+#include "db/postgres/pg_connection.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "db/diagnostics.h"
+#include "db/names.h"
+#include "db/postgres/pg_dialect.h"
+#include "db/postgres/pg_error.h"
+#include "db/postgres/pg_recordset.h"
+#include "db/postgres/pg_schema.h"
+
+namespace qv::db::postgres {
+namespace {
+
+// Rows fetched and written back at a time by CopyColumn.
+constexpr int kCopyBatch = 500;
+
+// Statements that only read run outside a transaction that has not written
+// yet, and run again on Requery.
+bool OnlyReads(std::string_view sql) {
+  std::vector<Token> tokens = Tokenize(sql);
+  TokenReader r(sql, tokens);
+  for (const char* word : {"SELECT", "VALUES", "TABLE", "SHOW"}) {
+    if (r.IsWord(0, word)) return true;
+  }
+  return false;
+}
+
+// The first statement of `sql`, up to its semicolon; raises 3142 when
+// anything but blanks and comments follows it.
+std::string FirstStatement(const std::string& sql) {
+  for (const Token& t : Tokenize(sql)) {
+    if (t.kind == TokenKind::kSymbol && sql[t.begin] == ';') {
+      if (!OnlyBlanksAndComments(std::string_view(sql).substr(t.begin))) {
+        throw DbError(kErrCharactersAfterStatement, "Characters found after end of SQL statement.");
+      }
+      return sql.substr(0, t.begin);
+    }
+  }
+  return sql;
+}
+
+class ServerConnection : public Connection {
+ public:
+  explicit ServerConnection(std::shared_ptr<Session> session) : session_(std::move(session)) {}
+  ~ServerConnection() override { session_->Close(); }
+
+  void BeginTrans() override { Start().Begin(); }
+  void CommitTrans() override { Start().Commit(); }
+  void RollbackTrans() override { Start().Rollback(); }
+
+  std::unique_ptr<Recordset> Execute(const std::string& statement) override;
+
+  const std::vector<ErrorEntry>& Errors() const override { return errors_; }
+
+  std::vector<std::string> TableNames(TableKind kind) override {
+    return ObjectNames(Start(), kind);
+  }
+
+  std::vector<std::string> ColumnNames(const std::string& table,
+                                       const std::string& column) override {
+    std::vector<std::string> names;
+    for (const ColumnInfo& info : TableColumns(Start(), table)) {
+      if (column.empty() || EqualsNoCase(info.name, column)) names.push_back(info.name);
+    }
+    return names;
+  }
+
+  std::unique_ptr<Recordset> OpenTable(const std::string& table, CursorType /*cursor*/,
+                                       LockType lock) override {
+    // Static, keyset and forward-only cursors behave alike over rows held in memory.
+    std::optional<std::string> stored = FindTable(Start(), table);
+    if (!stored) throw BackendError("relation \"" + table + "\" does not exist");
+    return std::make_unique<TableRecordset>(session_, *stored, lock);
+  }
+
+  void CopyColumn(const std::string& table, const std::string& from,
+                  const std::string& to) override;
+
+  void Close() override { Start().Close(); }
+
+ private:
+  // Every operation starts here: an open session, and an error list that
+  // only ever reports on the operation at hand.
+  Session& Start() {
+    errors_.clear();
+    session_->conn();
+    return *session_;
+  }
+  void AlterDroppingViews(const std::string& sql, const std::string& table);
+
+  std::shared_ptr<Session> session_;
+  std::vector<ErrorEntry> errors_;
+};
+
+std::unique_ptr<Recordset> ServerConnection::Execute(const std::string& statement) {
+  Session& session = Start();
+  std::string first = FirstStatement(statement);
+  if (OnlyBlanksAndComments(first)) throw BackendError("the statement is empty");
+  Translation translated = TranslateDialect(first, ServerSchema(session), ServerDialect());
+  if (translated.kind == StatementKind::kTransactionControl) {
+    throw BackendError(
+        "transactions are begun and ended by BeginTrans, CommitTrans and "
+        "RollbackTrans, not by statements");
+  }
+  if (translated.kind == StatementKind::kAlterTableColumns) {
+    AlterDroppingViews(translated.sql, translated.target);
+    return nullptr;
+  }
+  bool reads = OnlyReads(translated.sql);
+  if (!reads) session.BeforeWrite();
+  // Inside the server's transaction a failure would abort all of it: the
+  // savepoint undoes only this statement.
+  std::optional<Savepoint> savepoint;
+  if (session.transactionBegun()) savepoint.emplace(session);
+  Result result = session.Exec(translated.sql);
+  if (savepoint) savepoint->Release();
+  if (!result.returnsRows()) return nullptr;
+  return std::make_unique<QueryRecordset>(session_, result, translated.sql, reads);
+}
+
+// The server refuses to drop a column that a view reads. A saved query
+// would not block the change, so such views, and the views that read them,
+// are dropped with it in one step, and each is named with its definition on
+// standard error for an administrator to write again. Views that do not
+// read the column are not touched.
+void ServerConnection::AlterDroppingViews(const std::string& sql, const std::string& table) {
+  Session& session = *session_;
+  std::optional<std::string> stored = FindTable(session, table);
+  std::vector<DependentView> dropped;
+  Savepoint savepoint(session);
+  if (stored) {
+    std::vector<ColumnInfo> columns = TableColumns(session, *stored);
+    for (const std::string& written : DroppedColumns(sql)) {
+      std::string column = written;
+      for (const ColumnInfo& info : columns) {
+        if (EqualsNoCase(info.name, written)) column = info.name;
+      }
+      for (DependentView& view : ViewsReadingColumn(session, *stored, column)) {
+        if (!view.readsColumn.empty())
+          session.Exec("DROP VIEW IF EXISTS " + QuoteName(view.name) + " CASCADE");
+        dropped.push_back(std::move(view));
+      }
+    }
+  }
+  session.Exec(sql);
+  savepoint.Release();
+  for (const DependentView& view : dropped) {
+    std::string why = view.readsColumn.empty()
+                          ? "depended on view " + view.dependsOn
+                          : "read column " + view.readsColumn + " of table " + *stored;
+    Diagnose("view " + view.name + " " + why +
+             " and was dropped; its definition was: " + view.definition);
+  }
+}
+
+void ServerConnection::CopyColumn(const std::string& table, const std::string& from,
+                                  const std::string& to) {
+  Session& session = Start();
+  std::optional<std::string> stored = FindTable(session, table);
+  if (!stored) throw BackendError("relation \"" + table + "\" does not exist");
+  std::vector<ColumnInfo> columns = TableColumns(session, *stored);
+  const ColumnInfo& source = columns[ColumnIndex(columns, from)];
+  const ColumnInfo& target = columns[ColumnIndex(columns, to)];
+  // A walk with a server-side cursor through the conversions of SetField:
+  // linear in the rows, a batch at a time in memory, and a value that does
+  // not convert raises its error with nothing changed. The cursor reads the
+  // table as it was when declared, so rows written back are not read again.
+  Savepoint savepoint(session);
+  session.Exec("DECLARE qv_copy NO SCROLL CURSOR FOR SELECT ctid::text, " + QuoteName(source.name) +
+               " FROM " + QuoteName(*stored));
+  for (;;) {
+    Result batch = session.Exec("FETCH " + std::to_string(kCopyBatch) + " FROM qv_copy");
+    if (batch.rows() == 0) break;
+    std::vector<Value> params;
+    std::string rows;
+    for (int r = 0; r < batch.rows(); ++r) {
+      params.push_back(Value(batch.Text(r, 0)));
+      params.push_back(ConvertForColumn(ReadStored(batch.Get(r, 1), source.kind), target.kind));
+      std::string n = std::to_string(params.size() - 1);
+      rows += (r == 0 ? "($" : ", ($") + n + "::tid, $" + std::to_string(params.size()) + "::text)";
+    }
+    session.Exec("UPDATE " + QuoteName(*stored) + " AS t SET " + QuoteName(target.name) +
+                     " = v.value::" + target.declaredType + " FROM (VALUES " + rows +
+                     ") AS v(id, value) WHERE t.ctid = v.id",
+                 params);
+  }
+  session.Exec("CLOSE qv_copy");
+  savepoint.Release();
+}
+
+}  // namespace
+
+std::unique_ptr<Connection> OpenConnection(const ServerAddress& address, int busyTimeoutMs) {
+  return std::make_unique<ServerConnection>(Session::Open(address, busyTimeoutMs));
+}
+
+}  // namespace qv::db::postgres

@@ -1,0 +1,248 @@
+#include "db/postgres/pg_recordset.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+#include "db/dialect.h"
+#include "db/postgres/pg_error.h"
+#include "db/postgres/pg_schema.h"
+
+namespace qv::db::postgres {
+namespace {
+
+// Result type numbers of the date-time types (pg_type.oid).
+constexpr Oid kDate = 1082, kTimestamp = 1114, kTimestampTz = 1184;
+
+}  // namespace
+
+int64_t AddressNumber(const std::string& ctid) {
+  unsigned long long block = 0, item = 0;
+  std::sscanf(ctid.c_str(), "(%llu,%llu)", &block, &item);
+  return static_cast<int64_t>((block << 16) | item);
+}
+
+std::string AddressText(int64_t number) {
+  return "(" + std::to_string(static_cast<uint64_t>(number) >> 16) + "," +
+         std::to_string(number & 0xffff) + ")";
+}
+
+QueryRecordset::QueryRecordset(std::shared_ptr<Session> session, const Result& result,
+                               std::string sql, bool rerunnable)
+    : SessionRowSet(std::move(session)), sql_(std::move(sql)), rerunnable_(rerunnable) {
+  for (int i = 0; i < result.columns(); ++i) {
+    Oid type = result.ColumnType(i);
+    bool date = type == kDate || type == kTimestamp || type == kTimestampTz;
+    columns_.push_back(
+        ColumnInfo{result.ColumnName(i), "", date ? ColumnKind::kDate : ColumnKind::kAny, 0});
+  }
+  Read(result);
+}
+
+void QueryRecordset::Read(const Result& result) {
+  rows_.clear();
+  for (int r = 0; r < result.rows(); ++r) {
+    Row row;
+    for (int i = 0; i < result.columns(); ++i) row.values.push_back(result.Get(r, i));
+    rows_.push_back(std::move(row));
+  }
+  current_ = 0;
+}
+
+void QueryRecordset::AddNew() {
+  CheckOpen();
+  throw NotUpdatable();
+}
+
+void QueryRecordset::SetField(const std::string&, const Value&) {
+  CheckOpen();
+  throw NotUpdatable();
+}
+
+void QueryRecordset::Update() {
+  CheckOpen();
+  throw NotUpdatable();
+}
+
+void QueryRecordset::UpdateBatch() {
+  CheckOpen();
+  throw NotUpdatable();
+}
+
+void QueryRecordset::CancelBatch() {
+  CheckOpen();  // nothing is ever pending
+}
+
+void QueryRecordset::Requery() {
+  CheckOpen();
+  if (!rerunnable_) throw NotUpdatable();
+  Read(session_->Exec(sql_));
+}
+
+TableRecordset::TableRecordset(std::shared_ptr<Session> session, std::string table, LockType lock)
+    : SessionRowSet(std::move(session)),
+      table_(std::move(table)),
+      readOnly_(lock == LockType::kReadOnly) {
+  Read();
+}
+
+std::string TableRecordset::ColumnList() const {
+  std::string list = "ctid::text";
+  for (const ColumnInfo& column : columns_) list += ", " + QuoteName(column.name);
+  return list;
+}
+
+namespace {
+
+// The row of `result` at `r`: its address (column 0) and values.
+Row ReadRow(const Result& result, int r) {
+  Row row;
+  row.rowid = AddressNumber(result.Text(r, 0));
+  for (int i = 1; i < result.columns(); ++i) row.values.push_back(result.Get(r, i));
+  return row;
+}
+
+}  // namespace
+
+void TableRecordset::Read() {
+  std::vector<ColumnInfo> columns = TableColumns(*session_, table_);
+  if (columns.empty()) throw BackendError("relation \"" + table_ + "\" does not exist");
+  columns_ = std::move(columns);
+
+  std::vector<const ColumnInfo*> key;
+  for (const ColumnInfo& column : columns_) {
+    if (column.keyPosition > 0) key.push_back(&column);
+  }
+  std::sort(key.begin(), key.end(), [](const ColumnInfo* a, const ColumnInfo* b) {
+    return a->keyPosition < b->keyPosition;
+  });
+  std::string order;
+  for (const ColumnInfo* column : key)
+    order += (order.empty() ? "" : ", ") + QuoteName(column->name);
+  if (order.empty()) order = "ctid";
+
+  Result result = session_->Exec("SELECT " + ColumnList() + " FROM " + QuoteName(table_) +
+                                 " ORDER BY " + order);
+  std::vector<Row> rows;
+  for (int r = 0; r < result.rows(); ++r) rows.push_back(ReadRow(result, r));
+  rows_ = std::move(rows);
+  current_ = 0;
+}
+
+void TableRecordset::CheckUpdatable() const {
+  CheckOpen();
+  if (readOnly_) throw NotUpdatable();
+}
+
+void TableRecordset::AddNew() {
+  CheckUpdatable();
+  Row row;
+  row.isNew = true;
+  row.values.resize(columns_.size());
+  rows_.push_back(std::move(row));
+  current_ = rows_.size() - 1;
+}
+
+void TableRecordset::SetField(const std::string& name, const Value& value) {
+  CheckUpdatable();
+  size_t column = ColumnIndex(columns_, name);
+  Row& row = CurrentRow();
+  Value converted = ConvertForColumn(value, columns_[column].kind);  // raises before any change
+  if (row.edits.empty()) row.edits.resize(columns_.size());
+  row.edits[column] = std::move(converted);
+}
+
+void TableRecordset::Update() {
+  CheckUpdatable();
+  CurrentRow();  // the edits stay pending until UpdateBatch
+}
+
+bool TableRecordset::HasPending() const {
+  return std::any_of(rows_.begin(), rows_.end(),
+                     [](const Row& row) { return row.isNew || !row.edits.empty(); });
+}
+
+Row TableRecordset::Send(const Row& row) {
+  std::vector<size_t> assigned;
+  std::vector<Value> params;
+  for (size_t i = 0; i < row.edits.size(); ++i) {
+    if (row.edits[i]) {
+      assigned.push_back(i);
+      params.push_back(*row.edits[i]);
+    }
+  }
+  std::string sql;
+  if (row.isNew) {
+    // Only the assigned columns, so that defaults and counters apply.
+    if (assigned.empty()) {
+      sql = "INSERT INTO " + QuoteName(table_) + " DEFAULT VALUES";
+    } else {
+      std::string names, marks;
+      for (size_t n = 0; n < assigned.size(); ++n) {
+        names += (n == 0 ? "" : ", ") + QuoteName(columns_[assigned[n]].name);
+        marks += (n == 0 ? "$" : ", $") + std::to_string(n + 1);
+      }
+      sql = "INSERT INTO " + QuoteName(table_) + " (" + names + ") VALUES (" + marks + ")";
+    }
+  } else {
+    std::string sets;
+    for (size_t n = 0; n < assigned.size(); ++n) {
+      sets += (n == 0 ? "" : ", ") + QuoteName(columns_[assigned[n]].name) + " = $" +
+              std::to_string(n + 1);
+    }
+    params.push_back(Value(AddressText(row.rowid)));
+    sql = "UPDATE " + QuoteName(table_) + " SET " + sets + " WHERE ctid = $" +
+          std::to_string(params.size()) + "::tid";
+  }
+  Result result = session_->Exec(sql + " RETURNING " + ColumnList(), params);
+  if (result.rows() == 0) {
+    throw DbError(kErrRowNotFoundForUpdate,
+                  "Row cannot be located for updating. Some values may have been changed since "
+                  "it was last read.");
+  }
+  return ReadRow(result, 0);
+}
+
+void TableRecordset::UpdateBatch() {
+  CheckOpen();
+  if (!HasPending()) return;
+  CheckUpdatable();
+  // The rows change in memory only once the whole batch is in the database.
+  std::vector<std::pair<size_t, Row>> sent;
+  Savepoint savepoint(*session_);
+  for (size_t i = 0; i < rows_.size(); ++i) {
+    if (rows_[i].isNew || !rows_[i].edits.empty()) sent.emplace_back(i, Send(rows_[i]));
+  }
+  // A counter given a key explicitly moves past it, so that the next row
+  // added never takes a key in use (as SQLite's AUTOINCREMENT does).
+  for (size_t i = 0; i < columns_.size(); ++i) {
+    bool given = std::any_of(sent.begin(), sent.end(), [&](const auto& s) {
+      const Row& row = rows_[s.first];
+      return row.isNew && i < row.edits.size() && row.edits[i];
+    });
+    if (!given || columns_[i].keyPosition == 0) continue;
+    session_->Exec("SELECT setval(s, greatest((SELECT max(" + QuoteName(columns_[i].name) +
+                       ") FROM " + QuoteName(table_) +
+                       "), pg_sequence_last_value(s::regclass))) "
+                       "FROM pg_get_serial_sequence($1, $2) s WHERE s IS NOT NULL",
+                   {Value(QuoteName(table_)), Value(columns_[i].name)});
+  }
+  savepoint.Release();
+  for (auto& [index, row] : sent) rows_[index] = std::move(row);
+}
+
+void TableRecordset::CancelBatch() {
+  CheckOpen();
+  // Added rows always follow the rows read from the table.
+  rows_.erase(std::remove_if(rows_.begin(), rows_.end(), [](const Row& row) { return row.isNew; }),
+              rows_.end());
+  for (Row& row : rows_) row.edits.clear();
+  current_ = std::min(current_, rows_.size());
+}
+
+void TableRecordset::Requery() {
+  CheckOpen();
+  Read();
+}
+
+}  // namespace qv::db::postgres

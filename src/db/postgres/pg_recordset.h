@@ -1,0 +1,79 @@
+// The row sets of the server engine, held in memory (db/rowset.h): the
+// read-only rows of a query, and a whole table with batch-optimistic
+// editing.
+//
+// A table's rows are read once, in key order (the primary key, else the
+// physical order), and each keeps its physical address (ctid) to be found
+// again: a row changed by someone else since it was read is no longer
+// there, and its update fails as "Row cannot be located for updating".
+// UpdateBatch sends every pending insert and edit as one all-or-nothing
+// step inside the connection's transaction, and reads back what the server
+// stored (counters, defaults); on failure everything stays pending.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "db/postgres/pg_session.h"
+#include "db/rowset.h"
+
+namespace qv::db::postgres {
+
+class SessionRowSet : public RowSetBase {
+ protected:
+  explicit SessionRowSet(std::shared_ptr<Session> session) : session_(std::move(session)) {}
+  bool ConnectionOpen() const override { return session_->isOpen(); }
+
+  std::shared_ptr<Session> session_;
+};
+
+// The rows of a query, read once when it ran; any change raises.
+class QueryRecordset : public SessionRowSet {
+ public:
+  // `sql` runs again on Requery when `rerunnable` (the query only reads).
+  QueryRecordset(std::shared_ptr<Session> session, const Result& result, std::string sql,
+                 bool rerunnable);
+
+  void AddNew() override;
+  void SetField(const std::string& name, const Value& value) override;
+  void Update() override;
+  void UpdateBatch() override;
+  void CancelBatch() override;
+  void Requery() override;
+
+ private:
+  void Read(const Result& result);
+  std::string sql_;
+  bool rerunnable_;
+};
+
+class TableRecordset : public SessionRowSet {
+ public:
+  // `table` is the stored name of a base table.
+  TableRecordset(std::shared_ptr<Session> session, std::string table, LockType lock);
+
+  void AddNew() override;
+  void SetField(const std::string& name, const Value& value) override;
+  void Update() override;
+  void UpdateBatch() override;
+  void CancelBatch() override;
+  void Requery() override;
+
+ private:
+  void Read();
+  void CheckUpdatable() const;
+  bool HasPending() const;
+  // Sends one pending row; returns the row as stored, with its address.
+  Row Send(const Row& row);
+  std::string ColumnList() const;
+
+  std::string table_;
+  bool readOnly_;
+};
+
+// A row's physical address (ctid, "(block,item)") as a number, and back.
+int64_t AddressNumber(const std::string& ctid);
+std::string AddressText(int64_t number);
+
+}  // namespace qv::db::postgres

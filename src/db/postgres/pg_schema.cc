@@ -1,0 +1,147 @@
+#include "db/postgres/pg_schema.h"
+
+#include <set>
+
+#include "db/postgres/pg_dialect.h"
+
+namespace qv::db::postgres {
+namespace {
+
+std::vector<std::string> Names(Session& session, const std::string& sql,
+                               const std::string& parameter) {
+  Result result = session.Exec(sql, {Value(parameter)});
+  std::vector<std::string> names;
+  for (int row = 0; row < result.rows(); ++row) names.push_back(result.Text(row, 0));
+  return names;
+}
+
+const char kInSchema[] = "c.relnamespace = current_schema()::regnamespace";
+
+// Blanks, line breaks and indentation of the server's view text as one blank.
+std::string Squeeze(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    bool blank = c == ' ' || c == '\n' || c == '\t' || c == '\r';
+    if (blank && (out.empty() || out.back() == ' ')) continue;
+    out += blank ? ' ' : c;
+  }
+  while (!out.empty() && out.back() == ' ') out.pop_back();
+  return out;
+}
+
+}  // namespace
+
+std::vector<std::string> ObjectNames(Session& session, TableKind kind) {
+  return Names(session,
+               std::string("SELECT c.relname FROM pg_class c WHERE ") + kInSchema +
+                   " AND c.relkind = ANY (string_to_array($1, ',')::\"char\"[])"
+                   " ORDER BY lower(c.relname), c.relname",
+               kind == TableKind::kView ? "v,m" : "r,p");
+}
+
+std::optional<std::string> FindTable(Session& session, const std::string& name) {
+  std::vector<std::string> found =
+      Names(session,
+            std::string("SELECT c.relname FROM pg_class c WHERE ") + kInSchema +
+                " AND c.relkind IN ('r', 'p') AND lower(c.relname) = lower($1) ORDER BY c.relname",
+            name);
+  if (found.empty()) return std::nullopt;
+  return found.front();
+}
+
+ColumnKind KindOfServerType(const std::string& typeName) {
+  static const std::pair<const char*, ColumnKind> kKinds[] = {
+      {kYesNoType, ColumnKind::kYesNo}, {"bool", ColumnKind::kYesNo},
+      {"int2", ColumnKind::kInt16},     {"int4", ColumnKind::kInt32},
+      {"int8", ColumnKind::kInt64},     {"float4", ColumnKind::kNumber},
+      {"float8", ColumnKind::kNumber},  {"numeric", ColumnKind::kNumber},
+      {"timestamp", ColumnKind::kDate}, {"timestamptz", ColumnKind::kDate},
+      {"date", ColumnKind::kDate},      {"text", ColumnKind::kText},
+      {"varchar", ColumnKind::kText},   {"bpchar", ColumnKind::kText},
+      {"name", ColumnKind::kText},
+  };
+  for (const auto& [name, kind] : kKinds) {
+    if (typeName == name) return kind;
+  }
+  return ColumnKind::kAny;
+}
+
+std::vector<ColumnInfo> TableColumns(Session& session, const std::string& table) {
+  // A domain converts as its base type, except the yes/no domain.
+  Result result = session.Exec(
+      std::string(
+          "SELECT a.attname, format_type(a.atttypid, a.atttypmod),"
+          " CASE WHEN t.typtype = 'd' AND t.typname <> $2"
+          "  THEN (SELECT b.typname FROM pg_type b WHERE b.oid = t.typbasetype)"
+          "  ELSE t.typname END,"
+          " coalesce((SELECT k.n FROM pg_index x, unnest(x.indkey) WITH ORDINALITY k(att, n)"
+          "  WHERE x.indrelid = c.oid AND x.indisprimary AND k.att = a.attnum), 0)"
+          " FROM pg_class c JOIN pg_attribute a ON a.attrelid = c.oid"
+          " JOIN pg_type t ON t.oid = a.atttypid WHERE ") +
+          kInSchema + " AND c.oid = (SELECT c.oid FROM pg_class c WHERE " + kInSchema +
+          " AND c.relkind IN ('r', 'p', 'v', 'm') AND lower(c.relname) = lower($1)"
+          " ORDER BY c.relname = $1 DESC, c.relname LIMIT 1)"
+          " AND a.attnum > 0 AND NOT a.attisdropped ORDER BY a.attnum",
+      {Value(table), Value(kYesNoType)});
+  std::vector<ColumnInfo> columns;
+  for (int row = 0; row < result.rows(); ++row) {
+    columns.push_back(ColumnInfo{result.Text(row, 0), result.Text(row, 1),
+                                 KindOfServerType(result.Text(row, 2)),
+                                 static_cast<int>(result.Get(row, 3).AsInteger())});
+  }
+  return columns;
+}
+
+std::vector<DependentView> ViewsReadingColumn(Session& session, const std::string& table,
+                                              const std::string& column) {
+  // pg_depend ties a view's rewrite rule to each column it reads, and to
+  // each view it reads (to the whole view: refobjsubid 0 or a column).
+  Result result = session.Exec(
+      "WITH RECURSIVE tree(view, parent, depth) AS ("
+      " SELECT DISTINCT r.ev_class, 0::oid, 1 FROM pg_depend d"
+      "  JOIN pg_rewrite r ON r.oid = d.objid"
+      "  JOIN pg_attribute a ON a.attrelid = d.refobjid AND a.attnum = d.refobjsubid"
+      "  WHERE d.classid = 'pg_rewrite'::regclass AND d.refclassid = 'pg_class'::regclass"
+      "  AND d.refobjid = $1::regclass AND lower(a.attname) = lower($2)"
+      "  AND r.ev_class <> d.refobjid"
+      " UNION ALL"
+      " SELECT DISTINCT r.ev_class, t.view, t.depth + 1 FROM tree t"
+      "  JOIN pg_depend d ON d.refobjid = t.view AND d.classid = 'pg_rewrite'::regclass"
+      "  AND d.refclassid = 'pg_class'::regclass"
+      "  JOIN pg_rewrite r ON r.oid = d.objid WHERE r.ev_class <> t.view)"
+      " SELECT v.relname, 'CREATE VIEW ' || quote_ident(v.relname) || ' AS '"
+      "  || pg_get_viewdef(v.oid), coalesce(p.relname, ''), t.view"
+      " FROM tree t JOIN pg_class v ON v.oid = t.view LEFT JOIN pg_class p ON p.oid = t.parent"
+      " ORDER BY t.depth, v.relname",
+      {Value(QuoteName(table)), Value(column)});
+  std::vector<DependentView> views;
+  std::set<std::string> seen;
+  for (int row = 0; row < result.rows(); ++row) {
+    if (!seen.insert(result.Text(row, 3)).second) continue;
+    std::string parent = result.Text(row, 2);
+    views.push_back(DependentView{result.Text(row, 0), Squeeze(result.Text(row, 1)),
+                                  parent.empty() ? column : "", parent});
+  }
+  return views;
+}
+
+bool ServerSchema::IsView(const std::string& name) const {
+  return !Names(session_,
+                std::string("SELECT c.relname FROM pg_class c WHERE ") + kInSchema +
+                    " AND c.relkind IN ('v', 'm') AND lower(c.relname) = lower($1)",
+                name)
+              .empty();
+}
+
+std::vector<std::string> ServerSchema::IndexesOf(const std::string& table) const {
+  // Indexes that back a constraint (primary key, unique) go with it.
+  return Names(session_,
+               std::string("SELECT i.relname FROM pg_index x JOIN pg_class i ON i.oid = "
+                           "x.indexrelid JOIN pg_class c ON c.oid = x.indrelid WHERE ") +
+                   kInSchema +
+                   " AND lower(c.relname) = lower($1) AND NOT EXISTS"
+                   " (SELECT 1 FROM pg_constraint k WHERE k.conindid = i.oid) ORDER BY i.oid",
+               table);
+}
+
+}  // namespace qv::db::postgres

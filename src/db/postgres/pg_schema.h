@@ -1,0 +1,56 @@
+// What the backend reads of the server's catalog, always in the current
+// schema: table and view names, a table's columns with their types, the
+// indexes of a table, and the views that read a column.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "db/database.h"
+#include "db/dialect.h"
+#include "db/postgres/pg_session.h"
+#include "db/rowset.h"
+
+namespace qv::db::postgres {
+
+// Stored names of base tables or views, ordered by name without regard to case.
+std::vector<std::string> ObjectNames(Session& session, TableKind kind);
+
+// The stored name of base table `name`, matched without regard to case.
+std::optional<std::string> FindTable(Session& session, const std::string& name);
+
+// The columns of table or view `table` (matched without regard to case) in
+// their order, each with its type as the server writes it and the
+// conversion that type takes; empty for a missing table.
+std::vector<ColumnInfo> TableColumns(Session& session, const std::string& table);
+
+// The conversion of a column of the server's type `typeName` (pg_type's
+// name: int2, varchar, timestamp, yesno ...).
+ColumnKind KindOfServerType(const std::string& typeName);
+
+struct DependentView {
+  std::string name;
+  std::string definition;   // "CREATE VIEW <name> AS <query>"
+  std::string readsColumn;  // the column it reads; empty for a view that reads the view above
+  std::string dependsOn;    // for a view that reads another dropped view: that view
+};
+
+// The views that read column `column` of table `table`, each followed by
+// every view that depends on it, in an order in which they can be dropped
+// one by one from the last.
+std::vector<DependentView> ViewsReadingColumn(Session& session, const std::string& table,
+                                              const std::string& column);
+
+// The translator's view of the live database.
+class ServerSchema : public SchemaLookup {
+ public:
+  explicit ServerSchema(Session& session) : session_(session) {}
+  bool IsView(const std::string& name) const override;
+  std::vector<std::string> IndexesOf(const std::string& table) const override;
+
+ private:
+  Session& session_;
+};
+
+}  // namespace qv::db::postgres

@@ -1,0 +1,93 @@
+// An open server connection: the libpq handle, the transaction that
+// BeginTrans opened, and the savepoints that make one operation
+// all-or-nothing. A connection and the row sets opened on it share one
+// session; after Close every use of it raises "object closed".
+//
+// BeginTrans starts the server's transaction lazily, at the first statement
+// that may write: until then reads run on their own and hold no lock, so a
+// second connection can change what this one only looked at.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "db/postgres/pg_result.h"
+
+namespace qv::db::postgres {
+
+// Where the server and the database are. An absent key falls back to
+// libpq's own defaults (PGHOST, PGPORT, PGUSER, PGPASSWORD, ~/.pgpass, the
+// local socket).
+struct ServerAddress {
+  std::optional<std::string> host;
+  std::optional<std::string> port;
+  std::string database;
+  std::optional<std::string> user;
+  std::optional<std::string> password;
+  std::optional<std::string> sslMode;
+};
+
+class Session {
+ public:
+  // Connects with client_encoding UTF8, DateStyle ISO and lock_timeout
+  // `busyTimeoutMs` (at least 1 ms: the server reads 0 as "wait forever").
+  // Raises kErrConnect with the server's message when the server cannot be
+  // reached, refuses the login or has no such database, and when the
+  // database cannot hold every text (its encoding is not UTF8).
+  static std::shared_ptr<Session> Open(const ServerAddress& address, int busyTimeoutMs);
+
+  struct Token {};  // only Open makes sessions
+  explicit Session(Token) {}
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  bool isOpen() const { return conn_ != nullptr; }
+  PGconn* conn() const;  // raises "object closed" after Close
+
+  // Runs one statement through the extended protocol, which refuses a
+  // second statement; `params` are sent as text ($1, $2, ...). Raises the
+  // server's error.
+  Result Exec(const std::string& sql, const std::vector<Value>& params = {});
+
+  void Begin();
+  void Commit();
+  void Rollback();
+  bool inTransaction() const { return transactionOpen_; }
+  bool transactionBegun() const { return transactionBegun_; }
+  // Called before a statement that may write: starts the server
+  // transaction of an open BeginTrans.
+  void BeforeWrite();
+
+  // Rolls back what is not committed and disconnects. Never raises.
+  void Close() noexcept;
+
+ private:
+  friend class Savepoint;
+  ConnHandle conn_;
+  bool transactionOpen_ = false;   // BeginTrans called, not yet ended
+  bool transactionBegun_ = false;  // the server's BEGIN has run
+  int savepoints_ = 0;
+};
+
+// Makes one operation all-or-nothing: inside an open transaction a
+// savepoint, outside one a transaction of its own. Undone at the end of the
+// scope unless released. A statement that fails inside the server's
+// transaction aborts all of it; rolling back to the savepoint undoes only
+// the failed statement, as the desktop engine does.
+class Savepoint {
+ public:
+  explicit Savepoint(Session& session);
+  Savepoint(const Savepoint&) = delete;
+  Savepoint& operator=(const Savepoint&) = delete;
+  ~Savepoint();
+  void Release();
+
+ private:
+  Session& session_;
+  std::string name_;  // empty: the savepoint is a transaction of its own
+  bool done_ = false;
+};
+
+}  // namespace qv::db::postgres

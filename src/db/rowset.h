@@ -1,0 +1,64 @@
+// Row sets held in memory, for every engine: the columns, the rows with
+// their pending edits, the position, moves, field reads and close. An
+// engine's row sets add how rows are read and sent.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "db/conversion.h"
+#include "db/database.h"
+#include "db/db_error.h"
+
+namespace qv::db {
+
+struct ColumnInfo {
+  std::string name;
+  std::string declaredType;
+  ColumnKind kind;
+  int keyPosition;  // 1-based position in the primary key, 0 when not part of it
+};
+
+// Index of the column named `name` (without regard to case); raises "Item
+// cannot be found in the collection..." (3265) when there is none.
+size_t ColumnIndex(const std::vector<ColumnInfo>& columns, const std::string& name);
+DbError ItemNotFound();
+
+struct Row {
+  int64_t rowid = 0;                        // the engine's handle on the stored row
+  bool isNew = false;                       // added, not yet sent
+  std::vector<Value> values;                // as read from the database
+  std::vector<std::optional<Value>> edits;  // assigned, not yet sent; empty when none
+};
+
+class RowSetBase : public Recordset {
+ public:
+  Value Field(const std::string& name) const override;
+  void MoveFirst() override;
+  void MoveNext() override;
+  void MoveLast() override;
+  bool Eof() const override;
+  int64_t RecordCount() const override;
+  void Close() override;
+
+ protected:
+  // Whether the connection the row set was opened on is still open.
+  virtual bool ConnectionOpen() const = 0;
+  // Raises "object closed" when this row set or its connection is closed.
+  void CheckOpen() const;
+  // The current row; raises "no current record" (3021) at EOF.
+  Row& CurrentRow();
+  const Row& CurrentRow() const;
+
+  std::vector<ColumnInfo> columns_;
+  std::vector<Row> rows_;
+  size_t current_ = 0;  // rows_.size() stands for EOF
+  bool closed_ = false;
+};
+
+// The error of a change to a row set that cannot be changed.
+DbError NotUpdatable();
+
+}  // namespace qv::db
