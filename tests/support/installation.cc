@@ -141,6 +141,21 @@ Installation Installation::LayOut(const std::filesystem::path& dir, Kind kind,
         e.what());
   }
   Installation installation;
+  if (engine == Engine::kPostgres) {
+    // Assertions that concatenate, on both engines: the embedded engine's
+    // group_concat, for the tests' own queries. Nothing under test uses it.
+    for (const std::string& name : {paths.mainDatabase, paths.securityDatabase}) {
+      Exec(DatabaseRef::OnServer(paths.server, name), R"sql(
+        CREATE FUNCTION qv_test_concat(done text, value anyelement, separator text) RETURNS text
+          LANGUAGE sql IMMUTABLE AS $$ SELECT CASE WHEN value IS NULL THEN done
+            WHEN done IS NULL THEN value::text ELSE done || separator || value::text END $$;
+        CREATE FUNCTION qv_test_concat(done text, value anyelement) RETURNS text
+          LANGUAGE sql IMMUTABLE AS $$ SELECT qv_test_concat(done, value, ',') $$;
+        CREATE AGGREGATE group_concat(anyelement, text) (SFUNC = qv_test_concat, STYPE = text);
+        CREATE AGGREGATE group_concat(anyelement) (SFUNC = qv_test_concat, STYPE = text);
+      )sql");
+    }
+  }
   installation.storageDir_ = paths.storageDir;
   installation.registryFile_ = paths.registryFile;
   installation.odbcIni_ = paths.odbcIni;

@@ -84,7 +84,9 @@ class Installation {
   // Lays out registry.reg, odbc.ini, db/qv_main.mdb and db/qv_security.mdb
   // in `dir` (created when missing); with kPostgres the two databases on the
   // server instead, under a name prefix of their own, dropped when the last
-  // copy of the Installation goes. The registry's CompanyName is
+  // copy of the Installation goes. The server databases also get the
+  // embedded engine's group_concat(x[, separator]) aggregate, so that the
+  // tests' own queries read the same on both engines. The registry's CompanyName is
   // `companyName`; StorageDir is `dir` made absolute, MainDir <dir>/program,
   // MainURL "http://localhost/quorvia/", DefaultSMTPServer "smtp.example.com",
   // DefaultPOPServer "pop.example.com". The data sources qv_main and
