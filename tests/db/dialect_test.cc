@@ -7,6 +7,8 @@
 #include <utility>
 
 #include "db/conversion.h"
+#include "db/postgres/pg_dialect.h"
+#include "db/postgres/pg_schema.h"
 #include "db_test_util.h"
 
 namespace qv::db {
@@ -53,6 +55,26 @@ TEST_F(DialectTest, TranslatesTokensAndLeavesLiteralsAndQuotedNamesAlone) {
       {"DROP INDEX publicid ON contact\"\"", "DROP INDEX \"PublicID\" \"\""},  // kept apart
   };
   for (const auto& [in, out] : cases) EXPECT_EQ(Translate(in).sql, out) << in;
+  // The server's own rules come on top: names as it stores them, its types.
+  const std::pair<const char*, const char*> serverCases[] = {
+      {"SELECT [Event].[EventID], `Long Name`, \"Kept\" FROM [Event] WHERE [Yes] = Yes",
+       "SELECT \"event\".\"eventid\", \"long name\", \"Kept\" FROM \"event\" WHERE \"yes\" = 1"},
+      {"ALTER TABLE Users ADD COLUMN DateFormat TEXT(50) NULL",
+       "ALTER TABLE Users ADD COLUMN DateFormat varchar(50) NULL"},
+      {"CREATE TABLE T (A LONG, B BIT, C TEXT, D MEMO, E DATETIME, F COUNTER, Text SHORT)",
+       "CREATE TABLE T (A integer, B yesno, C text, D text, E timestamp(0), F integer GENERATED "
+       "BY DEFAULT AS IDENTITY, Text smallint)"},
+      {"SELECT Long, Text, Bit FROM T", "SELECT Long, Text, Bit FROM T"},
+      {"DROP INDEX publicid ON [contact]", "DROP INDEX \"PublicID\""},
+  };
+  for (const auto& [in, out] : serverCases) {
+    EXPECT_EQ(TranslateDialect(in, schema_, postgres::ServerDialect()).sql, out) << in;
+  }
+  EXPECT_EQ(postgres::DroppedColumns("ALTER TABLE T DROP COLUMN [Public], DROP IF EXISTS Confirm, "
+                                     "ALTER COLUMN X DROP DEFAULT, DROP CONSTRAINT C"),
+            (std::vector<std::string>{"Public", "Confirm"}));
+  EXPECT_DB_ERROR(TranslateDialect("DROP INDEX X ON Resource", schema_, postgres::ServerDialect()),
+                  -2147217900, "no such index");
   EXPECT_DB_ERROR(Translate("DROP INDEX PublicID ON ToDoEvent"), 1, "ToDoEvent_PublicID");
   // Another table's index of that name is not taken.
   EXPECT_DB_ERROR(Translate("DROP INDEX Confirm ON Resource"), 1, "no such index");
@@ -106,6 +128,20 @@ TEST(ConversionTest, DeclaredTypesDecideTheKind) {
   };
   for (const auto& [kind, types] : groups) {
     for (const char* type : types) EXPECT_EQ(KindOfDeclaredType(type), kind) << type;
+  }
+  // The server's type names (pg_type), where its INTEGER is 32 bits.
+  const std::pair<ColumnKind, std::vector<const char*>> serverGroups[] = {
+      {ColumnKind::kInt16, {"int2"}},
+      {ColumnKind::kInt32, {"int4"}},
+      {ColumnKind::kInt64, {"int8"}},
+      {ColumnKind::kYesNo, {"yesno", "bool"}},
+      {ColumnKind::kDate, {"timestamp", "date"}},
+      {ColumnKind::kText, {"varchar", "text"}},
+      {ColumnKind::kNumber, {"float8", "numeric"}},
+      {ColumnKind::kAny, {"bytea"}},
+  };
+  for (const auto& [kind, types] : serverGroups) {
+    for (const char* type : types) EXPECT_EQ(postgres::KindOfServerType(type), kind) << type;
   }
 }
 

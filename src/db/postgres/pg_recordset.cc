@@ -195,6 +195,16 @@ Row TableRecordset::Send(const Row& row) {
           std::to_string(params.size()) + "::tid";
   }
   Result result = session_->Exec(sql + " RETURNING " + ColumnList(), params);
+  // A counter whose key was given by hand moves past it, so that the next
+  // row added never takes a key in use (as SQLite's AUTOINCREMENT does).
+  for (size_t i : assigned) {
+    if (!row.isNew || columns_[i].keyPosition == 0) continue;
+    session_->Exec("SELECT setval(s, greatest((SELECT max(" + QuoteName(columns_[i].name) +
+                       ") FROM " + QuoteName(table_) +
+                       "), pg_sequence_last_value(s::regclass))) "
+                       "FROM pg_get_serial_sequence($1, $2) s WHERE s IS NOT NULL",
+                   {Value(QuoteName(table_)), Value(columns_[i].name)});
+  }
   if (result.rows() == 0) {
     throw DbError(kErrRowNotFoundForUpdate,
                   "Row cannot be located for updating. Some values may have been changed since "
@@ -212,20 +222,6 @@ void TableRecordset::UpdateBatch() {
   Savepoint savepoint(*session_);
   for (size_t i = 0; i < rows_.size(); ++i) {
     if (rows_[i].isNew || !rows_[i].edits.empty()) sent.emplace_back(i, Send(rows_[i]));
-  }
-  // A counter given a key explicitly moves past it, so that the next row
-  // added never takes a key in use (as SQLite's AUTOINCREMENT does).
-  for (size_t i = 0; i < columns_.size(); ++i) {
-    bool given = std::any_of(sent.begin(), sent.end(), [&](const auto& s) {
-      const Row& row = rows_[s.first];
-      return row.isNew && i < row.edits.size() && row.edits[i];
-    });
-    if (!given || columns_[i].keyPosition == 0) continue;
-    session_->Exec("SELECT setval(s, greatest((SELECT max(" + QuoteName(columns_[i].name) +
-                       ") FROM " + QuoteName(table_) +
-                       "), pg_sequence_last_value(s::regclass))) "
-                       "FROM pg_get_serial_sequence($1, $2) s WHERE s IS NOT NULL",
-                   {Value(QuoteName(table_)), Value(columns_[i].name)});
   }
   savepoint.Release();
   for (auto& [index, row] : sent) rows_[index] = std::move(row);

@@ -23,25 +23,28 @@ std::string ParamText(const Value& value) {
 }  // namespace
 
 std::shared_ptr<Session> Session::Open(const ServerAddress& address, int busyTimeoutMs) {
+  // Every value points into `address` or a string that outlives the call.
   std::vector<const char*> keys, values;
-  auto add = [&](const char* key, const std::optional<std::string>& value) {
-    if (!value) return;
+  auto add = [&](const char* key, const char* value) {
     keys.push_back(key);
-    values.push_back(value->c_str());
+    values.push_back(value);
+  };
+  auto addGiven = [&](const char* key, const std::optional<std::string>& value) {
+    if (value) add(key, value->c_str());
   };
   const std::string options =
       "-c DateStyle=ISO -c lock_timeout=" + std::to_string(busyTimeoutMs > 0 ? busyTimeoutMs : 1);
-  add("host", address.host);
-  add("port", address.port);
-  add("dbname", address.database);
-  add("user", address.user);
-  add("password", address.password);
-  add("sslmode", address.sslMode);
-  add("client_encoding", std::string("UTF8"));
-  add("options", options);
-  add("application_name", std::string("qvsetup"));
+  addGiven("host", address.host);
+  addGiven("port", address.port);
+  add("dbname", address.database.c_str());
+  addGiven("user", address.user);
+  addGiven("password", address.password);
+  addGiven("sslmode", address.sslMode);
+  add("client_encoding", "UTF8");
+  add("options", options.c_str());
+  add("application_name", "qvsetup");
   // A server that does not answer fails the open rather than hang it.
-  add("connect_timeout", std::string("10"));
+  add("connect_timeout", "10");
   keys.push_back(nullptr);
   values.push_back(nullptr);
 
