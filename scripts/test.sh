@@ -32,8 +32,9 @@ for variant in plain sanitize; do
   if [ "${QV_TEST_POSTGRES:-}" = off ]; then
     bash -c "$ctest_command" 2>&1 | tee "$log"
   else
-    # A small cluster: two of them may run on a build machine at once.
-    pg_virtualenv -t -o shared_buffers=16MB bash -c "$ctest_command" 2>&1 | tee "$log"
+    # A small cluster (two may run on a build machine at once), in a temporary
+  # folder; it is thrown away, so it need not survive a power cut (fsync=off).
+    pg_virtualenv -t -o shared_buffers=16MB -o fsync=off bash -c "$ctest_command" 2>&1 | tee "$log"
   fi
   if $ci && grep -E '\(Skipped\)' "$log" | grep -qiE 'postgres|server'; then
     echo "test.sh: server cases were skipped; CI needs them to run" >&2

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <map>
 #include <memory>
 #include <random>
 #include <stdexcept>
@@ -49,7 +50,19 @@ struct ResultClearer {
 };
 using ServerResult = std::unique_ptr<PGresult, ResultClearer>;
 
-ServerConnection ConnectTo(const DatabaseRef& db) {
+// One open connection per server database, kept while the test runs: a
+// password login costs tens of milliseconds, and a fact sweep asks hundreds
+// of questions. Idle between statements, it holds no lock.
+std::map<std::string, ServerConnection>& OpenConnections() {
+  static std::map<std::string, ServerConnection> connections;
+  return connections;
+}
+
+std::string ConnectionKey(const db::ServerAddress& server, const std::string& name) {
+  return server.host + "\n" + server.port + "\n" + server.user + "\n" + name;
+}
+
+ServerConnection NewConnection(const DatabaseRef& db) {
   std::vector<const char*> keys, values;
   const db::ServerAddress& server = db.server();
   const std::pair<const char*, const std::string*> fields[] = {
@@ -70,6 +83,12 @@ ServerConnection ConnectTo(const DatabaseRef& db) {
   PQsetNoticeProcessor(
       connection.get(), [](void*, const char*) {}, nullptr);
   return connection;
+}
+
+PGconn* ConnectTo(const DatabaseRef& db) {
+  ServerConnection& open = OpenConnections()[ConnectionKey(db.server(), db.name())];
+  if (!open || PQstatus(open.get()) != CONNECTION_OK) open = NewConnection(db);
+  return open.get();
 }
 
 ServerResult RunOnServer(PGconn* connection, const std::string& sql,
@@ -129,7 +148,12 @@ Installation Installation::LayOut(const std::filesystem::path& dir, Kind kind,
       kind == Kind::kOld ? mkinstall::SchemaGeneration::kOld : mkinstall::SchemaGeneration::kFresh;
   settings.companyName = companyName;
   settings.engine = engine;
-  if (engine == Engine::kPostgres) settings.prefix = UniquePrefix();
+  if (engine == Engine::kPostgres) {
+    settings.prefix = UniquePrefix();
+    // The data-source file carries the password, so that programs started
+    // with a bare environment (no PGPASSWORD) reach the server as well.
+    if (const char* password = std::getenv("PGPASSWORD")) settings.server.password = password;
+  }
   mkinstall::InstallationPaths paths;
   try {
     paths = mkinstall::LayOutInstallation(dir, settings);
@@ -172,6 +196,8 @@ Installation Installation::LayOut(const std::filesystem::path& dir, Kind kind,
       Dropper(const Dropper&) = delete;
       Dropper& operator=(const Dropper&) = delete;
       ~Dropper() {
+        for (const std::string& name : names_)
+          OpenConnections().erase(ConnectionKey(server_, name));
         try {
           db::DropServerDatabases(server_, names_);
         } catch (const db::DbError&) {  // the throw-away cluster goes anyway
@@ -204,8 +230,7 @@ Installation::Activation::~Activation() {
 
 std::vector<std::vector<std::string>> Query(const DatabaseRef& ref, const std::string& sql) {
   if (ref.engine() == Engine::kPostgres) {
-    ServerConnection connection = ConnectTo(ref);
-    return RowsOf(RunOnServer(connection.get(), sql).get());
+    return RowsOf(RunOnServer(ConnectTo(ref), sql).get());
   }
   const std::filesystem::path& dbFile = ref.file();
   DbHandle db = OpenExisting(dbFile);
@@ -239,8 +264,7 @@ std::string QueryValue(const DatabaseRef& db, const std::string& sql) {
 
 void Exec(const DatabaseRef& ref, const std::string& sql) {
   if (ref.engine() == Engine::kPostgres) {
-    ServerConnection connection = ConnectTo(ref);
-    ServerResult result(PQexec(connection.get(), sql.c_str()));  // several statements
+    ServerResult result(PQexec(ConnectTo(ref), sql.c_str()));  // several statements
     const ExecStatusType status = PQresultStatus(result.get());
     if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
       throw std::runtime_error(PQresultErrorMessage(result.get()) + (" in: " + sql));
@@ -256,8 +280,7 @@ void Exec(const DatabaseRef& ref, const std::string& sql) {
 std::vector<std::string> ColumnsOf(const DatabaseRef& db, const std::string& table) {
   std::vector<std::string> names;
   if (db.engine() == Engine::kPostgres) {
-    ServerConnection connection = ConnectTo(db);
-    for (const auto& row : RowsOf(RunOnServer(connection.get(),
+    for (const auto& row : RowsOf(RunOnServer(ConnectTo(db),
                                               "SELECT column_name FROM information_schema.columns "
                                               "WHERE table_schema = current_schema() AND "
                                               "table_name = lower($1) ORDER BY ordinal_position",
