@@ -108,6 +108,7 @@ TEST_P(ConnectionTest, RollbackUndoesRowsAndSchemaChangesAndCommitKeepsThem) {
   const std::string before = db_->WholeSchema();
   c_->BeginTrans();
   EXPECT_DB_ERROR(c_->BeginTrans(), E.error, "within a transaction");
+  if (E.server()) c_->Execute("SELECT Title INTO Copied FROM Event");  // makes a table
   auto rs = Items();
   AddItem(*rs, "temporary");
   rs->UpdateBatch();
@@ -281,6 +282,13 @@ TEST_P(TableRecordsetTest, SetFieldConvertsAtOnceAndAFailedAssignmentStaysUnassi
             "'42'31999-03-05 14:07:091");
   EXPECT_EQ(rs->Field("Made"), Value(DateTime{1999, 3, 5, 14, 7, 9}));
   EXPECT_EQ(rs->Field("Done"), Value(1));
+  // A query reads the date-time as a date too; texts of any script go
+  // through a row set unchanged.
+  EXPECT_EQ(c_->Execute("SELECT Made FROM Item WHERE ItemID = 6")->Field("made"),
+            Value(DateTime{1999, 3, 5, 14, 7, 9}));
+  rs->SetField("Name", "会議室の予約");
+  rs->UpdateBatch();
+  EXPECT_EQ(Query("SELECT Name FROM Item WHERE ItemID = 6"), "会議室の予約");
 }
 
 TEST_P(TableRecordsetTest, PendingWorkIsSentWholeByUpdateBatchOrDiscarded) {

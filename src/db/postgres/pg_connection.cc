@@ -22,10 +22,11 @@ constexpr int kCopyBatch = 500;
 bool OnlyReads(std::string_view sql) {
   std::vector<Token> tokens = Tokenize(sql);
   TokenReader r(sql, tokens);
-  for (const char* word : {"SELECT", "VALUES", "TABLE", "SHOW"}) {
-    if (r.IsWord(0, word)) return true;
-  }
-  return false;
+  bool query = false;
+  for (const char* word : {"SELECT", "VALUES", "TABLE", "SHOW"}) query = query || r.IsWord(0, word);
+  // SELECT ... INTO makes a table.
+  for (size_t n = 1; query && n < r.size(); ++n) query = !r.IsWord(n, "INTO");
+  return query;
 }
 
 // The first statement of `sql`, up to its semicolon; raises 3142 when
