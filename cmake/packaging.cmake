@@ -112,17 +112,18 @@ can fill every still-empty groupware area with English or Japanese sample
 data, and brings an older database schema up to date in place.
 .
 The databases are reached through the data sources qv_main and qv_security
-of an odbc.ini file, served by the embedded SQLite engine.
-qv-mkinstall lays out a complete installation in a folder, for trying the
-setup out or testing it.
+of an odbc.ini file: database files served by the embedded SQLite engine,
+or databases on a PostgreSQL server, reached through libpq.
+qv-mkinstall lays out a complete installation in a folder (the databases as
+files there or on a server), for trying the setup out or testing it.
 .
 This package does not run the setup itself: the groupware server's package
 starts qvsetup from its maintainer scripts.")
 
 # The embedded engine needs SQLite 3.39 or later (RIGHT JOIN in the server's
-# views); the time zone rules come from tzdata. With dpkg-shlibdeps at hand
+# views); the server engine libpq; the time zone rules come from tzdata. With dpkg-shlibdeps at hand
 # the C and C++ run-time libraries are added from the linked binaries.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libsqlite3-0 (>= 3.39), tzdata")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libsqlite3-0 (>= 3.39), libpq5, tzdata")
 find_program(QV_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(QV_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

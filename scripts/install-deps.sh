@@ -2,7 +2,8 @@
 # Installs the Debian packages that building and testing need, when missing.
 set -euo pipefail
 
-packages=(cmake make g++ pkg-config libsqlite3-dev sqlite3 libgtest-dev tzdata "$@")
+packages=(cmake make g++ pkg-config libsqlite3-dev sqlite3 libgtest-dev tzdata
+  libpq-dev postgresql postgresql-common "$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -76,7 +76,7 @@ project_version=$(sed -n 's/^project(qvsetup VERSION \([0-9.]*\).*/\1/p' CMakeLi
 depends=$(field Depends)
 echo "Depends: $depends"
 tr ',' '\n' <<<"$depends" | awk '{print $1}' >"$work/depends"
-for dep in libsqlite3-0 tzdata libstdc++6 libc6; do
+for dep in libsqlite3-0 libpq5 tzdata libstdc++6 libc6; do
   grep -qxF "$dep" "$work/depends" || fail "Depends lacks $dep: $depends"
 done
 [ -n "$(field Maintainer)" ] || fail "no Maintainer field"
@@ -92,8 +92,10 @@ for path in $prefix/bin/qvsetup $prefix/bin/qv-mkinstall \
 done
 grep -Eq "^$prefix/share/$package/schema/[^/]+\.sql$" "$work/files" ||
   fail "the package holds no schema under $prefix/share/$package/schema" "$work/listing"
+grep -qx "$prefix/share/$package/schema/postgresql/main_fresh.sql" "$work/files" ||
+  fail "the package holds no server schema under $prefix/share/$package/schema/postgresql" "$work/listing"
 allowed="^$prefix/bin/(qvsetup|qv-mkinstall)$|^$prefix/share/man/man1/(qvsetup|qv-mkinstall)\.1\.gz$"
-allowed+="|^$prefix/share/doc/$package/(copyright|changelog\.Debian\.gz)$|^$prefix/share/$package/schema/[^/]+\.sql$"
+allowed+="|^$prefix/share/doc/$package/(copyright|changelog\.Debian\.gz)$|^$prefix/share/$package/schema/(postgresql/)?[^/]+\.sql$"
 if grep -Ev "$allowed" "$work/files" >"$work/unexpected"; then
   fail "the package holds files outside the installed layout (test programs?)" "$work/unexpected"
 fi

@@ -3,6 +3,7 @@
 // command itself.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -14,6 +15,7 @@
 
 #include "mkinstall/command.h"
 #include "mkinstall/layout.h"
+#include "mkinstall/server_schema.h"
 #include "support/installation.h"
 #include "support/scoped_temp_dir.h"
 
@@ -158,6 +160,105 @@ TEST_F(SchemaLayoutTest, OldSchemaDiffersFromFreshOnlyInTheMigratedColumns) {
   EXPECT_EQ(users, ColumnTypes(fresh_.securityDb(), "Users"));
 }
 
+// What a database holds, engine-neutral: every table and view (lower case)
+// with its columns (lower case, with their types mapped to the server's
+// names) and its rows, sorted, as text.
+struct Content {
+  std::map<std::string, std::vector<std::string>> columns;
+  std::map<std::string, Rows> rows;
+};
+
+Content ContentOf(const DatabaseRef& db) {
+  static const std::map<std::string, std::string> kServerType = {
+      {"INTEGER", "integer"},
+      {"SMALLINT", "smallint"},
+      {"LONG", "integer"},
+      {"BIT", "yesno"},
+      {"DATETIME", "timestamp without time zone"},
+      {"LONGTEXT", "text"},
+      {"TEXT(50)", "character varying(50)"},
+      {"TEXT(100)", "character varying(100)"},
+      {"TEXT(255)", "character varying(255)"}};
+  const bool server = db.engine() == Engine::kPostgres;
+  // table, column, type, 1 for a view
+  const Rows columns =
+      server ? Query(db,
+                     "SELECT c.table_name, c.column_name, coalesce(c.domain_name, c.data_type || "
+                     "coalesce('(' || c.character_maximum_length || ')', '')), "
+                     "(t.table_type = 'VIEW')::int FROM information_schema.columns c JOIN "
+                     "information_schema.tables t USING (table_schema, table_name) WHERE "
+                     "c.table_schema = current_schema() ORDER BY c.table_name, c.ordinal_position")
+             : Query(db,
+                     "SELECT lower(m.name), lower(c.name), c.type, m.type = 'view' FROM "
+                     "sqlite_master m, pragma_table_info(m.name) c WHERE m.type IN ('table', "
+                     "'view') AND m.name NOT LIKE 'sqlite_%' ORDER BY lower(m.name), c.cid");
+  Content content;
+  for (const auto& row : columns) {
+    // A view's columns by name alone (the embedded engine numbers repeated
+    // names: visible, visible:1).
+    content.columns[row[0]].push_back(row[3] == "1" ? row[1].substr(0, row[1].find(':'))
+                                      : server      ? row[1] + " " + row[2]
+                                                    : row[1] + " " + kServerType.at(row[2]));
+  }
+  for (const auto& [table, names] : content.columns) {
+    Rows rows = Query(db, "SELECT * FROM " + table);
+    std::sort(rows.begin(), rows.end());
+    content.rows[table] = rows;
+  }
+  return content;
+}
+
+// The server's schemas are translated from the embedded engine's: the same
+// tables, columns, rows and views, with the server's types, and counters
+// that continue after the rows' keys.
+TEST_F(SchemaLayoutTest, ServerInstallationsHoldWhatFileInstallationsHold) {
+  QV_SKIP_UNTESTED_ENGINE(Engine::kPostgres);
+  for (const Kind kind : {Kind::kFresh, Kind::kOld}) {
+    const Installation& files = kind == Kind::kOld ? old_ : fresh_;
+    const Installation server =
+        Installation::LayOut(dir_.path() / (kind == Kind::kOld ? "old-pg" : "fresh-pg"), kind,
+                             "Guild", Engine::kPostgres);
+    EXPECT_TRUE(server.mainDb().empty() && fs::is_directory(server.storageDir() / "db"));
+    EXPECT_NE(ReadFile(server.odbcIni())
+                  .find("[qv_security]\nDriver     = PostgreSQL Unicode\nServername = " +
+                        server.securityDatabase().server().host +
+                        "\nPort       = " + server.securityDatabase().server().port +
+                        "\nDatabase   = " + server.securityDatabase().name() + "\n"),
+              std::string::npos)
+        << ReadFile(server.odbcIni());
+    for (const auto& [embedded, onServer] :
+         {std::pair(files.mainDatabase(), server.mainDatabase()),
+          std::pair(files.securityDatabase(), server.securityDatabase())}) {
+      const Content expected = ContentOf(embedded), actual = ContentOf(onServer);
+      EXPECT_EQ(actual.columns, expected.columns) << onServer.name();
+      EXPECT_EQ(actual.rows, expected.rows) << onServer.name();
+    }
+    EXPECT_EQ(QueryValue(server.mainDatabase(),
+                         "SELECT string_agg(indexname, ',' ORDER BY indexname) FROM pg_indexes "
+                         "WHERE schemaname = current_schema() AND indexname LIKE '%publicid'"),
+              kind == Kind::kOld ? "docevent_publicid,forumevent_publicid,projectevent_publicid"
+                                 : kNullText);
+    Exec(server.mainDatabase(),
+         "INSERT INTO Company (CompanyName) VALUES ('next'); INSERT INTO ForumEvent (Title) "
+         "VALUES ('next')");
+    Exec(server.securityDatabase(), "INSERT INTO Users (LoginName) VALUES ('next')");
+    EXPECT_EQ(QueryValue(server.mainDatabase(),
+                         "SELECT max(CompanyID) || '/' || (SELECT max(EventID) FROM ForumEvent) "
+                         "FROM Company"),
+              kind == Kind::kOld ? "4/3" : "4/1");
+    EXPECT_EQ(QueryValue(server.securityDatabase(), "SELECT max(UserID) FROM Users"), "6");
+  }
+  // Databases of the same names are refused before anything is made.
+  const Installation first =
+      Installation::LayOut(dir_.path() / "first", Kind::kFresh, "Guild", Engine::kPostgres);
+  mkinstall::LayoutSettings again;
+  again.engine = Engine::kPostgres;
+  again.prefix = first.mainDatabase().name().substr(0, first.mainDatabase().name().size() - 7);
+  EXPECT_THROW(mkinstall::LayOutInstallation(dir_.path() / "again", again), mkinstall::LayoutError);
+  EXPECT_FALSE(fs::exists(dir_.path() / "again"));
+  EXPECT_EQ(QueryValue(first.mainDatabase(), "SELECT count(*) FROM Company"), "3");
+}
+
 // The registry file escapes quotes and backslashes as the setup reads them.
 TEST_F(SchemaLayoutTest, RegistryAndDataSourceFilesNameTheInstallation) {
   const std::string dir = dir_.str() + "/a \"b\"";
@@ -224,16 +325,47 @@ TEST(MkinstallCommandTest, PrintsTheEnvironmentForEvalOrTheUsage) {
                                                {"--bogus", inst + "2"},
                                                {inst + "2", inst + "3"},
                                                {""},
-                                               {"--old"}}) {
+                                               {"--old"},
+                                               {"--engine", "oracle", inst + "2"},
+                                               {"--prefix", "p_", inst + "2"},
+                                               {"--engine=postgresql", "--port"}}) {
     EXPECT_EQ(run(args), 2);
     EXPECT_NE(err.str().find("usage: qv-mkinstall"), std::string::npos);
     EXPECT_EQ(out.str(), "");
   }
+  EXPECT_EQ(run({"--engine=postgresql", "--prefix", "Upper-Case", inst + "2"}), 1);
+  EXPECT_NE(err.str().find("prefix Upper-Case may hold only"), std::string::npos) << err.str();
   EXPECT_FALSE(fs::exists(inst + "2"));
   EXPECT_EQ(run({"--help"}), 0);
   EXPECT_NE(out.str().find("usage: qv-mkinstall"), std::string::npos);
   EXPECT_EQ(mkinstall::ShellWord("/srv/quorvia-1.0/db"), "/srv/quorvia-1.0/db");
   EXPECT_EQ(mkinstall::ShellWord("/tmp/it's"), "'/tmp/it'\\''s'");
+}
+
+// The server's scripts are translated from the embedded engine's: types in
+// column definitions only, never inside literals, quoted names or comments.
+TEST(ServerSchemaTranslationTest, WritesColumnTypesAndNamesInTheServersDialect) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"CREATE TABLE T (ID INTEGER PRIMARY KEY AUTOINCREMENT, N TEXT(50) NULL, B BIT DEFAULT 0,\n"
+       "  D DATETIME, L LONG, M LONGTEXT, S SMALLINT, X TEXT);",
+       "CREATE TABLE T (ID integer GENERATED BY DEFAULT AS IDENTITY PRIMARY KEY, N varchar(50) "
+       "NULL, B yesno DEFAULT 0,\n  D timestamp(0), L integer, M text, S smallint, X text);"},
+      {"create table t (k integer primary key, -- BIT [b] stays\n \"Long\" long, PRIMARY KEY (k));",
+       "create table t (k integer primary key, -- BIT [b] stays\n \"Long\" integer, PRIMARY KEY "
+       "(k));"},
+      {"INSERT INTO T (N) VALUES ('TEXT(5) BIT [x] it''s'), ('備品');",
+       "INSERT INTO T (N) VALUES ('TEXT(5) BIT [x] it''s'), ('備品');"},
+      {"CREATE VIEW V AS SELECT Bit, Text, [Int3] FROM [DocEvent] AS Tmp WHERE Long = 1;",
+       "CREATE VIEW V AS SELECT Bit, Text, Int3 FROM DocEvent AS Tmp WHERE Long = 1;"},
+      {"CREATE INDEX DocEvent_PublicID ON DocEvent(Public);",
+       "CREATE INDEX DocEvent_PublicID ON DocEvent(Public);"}};
+  for (const auto& [sqlite, server] : cases)
+    EXPECT_EQ(mkinstall::TranslateStatements(sqlite), server);
+  for (const char* untranslatable :
+       {"CREATE TABLE T (X BLOB);", "CREATE TABLE T (X INTEGER AUTOINCREMENT);",
+        "INSERT INTO T VALUES ('open);", "SELECT [open FROM T;"})
+    EXPECT_THROW(mkinstall::TranslateStatements(untranslatable), mkinstall::SchemaTranslationError)
+        << untranslatable;
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 
 #include "db/data_source.h"
@@ -13,16 +14,17 @@ namespace qv::migration::testing {
 
 namespace fs = std::filesystem;
 
-Site::Site(Kind kind)
-    : installation_(qv::testing::Installation::LayOut(dir_.path(), kind)),
+Site::Site(Kind kind, Engine engine)
+    : installation_(
+          qv::testing::Installation::LayOut(dir_.path(), kind, "Artisan's Guild", engine)),
       connector_(db::MakeDataSourceConnector(installation_.odbcIni().string(), 0)) {}
 
-void Site::Rebuild(const fs::path& db, const std::string& script) {
-  fs::remove(db);
-  db::CreateDatabaseFile(db.string(), script);
+void Site::Rebuild(const DatabaseRef& db, const std::string& script) {
+  fs::remove(db.file());
+  db::CreateDatabaseFile(db.file().string(), script);
 }
 
-Rows Select(const fs::path& db, const std::string& sql) {
+Rows Select(const DatabaseRef& db, const std::string& sql) {
   Rows rows;
   for (const auto& row : qv::testing::Query(db, sql)) {
     std::string text = row.at(0);
@@ -32,8 +34,24 @@ Rows Select(const fs::path& db, const std::string& sql) {
   return rows;
 }
 
-Rows Views(const fs::path& db) {
-  return Select(db, "SELECT name FROM sqlite_schema WHERE type = 'view' ORDER BY name");
+namespace {
+bool OnServer(const DatabaseRef& db) {
+  return db.engine() == Engine::kPostgres;
+}
+}  // namespace
+
+Rows Tables(const DatabaseRef& db) {
+  return Select(db, OnServer(db)
+                        ? "SELECT table_name FROM information_schema.tables WHERE table_schema = "
+                          "current_schema() AND table_type = 'BASE TABLE' ORDER BY 1"
+                        : "SELECT name FROM sqlite_schema WHERE type = 'table' ORDER BY name");
+}
+
+Rows Views(const DatabaseRef& db) {
+  return Select(db, OnServer(db)
+                        ? "SELECT table_name FROM information_schema.views WHERE table_schema = "
+                          "current_schema() ORDER BY 1"
+                        : "SELECT name FROM sqlite_schema WHERE type = 'view' ORDER BY name");
 }
 
 Rows Statements(const FaultyConnector& log) {
@@ -44,54 +62,61 @@ Rows Statements(const FaultyConnector& log) {
   return statements;
 }
 
-Rows Data(const fs::path& db, bool asMigrated) {
+Rows Data(const DatabaseRef& db, bool asMigrated) {
   Rows data;
-  for (const std::string& table :
-       Select(db, "SELECT name FROM sqlite_schema WHERE type = 'table' ORDER BY name")) {
-    const Rows columns = qv::testing::ColumnsOf(db, table);
+  for (const std::string& table : Tables(db)) {
+    Rows columns = qv::testing::ColumnsOf(db, table);
+    for (std::string& c : columns) c = db::LowerAscii(c);
     auto has = [&](const char* name) {
-      for (const std::string& c : columns) {
-        if (db::EqualsNoCase(c, name)) return true;
-      }
-      return false;
+      return std::find(columns.begin(), columns.end(), name) != columns.end();
     };
-    for (const auto& row :
-         qv::testing::Query(db, "SELECT * FROM \"" + table + "\" ORDER BY rowid")) {
+    Rows rows;
+    for (const auto& row : qv::testing::Query(db, "SELECT * FROM \"" + table + "\"")) {
       std::map<std::string, std::string> values;
       for (std::size_t i = 0; i < columns.size(); ++i) {
         std::string column = columns[i], value = row[i];
-        if (asMigrated && db::EqualsNoCase(column, "Public")) {
-          if (has("Shared")) continue;
-          column = "Shared";
-        } else if (asMigrated && db::EqualsNoCase(column, "Confirm")) {
-          if (has("Confirmation")) continue;
-          column = "Confirmation";
+        if (asMigrated && column == "public") {
+          if (has("shared")) continue;
+          column = "shared";
+        } else if (asMigrated && column == "confirm") {
+          if (has("confirmation")) continue;
+          column = "confirmation";
           if (value != qv::testing::kNullText) value = value == "0" ? "0" : "1";
         }
         values[column] = value;
       }
-      std::string text = table;
+      std::string text = db::LowerAscii(table);
       for (const auto& [column, value] : values) text += "|" + column + "=" + value;
-      data.push_back(text);
+      rows.push_back(text);
     }
+    std::sort(rows.begin(), rows.end());
+    data.insert(data.end(), rows.begin(), rows.end());
   }
   return data;
 }
 
-Rows Snapshot(const fs::path& db) {
-  Rows snapshot = Select(db, "SELECT type, name, sql FROM sqlite_schema ORDER BY type, name");
+Rows Snapshot(const DatabaseRef& db) {
+  Rows snapshot = Select(
+      db, OnServer(db)
+              ? "SELECT 'column', table_name || '.' || column_name, coalesce(domain_name, "
+                "data_type) || ' ' || coalesce(column_default, '') FROM information_schema.columns "
+                "WHERE table_schema = current_schema() UNION ALL SELECT 'view', viewname, "
+                "definition FROM pg_views WHERE schemaname = current_schema() UNION ALL SELECT "
+                "'index', indexname, indexdef FROM pg_indexes WHERE schemaname = current_schema() "
+                "ORDER BY 1, 2"
+              : "SELECT type, name, sql FROM sqlite_schema ORDER BY type, name");
   for (const std::string& row : Data(db)) snapshot.push_back(row);
   return snapshot;
 }
 
 void Sweep(Site& site, Step step, const std::function<void(const FaultRun&)>& check) {
-  const fs::path mainCopy = site.main().string() + ".pristine";
-  const fs::path securityCopy = site.security().string() + ".pristine";
-  fs::copy_file(site.main(), mainCopy);
-  fs::copy_file(site.security(), securityCopy);
+  const fs::path mainCopy = site.main().file().string() + ".pristine";
+  const fs::path securityCopy = site.security().file().string() + ".pristine";
+  fs::copy_file(site.main().file(), mainCopy);
+  fs::copy_file(site.security().file(), securityCopy);
   for (int64_t n = 0, operations = 0; n <= operations; ++n) {
-    fs::copy_file(mainCopy, site.main(), fs::copy_options::overwrite_existing);
-    fs::copy_file(securityCopy, site.security(), fs::copy_options::overwrite_existing);
+    fs::copy_file(mainCopy, site.main().file(), fs::copy_options::overwrite_existing);
+    fs::copy_file(securityCopy, site.security().file(), fs::copy_options::overwrite_existing);
     FaultyConnector faulty(site.connector(), n);
     std::string message = kEarlierMessage;
     const bool result = step(faulty, message);

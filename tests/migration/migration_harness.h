@@ -1,5 +1,6 @@
-// What the migration tests share: an installation whose databases a test may
-// replace, the databases read straight from their files, and a fault sweep.
+// What the migration tests share: an installation (database files, or
+// databases on the PostgreSQL server) whose databases a test may replace,
+// the databases read straight from the engine, and a fault sweep.
 #pragma once
 
 #include <filesystem>
@@ -20,6 +21,8 @@ using Step = bool (*)(db::Connector&, std::string&);
 using qv::testing::DbOp;
 using qv::testing::FaultyConnector;
 using Kind = qv::testing::Installation::Kind;
+using qv::testing::DatabaseRef;
+using qv::testing::Engine;
 
 // The step message as an earlier step left it.
 inline constexpr char kEarlierMessage[] = "left by an earlier step";
@@ -29,12 +32,12 @@ inline constexpr char kEarlierMessage[] = "left by an earlier step";
 // shows up as a failure, never as a hang.
 class Site {
  public:
-  explicit Site(Kind kind = Kind::kFresh);
+  explicit Site(Kind kind = Kind::kFresh, Engine engine = Engine::kSqlite);
   // Replaces the database file `db` by one built from `script` (SQLite's dialect).
-  void Rebuild(const std::filesystem::path& db, const std::string& script);
+  void Rebuild(const DatabaseRef& db, const std::string& script);
   void Exec(const std::string& mainScript) { qv::testing::Exec(main(), mainScript); }
-  const std::filesystem::path& main() const { return installation_.mainDb(); }
-  const std::filesystem::path& security() const { return installation_.securityDb(); }
+  const DatabaseRef& main() const { return installation_.mainDatabase(); }
+  const DatabaseRef& security() const { return installation_.securityDatabase(); }
   db::Connector& connector() { return *connector_; }
 
  private:
@@ -44,17 +47,19 @@ class Site {
 };
 
 // The rows of `sql`, each as its values joined by "|" (null as "(null)").
-Rows Select(const std::filesystem::path& db, const std::string& sql);
-Rows Views(const std::filesystem::path& db);  // sorted
+Rows Select(const DatabaseRef& db, const std::string& sql);
+Rows Tables(const DatabaseRef& db);  // sorted
+Rows Views(const DatabaseRef& db);   // sorted
 // The statement texts that went through `log`, in order.
 Rows Statements(const FaultyConnector& log);
-// Every row of every table, as "table|column=value|...". With `asMigrated`,
+// Every row of every table, as "table|column=value|..." (names in lower
+// case, rows sorted). With `asMigrated`,
 // Public and Confirm read as Shared and Confirmation (yes/no as 0 or 1), and
 // are left out where the table has those: equal results before and after a
 // migration mean that no value was lost.
-Rows Data(const std::filesystem::path& db, bool asMigrated = false);
+Rows Data(const DatabaseRef& db, bool asMigrated = false);
 // Every object's definition, then Data: equal snapshots, nothing changed.
-Rows Snapshot(const std::filesystem::path& db);
+Rows Snapshot(const DatabaseRef& db);
 
 struct FaultRun {
   int64_t n;  // the failing operation, counted from 1; 0 for the run without a fault

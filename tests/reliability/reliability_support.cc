@@ -48,12 +48,18 @@ std::string Joined(const std::vector<std::vector<std::string>>& rows) {
   return text;
 }
 
-void AddFacts(const std::string& db, const fs::path& file,
+void AddFacts(const std::string& db, const testing::DatabaseRef& file,
               const std::vector<std::pair<std::string, std::string>>& rows, Facts& facts) {
+  const bool server = file.engine() == testing::Engine::kPostgres;
   try {
-    for (const auto& o : Query(file,
-                               "SELECT type, name, sql FROM sqlite_master WHERE name NOT "
-                               "LIKE 'sqlite_%' AND sql IS NOT NULL")) {
+    for (const auto& o :
+         Query(file, server ? "SELECT 'table', table_name, '' FROM information_schema.tables WHERE "
+                              "table_schema = current_schema() AND table_type = 'BASE TABLE' "
+                              "UNION ALL SELECT 'view', viewname, definition FROM pg_views WHERE "
+                              "schemaname = current_schema() UNION ALL SELECT 'index', indexname, "
+                              "indexdef FROM pg_indexes WHERE schemaname = current_schema()"
+                            : "SELECT type, name, sql FROM sqlite_master WHERE name NOT "
+                              "LIKE 'sqlite_%' AND sql IS NOT NULL")) {
       if (o[0] != "table") {
         facts[db + " " + o[0] + " " + o[1]] = o[2];
         continue;
@@ -156,11 +162,11 @@ bool SetDacCapabilities(bool on) {
 
 Facts FactsOf(const Installation& inst) {
   Facts facts;
-  AddFacts("main", inst.mainDb(),
+  AddFacts("main", inst.mainDatabase(),
            {{"main EmailAdmin", "SELECT DefaultSMTPServer, DefaultPOPServer FROM EmailAdmin"},
             {"main Company 1", "SELECT CompanyName FROM Company WHERE CompanyID = 1"}},
            facts);
-  AddFacts("security", inst.securityDb(),
+  AddFacts("security", inst.securityDatabase(),
            {{"security GlobalPref",
              "SELECT MainDir, StorageDir, MainURL, LanguageID, GMTTimeOffset FROM GlobalPref"},
             {"security Install", "SELECT InstallFlag FROM Install"},
@@ -175,15 +181,17 @@ Facts FactsOf(const Installation& inst) {
   return facts;
 }
 
-const Facts& CleanFacts(Installation::Kind kind) {
-  static std::map<Installation::Kind, Facts> cache;
-  if (!cache.count(kind)) {
+const Facts& CleanFacts(Installation::Kind kind, testing::Engine engine) {
+  static std::map<std::pair<Installation::Kind, testing::Engine>, Facts> cache;
+  const auto key = std::pair(kind, engine);
+  if (!cache.count(key)) {
     testing::ScopedTempDir dir;
-    const Installation inst = Installation::LayOut(dir.path() / "inst", kind);
+    const Installation inst =
+        Installation::LayOut(dir.path() / "inst", kind, "Artisan's Guild", engine);
     RunInProcess(inst);
-    cache[kind] = FactsOf(inst);
+    cache[key] = FactsOf(inst);
   }
-  return cache[kind];
+  return cache[key];
 }
 
 Lines Differences(const Facts& expected, const Facts& actual) {
@@ -266,10 +274,11 @@ Facts Judge::ExpectIntactAndWhole() const {
   const Facts after = FactsOf(inst_);
   for (const auto& [db, file] :
        {std::pair{"main", inst_.mainDb()}, {"security", inst_.securityDb()}}) {
+    if (inst_.engine() != testing::Engine::kSqlite) break;  // files only
     EXPECT_TRUE(before_.count(db + std::string(" unreadable")) || Integrity(file) == "ok") << db;
     EXPECT_FALSE(fs::exists(file.string() + "-journal")) << "every transaction ended";
   }
-  Facts before = before_, now = after, clean = CleanFacts(kind_);
+  Facts before = before_, now = after, clean = CleanFacts(kind_, inst_.engine());
   for (const auto& [key, value] : before) {
     EXPECT_TRUE(now.count(key) || !clean.count(key)) << key << " is gone";
   }

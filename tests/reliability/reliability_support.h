@@ -36,7 +36,7 @@ inline constexpr char kBackupFolder[] = "BACK20240102-210000";
 using Facts = std::map<std::string, std::string>;
 Facts FactsOf(const Installation& installation);
 // The facts after a full run on a fresh layout of `kind` (computed once).
-const Facts& CleanFacts(Installation::Kind kind);
+const Facts& CleanFacts(Installation::Kind kind, testing::Engine engine = testing::Engine::kSqlite);
 // "key: expected -> actual" per differing fact.
 Lines Differences(const Facts& expected, const Facts& actual);
 // One line per fact of `after` that is neither as `before` nor as `clean`,

@@ -1,11 +1,17 @@
 #include "support/installation.h"
 
+#include <libpq-fe.h>
 #include <sqlite3.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
+#include <map>
 #include <memory>
+#include <random>
 #include <stdexcept>
 
+#include "db/db_error.h"
 #include "mkinstall/layout.h"
 
 namespace qv::testing {
@@ -35,21 +41,179 @@ DbHandle OpenExisting(const std::filesystem::path& dbFile) {
   return db;
 }
 
+struct ConnectionCloser {
+  void operator()(PGconn* connection) const { PQfinish(connection); }
+};
+using ServerConnection = std::unique_ptr<PGconn, ConnectionCloser>;
+struct ResultClearer {
+  void operator()(PGresult* result) const { PQclear(result); }
+};
+using ServerResult = std::unique_ptr<PGresult, ResultClearer>;
+
+// One open connection per server database, kept while the test runs: a
+// password login costs tens of milliseconds, and a fact sweep asks hundreds
+// of questions. Idle between statements, it holds no lock.
+std::map<std::string, ServerConnection>& OpenConnections() {
+  static std::map<std::string, ServerConnection> connections;
+  return connections;
+}
+
+std::string ConnectionKey(const db::ServerAddress& server, const std::string& name) {
+  return server.host + "\n" + server.port + "\n" + server.user + "\n" + name;
+}
+
+ServerConnection NewConnection(const DatabaseRef& db) {
+  std::vector<const char*> keys, values;
+  const db::ServerAddress& server = db.server();
+  const std::pair<const char*, const std::string*> fields[] = {
+      {"host", &server.host},         {"port", &server.port},       {"user", &server.user},
+      {"password", &server.password}, {"sslmode", &server.sslmode}, {"dbname", &db.name()}};
+  for (const auto& [key, value] : fields) {
+    if (value->empty()) continue;
+    keys.push_back(key);
+    values.push_back(value->c_str());
+  }
+  keys.insert(keys.end(), {"client_encoding", nullptr});
+  values.insert(values.end(), {"UTF8", nullptr});
+  ServerConnection connection(PQconnectdbParams(keys.data(), values.data(), 0));
+  if (PQstatus(connection.get()) != CONNECTION_OK) {
+    throw std::runtime_error("cannot connect to " + db.name() + ": " +
+                             PQerrorMessage(connection.get()));
+  }
+  PQsetNoticeProcessor(
+      connection.get(), [](void*, const char*) {}, nullptr);
+  return connection;
+}
+
+PGconn* ConnectTo(const DatabaseRef& db) {
+  ServerConnection& open = OpenConnections()[ConnectionKey(db.server(), db.name())];
+  if (!open || PQstatus(open.get()) != CONNECTION_OK) open = NewConnection(db);
+  return open.get();
+}
+
+ServerResult RunOnServer(PGconn* connection, const std::string& sql,
+                         const std::vector<std::string>& params = {}) {
+  std::vector<const char*> values;
+  for (const std::string& p : params) values.push_back(p.c_str());
+  ServerResult result(PQexecParams(connection, sql.c_str(), static_cast<int>(values.size()),
+                                   nullptr, values.data(), nullptr, nullptr, 0));
+  const ExecStatusType status = PQresultStatus(result.get());
+  if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
+    throw std::runtime_error(PQresultErrorMessage(result.get()) + (" in: " + sql));
+  }
+  return result;
+}
+
+std::vector<std::vector<std::string>> RowsOf(PGresult* result) {
+  std::vector<std::vector<std::string>> rows;
+  for (int r = 0; r < PQntuples(result); ++r) {
+    std::vector<std::string>& row = rows.emplace_back();
+    for (int c = 0; c < PQnfields(result); ++c)
+      row.emplace_back(PQgetisnull(result, r, c) ? kNullText : PQgetvalue(result, r, c));
+  }
+  return rows;
+}
+
+// A prefix no other installation on the server has, even one laid out by a
+// test running beside this one.
+std::string UniquePrefix() {
+  static std::atomic<unsigned> counter{0};
+  static const unsigned salt = std::random_device()() % 0x10000;
+  return "qvt" + std::to_string(getpid()) + "_" + std::to_string(salt) + "_" +
+         std::to_string(counter++) + "_";
+}
+
 }  // namespace
 
+std::string EngineName(const ::testing::TestParamInfo<Engine>& info) {
+  return info.param == Engine::kPostgres ? "PostgreSQL" : "SQLite";
+}
+
+bool EngineTestsOff(Engine engine) {
+  const char* setting = std::getenv("QV_TEST_POSTGRES");
+  return engine == Engine::kPostgres && setting && std::string(setting) == "off";
+}
+
+DatabaseRef DatabaseRef::OnServer(const db::ServerAddress& server, const std::string& name) {
+  DatabaseRef ref;
+  ref.server_ = server;
+  ref.name_ = name;
+  return ref;
+}
+
 Installation Installation::LayOut(const std::filesystem::path& dir, Kind kind,
-                                  const std::string& companyName) {
+                                  const std::string& companyName, Engine engine) {
   mkinstall::LayoutSettings settings;
   settings.generation =
       kind == Kind::kOld ? mkinstall::SchemaGeneration::kOld : mkinstall::SchemaGeneration::kFresh;
   settings.companyName = companyName;
-  const mkinstall::InstallationPaths paths = mkinstall::LayOutInstallation(dir, settings);
+  settings.engine = engine;
+  if (engine == Engine::kPostgres) {
+    settings.prefix = UniquePrefix();
+    // The data-source file carries the password, so that programs started
+    // with a bare environment (no PGPASSWORD) reach the server as well.
+    if (const char* password = std::getenv("PGPASSWORD")) settings.server.password = password;
+  }
+  mkinstall::InstallationPaths paths;
+  try {
+    paths = mkinstall::LayOutInstallation(dir, settings);
+  } catch (const mkinstall::LayoutError& e) {
+    if (engine != Engine::kPostgres || std::string(e.what()).find("cannot connect") != 0) throw;
+    throw mkinstall::LayoutError(
+        std::string("no PostgreSQL server for the server cases (run the tests under "
+                    "pg_virtualenv, or set QV_TEST_POSTGRES=off to skip them): ") +
+        e.what());
+  }
   Installation installation;
+  if (engine == Engine::kPostgres) {
+    // Assertions that concatenate, on both engines: the embedded engine's
+    // group_concat, for the tests' own queries. Nothing under test uses it.
+    for (const std::string& name : {paths.mainDatabase, paths.securityDatabase}) {
+      Exec(DatabaseRef::OnServer(paths.server, name), R"sql(
+        CREATE FUNCTION qv_test_concat(done text, value anyelement, separator text) RETURNS text
+          LANGUAGE sql IMMUTABLE AS $$ SELECT CASE WHEN value IS NULL THEN done
+            WHEN done IS NULL THEN value::text ELSE done || separator || value::text END $$;
+        CREATE FUNCTION qv_test_concat(done text, value anyelement) RETURNS text
+          LANGUAGE sql IMMUTABLE AS $$ SELECT qv_test_concat(done, value, ',') $$;
+        CREATE AGGREGATE group_concat(anyelement, text) (SFUNC = qv_test_concat, STYPE = text);
+        CREATE AGGREGATE group_concat(anyelement) (SFUNC = qv_test_concat, STYPE = text);
+      )sql");
+    }
+  }
   installation.storageDir_ = paths.storageDir;
   installation.registryFile_ = paths.registryFile;
   installation.odbcIni_ = paths.odbcIni;
   installation.mainDb_ = paths.mainDb;
   installation.securityDb_ = paths.securityDb;
+  if (engine == Engine::kPostgres) {
+    installation.main_ = DatabaseRef::OnServer(paths.server, paths.mainDatabase);
+    installation.security_ = DatabaseRef::OnServer(paths.server, paths.securityDatabase);
+    // Made in place: a moved-from copy must not drop anything.
+    class Dropper {
+     public:
+      Dropper(db::ServerAddress server, std::vector<std::string> names)
+          : server_(std::move(server)), names_(std::move(names)) {}
+      Dropper(const Dropper&) = delete;
+      Dropper& operator=(const Dropper&) = delete;
+      ~Dropper() {
+        for (const std::string& name : names_)
+          OpenConnections().erase(ConnectionKey(server_, name));
+        try {
+          db::DropServerDatabases(server_, names_);
+        } catch (const db::DbError&) {  // the throw-away cluster goes anyway
+        }
+      }
+
+     private:
+      db::ServerAddress server_;
+      std::vector<std::string> names_;
+    };
+    installation.serverDatabases_ = std::make_shared<Dropper>(
+        paths.server, std::vector<std::string>{paths.mainDatabase, paths.securityDatabase});
+  } else {
+    installation.main_ = paths.mainDb;
+    installation.security_ = paths.securityDb;
+  }
   return installation;
 }
 
@@ -64,8 +228,11 @@ Installation::Activation::~Activation() {
   RestoreEnv("ODBCINI", savedOdbcIni_);
 }
 
-std::vector<std::vector<std::string>> Query(const std::filesystem::path& dbFile,
-                                            const std::string& sql) {
+std::vector<std::vector<std::string>> Query(const DatabaseRef& ref, const std::string& sql) {
+  if (ref.engine() == Engine::kPostgres) {
+    return RowsOf(RunOnServer(ConnectTo(ref), sql).get());
+  }
+  const std::filesystem::path& dbFile = ref.file();
   DbHandle db = OpenExisting(dbFile);
   sqlite3_stmt* raw = nullptr;
   const char* tail = nullptr;
@@ -89,22 +256,40 @@ std::vector<std::vector<std::string>> Query(const std::filesystem::path& dbFile,
   return rows;
 }
 
-std::string QueryValue(const std::filesystem::path& dbFile, const std::string& sql) {
-  const auto rows = Query(dbFile, sql);
+std::string QueryValue(const DatabaseRef& db, const std::string& sql) {
+  const auto rows = Query(db, sql);
   if (rows.empty() || rows[0].empty()) throw std::runtime_error("no value from: " + sql);
   return rows[0][0];
 }
 
-void Exec(const std::filesystem::path& dbFile, const std::string& sql) {
-  DbHandle db = OpenExisting(dbFile);
+void Exec(const DatabaseRef& ref, const std::string& sql) {
+  if (ref.engine() == Engine::kPostgres) {
+    ServerResult result(PQexec(ConnectTo(ref), sql.c_str()));  // several statements
+    const ExecStatusType status = PQresultStatus(result.get());
+    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
+      throw std::runtime_error(PQresultErrorMessage(result.get()) + (" in: " + sql));
+    }
+    return;
+  }
+  DbHandle db = OpenExisting(ref.file());
   if (sqlite3_exec(db.get(), sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) {
     throw std::runtime_error(sqlite3_errmsg(db.get()) + (" in: " + sql));
   }
 }
 
-std::vector<std::string> ColumnsOf(const std::filesystem::path& dbFile, const std::string& table) {
+std::vector<std::string> ColumnsOf(const DatabaseRef& db, const std::string& table) {
   std::vector<std::string> names;
-  for (const auto& row : Query(dbFile, "SELECT name FROM pragma_table_info('" + table + "')")) {
+  if (db.engine() == Engine::kPostgres) {
+    for (const auto& row : RowsOf(RunOnServer(ConnectTo(db),
+                                              "SELECT column_name FROM information_schema.columns "
+                                              "WHERE table_schema = current_schema() AND "
+                                              "table_name = lower($1) ORDER BY ordinal_position",
+                                              {table})
+                                      .get()))
+      names.push_back(row[0]);
+    return names;
+  }
+  for (const auto& row : Query(db, "SELECT name FROM pragma_table_info('" + table + "')")) {
     names.push_back(row[0]);
   }
   return names;

@@ -7,14 +7,72 @@
 //   auto env = inst.Activate();   // QV_REGISTRY_FILE and ODBCINI point at it
 //   ... run the code under test ...
 //   EXPECT_EQ(QueryValue(inst.mainDb(), "SELECT count(*) FROM ToDoEvent"), "30");
+//
+// The same on a PostgreSQL server (a throw-away cluster: run the tests under
+// pg_virtualenv, which sets PGHOST, PGPORT, PGUSER and PGPASSWORD):
+//
+//   auto inst = Installation::LayOut(dir.path(), Kind::kFresh, "Guild", Engine::kPostgres);
+//   EXPECT_EQ(QueryValue(inst.mainDatabase(), "SELECT count(*) FROM ToDoEvent"), "30");
+//
+// Case tables run on both engines as value-parametrized tests:
+//
+//   class MyTest : public ::testing::TestWithParam<Engine> {
+//     void SetUp() override { QV_SKIP_UNTESTED_ENGINE(GetParam()); }
+//   };
+//   INSTANTIATE_TEST_SUITE_P(Engines, MyTest, ::testing::ValuesIn(kEngines), EngineName);
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "mkinstall/layout.h"
+
 namespace qv::testing {
+
+using Engine = mkinstall::Engine;
+
+// Every engine under test, for INSTANTIATE_TEST_SUITE_P.
+inline constexpr Engine kEngines[] = {Engine::kSqlite, Engine::kPostgres};
+
+// "SQLite" or "PostgreSQL": the suffix of a parametrized test's name.
+std::string EngineName(const ::testing::TestParamInfo<Engine>& info);
+
+// True when the environment turns the server cases off (QV_TEST_POSTGRES=off)
+// and `engine` is the server. Without it a server case that finds no server
+// fails, saying so: a run without a server never passes by skipping.
+bool EngineTestsOff(Engine engine);
+
+#define QV_SKIP_UNTESTED_ENGINE(engine)                      \
+  if (::qv::testing::EngineTestsOff(engine)) {               \
+    GTEST_SKIP() << "QV_TEST_POSTGRES=off: no server cases"; \
+  }
+
+// A database to read and change in a test: a SQLite file, or a database on
+// the PostgreSQL server. A file path converts to one, so callers holding a
+// path compile unchanged.
+class DatabaseRef {
+ public:
+  DatabaseRef(const std::filesystem::path& file) : file_(file) {}  // NOLINT: implicit
+  DatabaseRef(const std::string& file) : file_(file) {}            // NOLINT: implicit
+  DatabaseRef(const char* file) : file_(file) {}                   // NOLINT: implicit
+  static DatabaseRef OnServer(const db::ServerAddress& server, const std::string& name);
+
+  Engine engine() const { return name_.empty() ? Engine::kSqlite : Engine::kPostgres; }
+  const std::filesystem::path& file() const { return file_; }  // empty on a server
+  const std::string& name() const { return name_; }            // empty for a file
+  const db::ServerAddress& server() const { return server_; }
+
+ private:
+  DatabaseRef() = default;
+  std::filesystem::path file_;
+  std::string name_;
+  db::ServerAddress server_;
+};
 
 class Installation {
  public:
@@ -24,20 +82,29 @@ class Installation {
   enum class Kind { kFresh, kOld };
 
   // Lays out registry.reg, odbc.ini, db/qv_main.mdb and db/qv_security.mdb
-  // in `dir` (created when missing). The registry's CompanyName is
+  // in `dir` (created when missing); with kPostgres the two databases on the
+  // server instead, under a name prefix of their own, dropped when the last
+  // copy of the Installation goes. The server databases also get the
+  // embedded engine's group_concat(x[, separator]) aggregate, so that the
+  // tests' own queries read the same on both engines. The registry's CompanyName is
   // `companyName`; StorageDir is `dir` made absolute, MainDir <dir>/program,
   // MainURL "http://localhost/quorvia/", DefaultSMTPServer "smtp.example.com",
   // DefaultPOPServer "pop.example.com". The data sources qv_main and
   // qv_security take user "admin", password "quillmark". Throws
   // std::runtime_error when `dir` holds an installation already.
   static Installation LayOut(const std::filesystem::path& dir, Kind kind = Kind::kFresh,
-                             const std::string& companyName = "Artisan's Guild");
+                             const std::string& companyName = "Artisan's Guild",
+                             Engine engine = Engine::kSqlite);
 
   const std::filesystem::path& storageDir() const { return storageDir_; }
   const std::filesystem::path& registryFile() const { return registryFile_; }
   const std::filesystem::path& odbcIni() const { return odbcIni_; }
   const std::filesystem::path& mainDb() const { return mainDb_; }
   const std::filesystem::path& securityDb() const { return securityDb_; }
+  // Either engine's databases.
+  const DatabaseRef& mainDatabase() const { return main_; }
+  const DatabaseRef& securityDatabase() const { return security_; }
+  Engine engine() const { return main_.engine(); }
 
   // Points QV_REGISTRY_FILE and ODBCINI at this installation until the
   // returned object goes out of scope; then both are as they were.
@@ -55,26 +122,29 @@ class Installation {
   [[nodiscard]] Activation Activate() const { return Activation(*this); }
 
  private:
+  Installation() : main_(std::filesystem::path()), security_(std::filesystem::path()) {}
   std::filesystem::path storageDir_, registryFile_, odbcIni_, mainDb_, securityDb_;
+  DatabaseRef main_, security_;
+  std::shared_ptr<void> serverDatabases_;  // drops them when the last copy goes
 };
 
 // What a null column reads as in Query and QueryValue.
 inline constexpr char kNullText[] = "(null)";
 
-// Runs one SQL statement (SQLite's own dialect) against an existing database
-// file (never created here) and
-// returns its rows, each column as text: numbers in decimal, null as
-// kNullText. Throws std::runtime_error with SQLite's message on failure.
-std::vector<std::vector<std::string>> Query(const std::filesystem::path& dbFile,
-                                            const std::string& sql);
+// Runs one SQL statement (the engine's own dialect) against an existing
+// database (never created here) and returns its rows, each column as text:
+// numbers in decimal, date-times as YYYY-MM-DD HH:MM:SS, null as kNullText.
+// Throws std::runtime_error with the engine's message on failure.
+std::vector<std::vector<std::string>> Query(const DatabaseRef& db, const std::string& sql);
 
 // The first column of the first row of Query; throws when there is no row.
-std::string QueryValue(const std::filesystem::path& dbFile, const std::string& sql);
+std::string QueryValue(const DatabaseRef& db, const std::string& sql);
 
 // Runs a script of several statements (to prepare a case); throws on failure.
-void Exec(const std::filesystem::path& dbFile, const std::string& sql);
+void Exec(const DatabaseRef& db, const std::string& sql);
 
-// Names of the columns of `table`, in table order.
-std::vector<std::string> ColumnsOf(const std::filesystem::path& dbFile, const std::string& table);
+// Names of the columns of `table`, in table order, as the engine stored them
+// (the server folds unquoted names to lower case).
+std::vector<std::string> ColumnsOf(const DatabaseRef& db, const std::string& table);
 
 }  // namespace qv::testing

@@ -7,20 +7,43 @@ namespace qv::mkinstall {
 namespace {
 
 constexpr char kUsage[] =
-    "usage: qv-mkinstall [--old] [--company NAME] DIR\n"
-    "Lays out a Quorvia installation in DIR: registry.reg, odbc.ini,\n"
-    "db/qv_main.mdb and db/qv_security.mdb.\n"
+    "usage: qv-mkinstall [--old] [--company NAME] [--engine sqlite|postgresql]\n"
+    "                    [--prefix NAME] [--host HOST] [--port PORT] [--user USER]\n"
+    "                    [--password PASSWORD] DIR\n"
+    "Lays out a Quorvia installation in DIR: registry.reg, odbc.ini, the db folder,\n"
+    "and the databases: db/qv_main.mdb and db/qv_security.mdb, or on a PostgreSQL\n"
+    "server PREFIXqv_main and PREFIXqv_security.\n"
     "  --old            the schema of an older installation, to try an upgrade\n"
-    "  --company NAME   the company name in the registry file (default: Artisan's Guild)\n";
+    "  --company NAME   the company name in the registry file (default: Artisan's Guild)\n"
+    "  --engine ENGINE  sqlite (default: database files) or postgresql (a server)\n"
+    "  --prefix NAME    postgresql: put NAME before the databases' names\n"
+    "  --host, --port, --user, --password\n"
+    "                   postgresql: the server and its login (default: PGHOST, PGPORT,\n"
+    "                   PGUSER, PGPASSWORD, ~/.pgpass, the local socket)\n";
+
+// The options that take a value, and where it goes.
+std::string* ValueOption(const std::string& name, CommandLine& command, std::string& engine) {
+  if (name == "--company") return &command.settings.companyName;
+  if (name == "--engine") return &engine;
+  if (name == "--prefix") return &command.settings.prefix;
+  if (name == "--host") return &command.settings.server.host;
+  if (name == "--port") return &command.settings.server.port;
+  if (name == "--user") return &command.settings.server.user;
+  if (name == "--password") return &command.settings.server.password;
+  return nullptr;
+}
 
 }  // namespace
 
 bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& out, std::string& error) {
   CommandLine parsed;
   std::vector<std::string> operands;
+  std::string engine = "sqlite";
   bool options = true;
+  bool serverOption = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
+    const std::string name = arg.substr(0, arg.find('='));
     if (!options || arg.empty() || arg[0] != '-' || arg == "-") {
       operands.push_back(arg);
     } else if (arg == "--") {
@@ -29,18 +52,29 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& out, st
       parsed.help = true;
     } else if (arg == "--old") {
       parsed.settings.generation = SchemaGeneration::kOld;
-    } else if (arg == "--company") {
-      if (i + 1 == args.size()) {
-        error = "--company needs a name";
+    } else if (std::string* value = ValueOption(name, parsed, engine)) {
+      if (name != arg) {
+        *value = arg.substr(name.size() + 1);
+      } else if (i + 1 == args.size()) {
+        error = name + " needs a value";
         return false;
+      } else {
+        *value = args[++i];
       }
-      parsed.settings.companyName = args[++i];
-    } else if (arg.rfind("--company=", 0) == 0) {
-      parsed.settings.companyName = arg.substr(10);
+      serverOption = serverOption || (name != "--company" && name != "--engine");
     } else {
       error = "unknown option " + arg;
       return false;
     }
+  }
+  if (engine == "postgresql") {
+    parsed.settings.engine = Engine::kPostgres;
+  } else if (engine != "sqlite") {
+    error = "unknown engine " + engine + " (sqlite or postgresql)";
+    return false;
+  } else if (serverOption) {
+    error = "--prefix, --host, --port, --user and --password need --engine postgresql";
+    return false;
   }
   if (!parsed.help) {
     if (operands.size() != 1 || operands[0].empty()) {

@@ -1,10 +1,12 @@
 // The command line of qv-mkinstall:
 //
-//   qv-mkinstall [--old] [--company NAME] DIR
+//   qv-mkinstall [--old] [--company NAME] [--engine sqlite|postgresql]
+//                [--prefix NAME] [--host H] [--port P] [--user U] [--password W] DIR
 //
 // Exit status 0 when the installation was laid out (the two environment
 // lines that select it are printed on `out`), 1 when it could not be (an
-// installation already there, a file that cannot be written), 2 for bad
+// installation already there, a file that cannot be written, a server that
+// cannot be reached), 2 for bad
 // arguments (with the usage text on `err`).
 #pragma once
 

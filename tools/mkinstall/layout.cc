@@ -1,5 +1,9 @@
 #include "mkinstall/layout.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <memory>
@@ -46,12 +50,25 @@ void CheckRegistryValue(const char* name, const std::string& value) {
   }
 }
 
-void CheckDataSourcePath(const fs::path& path) {
+void CheckDataSourceValue(const std::string& value) {
   // A data-source file holds one value per line, and ';' or '#' after a
-  // blank starts a comment, which would cut the path short.
-  if (path.string().find_first_of("\r\n;#") != std::string::npos) {
-    throw LayoutError("a data-source file cannot name " + path.string() +
-                      " (line break, ';' or '#' in the path)");
+  // blank starts a comment, which would cut the value short.
+  if (value.find_first_of("\r\n;#") != std::string::npos) {
+    throw LayoutError("a data-source file cannot hold " + value +
+                      " (line break, ';' or '#' in it)");
+  }
+}
+
+void CheckPrefix(const std::string& prefix) {
+  // Unquoted names on the server are folded to lower case; a prefix that
+  // needs no quoting names the same database everywhere. 63 bytes is the
+  // server's limit for a name.
+  const bool plain =
+      prefix.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789_") == std::string::npos;
+  if (!plain || prefix.size() + std::string(kSecurityDatabaseName).size() > 63) {
+    throw LayoutError("the database name prefix " + prefix +
+                      " may hold only lower-case letters, digits and '_' (at most " +
+                      std::to_string(63 - std::string(kSecurityDatabaseName).size()) + ")");
   }
 }
 
@@ -95,9 +112,37 @@ struct FileCloser {
   void operator()(std::FILE* f) const { std::fclose(f); }
 };
 
-// Writes a new file; never replaces an existing one.
-void WriteNewFile(const fs::path& path, const std::string& text, CreatedPaths& created) {
-  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "wx"));
+// Drops the server databases of a partly made layout unless it was completed.
+class CreatedServerDatabases {
+ public:
+  CreatedServerDatabases() = default;
+  CreatedServerDatabases(const CreatedServerDatabases&) = delete;
+  CreatedServerDatabases& operator=(const CreatedServerDatabases&) = delete;
+  ~CreatedServerDatabases() {
+    if (kept_ || names_.empty()) return;
+    try {
+      db::DropServerDatabases(server_, names_);
+    } catch (const db::DbError&) {  // the failure that led here is the one reported
+    }
+  }
+  void Set(const db::ServerAddress& server, std::vector<std::string> names) {
+    server_ = server;
+    names_ = std::move(names);
+  }
+  void Keep() { kept_ = true; }
+
+ private:
+  db::ServerAddress server_;
+  std::vector<std::string> names_;
+  bool kept_ = false;
+};
+
+// Writes a new file; never replaces an existing one. `mode` before the umask.
+void WriteNewFile(const fs::path& path, const std::string& text, CreatedPaths& created,
+                  mode_t mode = 0666) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+  std::unique_ptr<std::FILE, FileCloser> file(fd < 0 ? nullptr : ::fdopen(fd, "w"));
+  if (fd >= 0 && !file) ::close(fd);
   if (!file) {
     throw LayoutError("cannot create " + path.string() + ": " +
                       std::error_code(errno, std::generic_category()).message());
@@ -152,6 +197,24 @@ std::string RegistryFileText(const InstallationPaths& paths, const std::string& 
 
 std::string OdbcIniText(const InstallationPaths& paths) {
   std::string text;
+  if (!paths.mainDatabase.empty()) {
+    const std::pair<const char*, const std::string*> sources[] = {
+        {"qv_main", &paths.mainDatabase}, {"qv_security", &paths.securityDatabase}};
+    for (const auto& [name, database] : sources) {
+      if (!text.empty()) text += "\n";
+      text += std::string("[") + name + "]\n";
+      text += "Driver     = PostgreSQL Unicode\n";
+      text += "Servername = " + paths.server.host + "\n";
+      text += "Port       = " + paths.server.port + "\n";
+      text += "Database   = " + *database + "\n";
+      text += "Username   = " + paths.server.user + "\n";
+      if (!paths.server.password.empty()) text += "Password   = " + paths.server.password + "\n";
+      if (!paths.server.sslmode.empty()) text += "SSLmode    = " + paths.server.sslmode + "\n";
+      text += "UID        = admin\n";
+      text += "PWD        = quillmark\n";
+    }
+    return text;
+  }
   const std::pair<const char*, const fs::path*> sources[] = {{"qv_main", &paths.mainDb},
                                                              {"qv_security", &paths.securityDb}};
   for (const auto& [name, db] : sources) {
@@ -166,14 +229,23 @@ std::string OdbcIniText(const InstallationPaths& paths) {
 }
 
 InstallationPaths LayOutInstallation(const fs::path& dir, const LayoutSettings& settings) {
-  const InstallationPaths paths = InstallationPaths::In(dir);
+  InstallationPaths paths = InstallationPaths::In(dir);
+  const bool server = settings.engine == Engine::kPostgres;
+  if (server) {
+    CheckPrefix(settings.prefix);
+    paths.mainDb.clear();
+    paths.securityDb.clear();
+    paths.mainDatabase = settings.prefix + kMainDatabaseName;
+    paths.securityDatabase = settings.prefix + kSecurityDatabaseName;
+  }
   CheckRegistryValue("the storage folder", paths.storageDir.string());
   CheckRegistryValue("the program folder", MainDirOf(paths));
   CheckRegistryValue("the company name", settings.companyName);
-  CheckDataSourcePath(paths.mainDb);
+  CheckDataSourceValue(server ? paths.storageDir.string() : paths.mainDb.string());
 
   for (const fs::path* file :
        {&paths.registryFile, &paths.odbcIni, &paths.mainDb, &paths.securityDb}) {
+    if (file->empty()) continue;
     std::error_code error;
     const fs::file_type type = fs::symlink_status(*file, error).type();
     if (type == fs::file_type::not_found) continue;
@@ -184,12 +256,31 @@ InstallationPaths LayOutInstallation(const fs::path& dir, const LayoutSettings& 
 
   const bool old = settings.generation == SchemaGeneration::kOld;
   CreatedPaths created;
-  CreateFolders(paths.mainDb.parent_path(), created);
-  CreateDatabase(paths.mainDb, old ? kMainOldSql : kMainFreshSql, created);
-  CreateDatabase(paths.securityDb, old ? kSecurityOldSql : kSecurityFreshSql, created);
-  WriteNewFile(paths.odbcIni, OdbcIniText(paths), created);
+  CreatedServerDatabases createdOnServer;
+  CreateFolders(paths.storageDir / "db", created);
+  if (server) {
+    try {
+      paths.server = db::CreateServerDatabases(
+          settings.server,
+          {{paths.mainDatabase, old ? kMainOldPgSql : kMainFreshPgSql},
+           {paths.securityDatabase, old ? kSecurityOldPgSql : kSecurityFreshPgSql}});
+    } catch (const db::DbError& e) {
+      throw LayoutError(e.description());
+    }
+    createdOnServer.Set(paths.server, {paths.mainDatabase, paths.securityDatabase});
+    for (const std::string* value : {&paths.server.host, &paths.server.port, &paths.server.user,
+                                     &paths.server.password, &paths.server.sslmode})
+      CheckDataSourceValue(*value);
+  } else {
+    CreateDatabase(paths.mainDb, old ? kMainOldSql : kMainFreshSql, created);
+    CreateDatabase(paths.securityDb, old ? kSecurityOldSql : kSecurityFreshSql, created);
+  }
+  // A password in the data-source file is for its owner's eyes only.
+  WriteNewFile(paths.odbcIni, OdbcIniText(paths), created,
+               paths.server.password.empty() ? 0666 : 0600);
   WriteNewFile(paths.registryFile, RegistryFileText(paths, settings.companyName), created);
   created.Keep();
+  createdOnServer.Keep();
   return paths;
 }
 

@@ -1,15 +1,25 @@
 // Laying out a complete installation in a folder: the registry file with the
 // product key, the data-source file, and the two databases built from the
-// compiled-in schema scripts. Used by qv-mkinstall and by the tests.
+// compiled-in schema scripts, as files in the folder or on a PostgreSQL
+// server. Used by qv-mkinstall and by the tests.
 #pragma once
 
 #include <filesystem>
 #include <stdexcept>
 #include <string>
 
+#include "db/postgres/create_database.h"
+
 namespace qv::mkinstall {
 
 enum class SchemaGeneration { kFresh, kOld };
+
+// Where the two databases live: files in <dir>/db, or a PostgreSQL server.
+enum class Engine { kSqlite, kPostgres };
+
+// The server databases' names are <prefix>qv_main and <prefix>qv_security.
+inline constexpr char kMainDatabaseName[] = "qv_main";
+inline constexpr char kSecurityDatabaseName[] = "qv_security";
 
 inline constexpr char kDefaultCompanyName[] = "Artisan's Guild";
 
@@ -18,8 +28,11 @@ struct InstallationPaths {
   std::filesystem::path storageDir;  // dir itself, made absolute
   std::filesystem::path registryFile;
   std::filesystem::path odbcIni;
-  std::filesystem::path mainDb;
+  std::filesystem::path mainDb;  // the files; empty on a server
   std::filesystem::path securityDb;
+  std::string mainDatabase;  // the server's names; empty for files
+  std::string securityDatabase;
+  db::ServerAddress server;  // as the layout reached it
 
   static InstallationPaths In(const std::filesystem::path& dir);
 };
@@ -35,16 +48,22 @@ class LayoutError : public std::runtime_error {
 struct LayoutSettings {
   SchemaGeneration generation = SchemaGeneration::kFresh;
   std::string companyName = kDefaultCompanyName;
+  Engine engine = Engine::kSqlite;
+  db::ServerAddress server;  // kPostgres: empty fields take libpq's defaults
+  std::string prefix;        // kPostgres: lower-case letters, digits, '_'
 };
 
 // Lays out an installation in `dir` (created when missing). Refuses, and
-// touches nothing, when any of its four files exists already. On failure
-// removes whatever it created and raises LayoutError.
+// touches nothing, when any of its four files (or, on a server, its two
+// databases) exists already. On failure removes whatever it created (files,
+// folders, server databases) and raises LayoutError.
 InstallationPaths LayOutInstallation(const std::filesystem::path& dir,
                                      const LayoutSettings& settings);
 
 // The texts of the two files, as LayOutInstallation writes them.
 std::string RegistryFileText(const InstallationPaths& paths, const std::string& companyName);
+// On a server the data sources name its databases, the address the layout
+// used, and the password only when one was given.
 std::string OdbcIniText(const InstallationPaths& paths);
 
 }  // namespace qv::mkinstall

@@ -16,4 +16,11 @@ extern const char kSecurityFreshSql[];
 extern const char kMainOldSql[];
 extern const char kSecurityOldSql[];
 
+// The same four in PostgreSQL's dialect, translated from the above at build
+// time (mkinstall/server_schema.h), to be run into new server databases.
+extern const char kMainFreshPgSql[];
+extern const char kSecurityFreshPgSql[];
+extern const char kMainOldPgSql[];
+extern const char kSecurityOldPgSql[];
+
 }  // namespace qv::mkinstall
