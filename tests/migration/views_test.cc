@@ -41,7 +41,7 @@ TEST(DropViewsTest, DropsTheSevenUnderTheirStoredNamesAndNothingElse) {
   std::string message = kEarlierMessage;
   {  // While another connection reads, every drop fails at once: all are
      // tried, the message names the last one, the step succeeds.
-    qv::testing::HeldReader reader(site.main());
+    qv::testing::HeldReader reader(site.main().file());
     FaultyConnector blocked(site.connector());
     EXPECT_TRUE(DropViews(blocked, message));
     const Rows tried = Statements(blocked);

@@ -1,6 +1,7 @@
 #include "db/postgres/pg_connection.h"
 
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,32 @@ std::string FirstStatement(const std::string& sql) {
     }
   }
   return sql;
+}
+
+// Views that a DROP COLUMN dropped because they read the column, by server,
+// port, database and name. On the desktop engine such a view outlives the
+// change as a saved query until a later step drops and replaces it; the
+// server cannot keep it, but this process remembers its name, so that the
+// later DROP TABLE of it succeeds here as it does on files. Creating the
+// view again forgets it.
+std::set<std::string>& DroppedViews() {
+  static std::set<std::string> views;
+  return views;
+}
+
+std::string DroppedViewKey(Session& session, const std::string& view) {
+  auto text = [](const char* value) { return std::string(value != nullptr ? value : ""); };
+  PGconn* conn = session.conn();
+  return text(PQhost(conn)) + ":" + text(PQport(conn)) + "/" + text(PQdb(conn)) + "/" +
+         LowerAscii(view);
+}
+
+// The name that `sql` drops with DROP TABLE (unqualified), if it does.
+std::optional<std::string> DroppedTableName(const std::string& sql) {
+  std::vector<Token> tokens = Tokenize(sql);
+  TokenReader r(sql, tokens);
+  if (!r.IsWord(0, "DROP") || !r.IsWord(1, "TABLE") || r.size() != 3) return std::nullopt;
+  return r.Name(2);
 }
 
 class ServerConnection : public Connection {
@@ -110,6 +137,12 @@ std::unique_ptr<Recordset> ServerConnection::Execute(const std::string& statemen
     AlterDroppingViews(translated.sql, translated.target);
     return nullptr;
   }
+  std::optional<std::string> dropped = DroppedTableName(first);
+  if (dropped && DroppedViews().count(DroppedViewKey(session, *dropped)) != 0 &&
+      !FindTable(session, *dropped) && !ServerSchema(session).IsView(*dropped)) {
+    DroppedViews().erase(DroppedViewKey(session, *dropped));
+    return nullptr;
+  }
   bool reads = OnlyReads(translated.sql);
   if (!reads) session.BeforeWrite();
   // Inside the server's transaction a failure would abort all of it: the
@@ -118,6 +151,12 @@ std::unique_ptr<Recordset> ServerConnection::Execute(const std::string& statemen
   if (session.transactionBegun()) savepoint.emplace(session);
   Result result = session.Exec(translated.sql);
   if (savepoint) savepoint->Release();
+  if (translated.kind == StatementKind::kCreateView && translated.targetSchema.empty()) {
+    if (std::optional<std::string> view =
+            TokenReader(translated.target, Tokenize(translated.target)).Name(0)) {
+      DroppedViews().erase(DroppedViewKey(session, *view));
+    }
+  }
   if (!result.returnsRows()) return nullptr;
   return std::make_unique<QueryRecordset>(session_, result, translated.sql, reads);
 }
@@ -149,6 +188,7 @@ void ServerConnection::AlterDroppingViews(const std::string& sql, const std::str
   session.Exec(sql);
   savepoint.Release();
   for (const DependentView& view : dropped) {
+    DroppedViews().insert(DroppedViewKey(session, view.name));
     std::string why = view.readsColumn.empty()
                           ? "depended on view " + view.dependsOn
                           : "read column " + view.readsColumn + " of table " + *stored;

@@ -190,9 +190,21 @@ Row TableRecordset::Send(const Row& row) {
       sets += (n == 0 ? "" : ", ") + QuoteName(columns_[assigned[n]].name) + " = $" +
               std::to_string(n + 1);
     }
-    params.push_back(Value(AddressText(row.rowid)));
-    sql = "UPDATE " + QuoteName(table_) + " SET " + sets + " WHERE ctid = $" +
-          std::to_string(params.size()) + "::tid";
+    // A row is found again by its key as read: its physical address changes
+    // with every update, its own statements in this transaction included.
+    // Only a table without a key falls back to the address.
+    std::string where;
+    for (size_t i = 0; i < columns_.size(); ++i) {
+      if (columns_[i].keyPosition == 0) continue;
+      params.push_back(row.values[i]);
+      where += (where.empty() ? "" : " AND ") + QuoteName(columns_[i].name) + " = $" +
+               std::to_string(params.size());
+    }
+    if (where.empty()) {
+      params.push_back(Value(AddressText(row.rowid)));
+      where = "ctid = $" + std::to_string(params.size()) + "::tid";
+    }
+    sql = "UPDATE " + QuoteName(table_) + " SET " + sets + " WHERE " + where;
   }
   Result result = session_->Exec(sql + " RETURNING " + ColumnList(), params);
   // A counter whose key was given by hand moves past it, so that the next
