@@ -172,7 +172,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   std::vector<Key> keys;
   std::vector<std::string> names;
-  ScanNames(text, &keys, &names);
+  // A UTF-16LE file's names are scanned in its UTF-8 form.
+  std::string utf8;
+  size_t line = 0;
+  const bool utf16 = text.substr(0, 2) == "\xFF\xFE";
+  if (utf16) FUZZ_CHECK(qv::setup::Utf16LeToUtf8(text.substr(2), &utf8, &line));
+  ScanNames(utf16 ? std::string_view(utf8) : text, &keys, &names);
   auto nothing = [](const Key&, const std::string&) { return Change(); };
 
   // Written back and read again: the same keys, values and text.

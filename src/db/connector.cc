@@ -2,9 +2,13 @@
 // data source names a driver and a database, and the driver decides the
 // backend: the embedded SQLite engine on a database file, or a PostgreSQL
 // server.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <iterator>
 #include <system_error>
@@ -22,10 +26,33 @@ namespace {
 // SQLite's code for a database file that cannot be opened.
 constexpr int32_t kErrCannotOpen = 14;
 
+// Reads the whole data-source file. Anything but a regular file is refused
+// as unreadable: opening a FIFO for reading would wait for a writer forever,
+// so the open does not block and the type is checked on the open descriptor
+// (a check by name before the open could be raced).
 std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw DbError(kErrDataSource, "The data-source file " + path + " cannot be read");
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  auto unreadable = [&path] {
+    return DbError(kErrDataSource, "The data-source file " + path + " cannot be read");
+  };
+  struct Descriptor {
+    int fd;
+    ~Descriptor() {
+      if (fd >= 0) ::close(fd);
+    }
+  } owner{::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)};
+  const int fd = owner.fd;
+  if (fd < 0) throw unreadable();
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) throw unreadable();
+  std::string text;
+  char buffer[16384];
+  while (true) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) throw unreadable();
+    if (n == 0) return text;
+    text.append(buffer, static_cast<size_t>(n));
+  }
 }
 
 // The server keys of the PostgreSQL ODBC driver; an absent key is left to

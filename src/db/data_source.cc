@@ -29,9 +29,12 @@ std::string_view StripTrailingComment(std::string_view value) {
   return value;
 }
 
+// Only a regular file (through links) counts: a FIFO, a device or a folder
+// in the data-source file's place cannot be read as one, and a FIFO would
+// block the read.
 bool FileExists(const std::string& path) {
   std::error_code error;
-  return std::filesystem::exists(path, error);
+  return std::filesystem::is_regular_file(path, error);
 }
 
 }  // namespace
@@ -80,7 +83,8 @@ std::string LocateOdbcIni(const char* odbcIniEnv, const char* homeEnv,
     std::string named = odbcIniEnv;
     if (!FileExists(named)) {
       throw DbError(kErrDataSource,
-                    "The data-source file " + named + " named by ODBCINI does not exist");
+                    "The data-source file " + named +
+                        " named by ODBCINI does not exist or is not a regular file");
     }
     return named;
   }

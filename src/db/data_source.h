@@ -51,8 +51,9 @@ const OdbcSection* FindDataSource(const std::vector<OdbcSection>& sections,
 
 // The odbc.ini file to read, from the values of $ODBCINI and $HOME (null
 // when unset) and the system-wide file: $ODBCINI when set, else the first
-// of ~/.odbc.ini and `systemFile` that exists. Raises DbError when $ODBCINI
-// names a missing file or no file exists.
+// of ~/.odbc.ini and `systemFile` that exists as a regular file. Raises
+// DbError when $ODBCINI names a missing file or something other than a
+// regular file, or no such file exists.
 std::string LocateOdbcIni(const char* odbcIniEnv, const char* homeEnv,
                           const std::string& systemFile);
 

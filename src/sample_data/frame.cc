@@ -59,7 +59,8 @@ ModuleRun::ModuleRun(const ModuleEnv& env, const SampleArgs& args)
     : env_(env),
       args_(args),
       language_(PickLanguage(args.language)),
-      now_(timezone::GmtNowText(env.clock)) {}
+      clock_(env.clock.Now()),
+      now_(timezone::GmtNowText(clock_)) {}
 
 ModuleRun::~ModuleRun() {
   // Row sets go before the connection they were opened on.
@@ -68,12 +69,12 @@ ModuleRun::~ModuleRun() {
 }
 
 std::string ModuleRun::LocalDayText(int days, std::string_view timeOfDay) const {
-  timezone::CivilTime day = timezone::AddDays(timezone::LocalNow(env_.clock), days);
+  timezone::CivilTime day = timezone::AddDays(timezone::LocalNow(clock_), days);
   return timezone::ShortDateText(day) + std::string(timeOfDay);
 }
 
 db::DateTime ModuleRun::ToGmtValue(const std::string& localText) const {
-  return ToDbDate(timezone::ToGMT(localText, env_.clock));
+  return ToDbDate(timezone::ToGMT(localText, clock_));
 }
 
 db::DateTime ModuleRun::LocalValue(const std::string& localText) const {

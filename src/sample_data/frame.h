@@ -87,7 +87,9 @@ class RowSet {
 
 class ModuleRun {
  public:
-  // Takes the creation time once and picks the language.
+  // Reads the clock once and picks the language. Every date of the module
+  // comes from that one reading, so a module that runs across local
+  // midnight still gives its records one "today".
   ModuleRun(const ModuleEnv& env, const SampleArgs& args);
   ~ModuleRun();
 
@@ -148,6 +150,7 @@ class ModuleRun {
   const ModuleEnv& env_;
   const SampleArgs& args_;
   Language language_;
+  timezone::FixedClock clock_;  // the one reading of env_.clock
   std::string now_;
   std::unique_ptr<db::Connection> connection_;
   std::vector<std::unique_ptr<RowSet>> rowSets_;

@@ -26,7 +26,9 @@ class FileOps {
   virtual bool CopyFile(const std::string& from, const std::string& to) = 0;
   // Takes an exclusive advisory lock on the file `path`, creating it (empty)
   // when missing but never its folder, and waits for as long as another
-  // holder keeps it. Null when the file can be neither opened nor created,
+  // holder keeps it; a wait is announced with one diagnostic line naming the
+  // file and, where it can be learned, the holding process. Null when the
+  // file can be neither opened nor created,
   // is not a regular file, or cannot be locked. The file stays in place.
   virtual std::unique_ptr<FileLock> LockFile(const std::string& path) = 0;
 };

@@ -13,6 +13,7 @@ namespace {
 constexpr std::string_view kHeader5 = "Windows Registry Editor Version 5.00";
 constexpr std::string_view kHeader4 = "REGEDIT4";
 constexpr std::string_view kBom = "\xEF\xBB\xBF";
+constexpr std::string_view kUtf16Bom = "\xFF\xFE";
 
 struct RootName {
   int32_t root;
@@ -82,6 +83,61 @@ bool IsValidUtf8(std::string_view s) {
   return true;
 }
 
+void AppendUtf8(char32_t c, std::string* out) {
+  if (c < 0x80) {
+    *out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    *out += static_cast<char>(0xC0 | (c >> 6));
+    *out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    *out += static_cast<char>(0xE0 | (c >> 12));
+    *out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    *out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    *out += static_cast<char>(0xF0 | (c >> 18));
+    *out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    *out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    *out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+void AppendUtf16Le(char32_t c, std::string* out) {
+  auto unit = [out](char32_t u) {
+    *out += static_cast<char>(u & 0xFF);
+    *out += static_cast<char>(u >> 8);
+  };
+  if (c < 0x10000) {
+    unit(c);
+  } else {
+    unit(0xD800 + ((c - 0x10000) >> 10));
+    unit(0xDC00 + ((c - 0x10000) & 0x3FF));
+  }
+}
+
+// Valid UTF-8 as UTF-16LE. Every text a document holds has been checked to
+// be UTF-8; a byte that is not part of a character would still come out as
+// U+FFFD rather than as garbage.
+std::string Utf8ToUtf16Le(std::string_view s) {
+  std::string out;
+  out.reserve(s.size() * 2);
+  size_t i = 0;
+  while (i < s.size()) {
+    const unsigned char c = static_cast<unsigned char>(s[i]);
+    const size_t len = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+    if (i + len > s.size() || !IsValidUtf8(s.substr(i, len))) {
+      AppendUtf16Le(0xFFFD, &out);
+      ++i;
+      continue;
+    }
+    char32_t code = len == 1 ? c : len == 2 ? (c & 0x1F) : len == 3 ? (c & 0x0F) : (c & 0x07);
+    for (size_t k = 1; k < len; ++k)
+      code = (code << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
+    AppendUtf16Le(code, &out);
+    i += len;
+  }
+  return out;
+}
+
 // Reads a quoted text starting at s[*pos] == '"'. On success *pos is just
 // past the closing quote.
 bool ReadQuoted(std::string_view s, size_t* pos, std::string* out) {
@@ -138,6 +194,29 @@ bool IsSubKeyOf(const std::string& foldedChild, const std::string& foldedParent)
 
 }  // namespace
 
+bool Utf16LeToUtf8(std::string_view bytes, std::string* utf8, size_t* line) {
+  utf8->clear();
+  *line = 1;
+  auto unit = [bytes](size_t i) -> char32_t {
+    return static_cast<unsigned char>(bytes[i]) | (static_cast<unsigned char>(bytes[i + 1]) << 8);
+  };
+  size_t i = 0;
+  for (; i + 1 < bytes.size(); i += 2) {
+    char32_t c = unit(i);
+    if (c >= 0xDC00 && c <= 0xDFFF) return false;
+    if (c >= 0xD800 && c <= 0xDBFF) {
+      if (i + 3 >= bytes.size()) return false;
+      const char32_t low = unit(i + 2);
+      if (low < 0xDC00 || low > 0xDFFF) return false;
+      c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+      i += 2;
+    }
+    if (c == '\n') ++*line;
+    AppendUtf8(c, utf8);
+  }
+  return i == bytes.size();
+}
+
 const char* RootKeyName(int32_t root) {
   for (const RootName& r : kRoots) {
     if (r.root == root) return r.name;
@@ -160,7 +239,15 @@ bool IsValidKeyPath(std::string_view path) {
 bool RegistryDocument::Parse(std::string_view text, RegistryDocument* doc,
                              RegistryParseError* error) {
   *doc = RegistryDocument();
-  if (text.substr(0, kBom.size()) == kBom) {
+  std::string decoded;
+  if (text.substr(0, kUtf16Bom.size()) == kUtf16Bom) {
+    doc->utf16_ = true;
+    if (!Utf16LeToUtf8(text.substr(kUtf16Bom.size()), &decoded, &error->line)) {
+      error->message = "text is not valid UTF-16";
+      return false;
+    }
+    text = decoded;
+  } else if (text.substr(0, kBom.size()) == kBom) {
     doc->bom_ = true;
     text.remove_prefix(kBom.size());
   }
@@ -269,6 +356,7 @@ bool RegistryDocument::Parse(std::string_view text, RegistryDocument* doc,
           entry.lines.emplace_back(lines[i]);
           data += Trim(lines[i]);
         }
+        entry.deleted = data == "-";
         entry.data = std::move(data);
       }
       doc->sections_.back().entries.push_back(std::move(entry));
@@ -288,15 +376,16 @@ std::string RegistryDocument::Render() const {
   };
   if (preamble_.empty() && sections_.empty()) {
     add(std::string(kHeader5));
-    return out;
-  }
-  for (const std::string& line : preamble_) add(line);
-  for (const Section& section : sections_) {
-    add(section.header);
-    for (const Entry& entry : section.entries) {
-      for (const std::string& line : entry.lines) add(line);
+  } else {
+    for (const std::string& line : preamble_) add(line);
+    for (const Section& section : sections_) {
+      add(section.header);
+      for (const Entry& entry : section.entries) {
+        for (const std::string& line : entry.lines) add(line);
+      }
     }
   }
+  if (utf16_) return std::string(kUtf16Bom) + Utf8ToUtf16Le(out);
   return out;
 }
 
@@ -325,7 +414,7 @@ const std::string* RegistryDocument::FindValue(int32_t root, std::string_view pa
   for (const Section& s : sections_) {
     if (s.root != root || s.folded != folded) continue;
     for (const Entry& e : s.entries) {
-      if (e.isValue && db::LowerAscii(e.name) == foldedName) found = &e.data;
+      if (e.isValue && db::LowerAscii(e.name) == foldedName) found = e.deleted ? nullptr : &e.data;
     }
   }
   return found;
@@ -374,6 +463,7 @@ void RegistryDocument::SetValue(int32_t root, std::string_view path, std::string
   if (existing != nullptr) {
     // The stored name keeps its spelling, as the registry keeps it.
     existing->data = std::string(data);
+    existing->deleted = false;
     existing->lines = {ValueLine(existing->name, data)};
     return;
   }

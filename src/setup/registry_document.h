@@ -2,13 +2,17 @@
 // a value or a key changes only the lines concerned: every other key, value,
 // comment and blank line is written back as it was read.
 //
-// Format (UTF-8): an optional header line ("REGEDIT4" or "Windows Registry
+// Format: text in UTF-8 (with or without a byte-order mark), or in UTF-16LE
+// with its byte-order mark as the original platform's registry editor
+// exports it; a document is written back in the encoding it was read in. An
+// optional header line ("REGEDIT4" or "Windows Registry
 // Editor Version 5.00"); key lines "[ROOT\path]" with the four root names;
 // value lines "Name"="data" or @="data" for the default value, where \\ is a
 // backslash and \" a double quote (a backslash before any other character
 // stands for itself); a value of another type (dword:, hex:, a hex list
 // continued over lines ending in a backslash) reads as the text after the
-// '='; blank lines; lines starting with ';' are comments. A key exists when
+// '='; "Name"=- (the export format's deletion mark) makes the value absent;
+// blank lines; lines starting with ';' are comments. A key exists when
 // it has a key line of its own or one of its sub keys has one.
 #pragma once
 
@@ -24,6 +28,11 @@ const char* RootKeyName(int32_t root);
 
 // Whether `path` names a key below a root: not empty, no empty component.
 bool IsValidKeyPath(std::string_view path);
+
+// UTF-16LE text (without its byte-order mark) as UTF-8, pairs of surrogates
+// joined. False for an odd number of bytes or an unpaired surrogate;
+// `*line` (counted from 1) is then the line where the text went wrong.
+bool Utf16LeToUtf8(std::string_view bytes, std::string* utf8, size_t* line);
 
 struct RegistryParseError {
   size_t line = 0;  // counted from 1
@@ -63,6 +72,7 @@ class RegistryDocument {
     bool isValue = false;
     std::string name;
     std::string data;
+    bool deleted = false;  // "Name"=-
   };
   struct Section {
     int32_t root = 0;
@@ -76,6 +86,7 @@ class RegistryDocument {
   Section& AppendSection(int32_t root, std::string_view path);
 
   bool bom_ = false;
+  bool utf16_ = false;  // read from UTF-16LE: written back so, with its mark
   std::string newline_ = "\n";
   std::vector<std::string> preamble_;
   std::vector<Section> sections_;

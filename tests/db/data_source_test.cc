@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -52,6 +53,15 @@ TEST(OdbcIniTest, LocatesTheFileByEnvironmentThenHomeThenSystem) {
                   home + "/gone.ini");
   EXPECT_DB_ERROR(LocateOdbcIni(nullptr, nullptr, home + "/none.ini"), kErrDataSource,
                   home + "/none.ini");
+  // Only regular files count: a FIFO would block the read for ever.
+  const std::string fifo = home + "/fifo.ini";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_DB_ERROR(LocateOdbcIni(fifo.c_str(), home.c_str(), system), kErrDataSource,
+                  fifo + " named by ODBCINI does not exist or is not a regular file");
+  EXPECT_DB_ERROR(LocateOdbcIni(nullptr, nullptr, fifo), kErrDataSource, fifo);
+  std::filesystem::remove(home + "/.odbc.ini");
+  std::filesystem::create_directory(home + "/.odbc.ini");
+  EXPECT_EQ(LocateOdbcIni(nullptr, home.c_str(), system), system);
 }
 
 class DataSourceConnectorTest : public ::testing::Test {
@@ -88,6 +98,10 @@ TEST_F(DataSourceConnectorTest, OpensTheNamedDatabaseOrFailsNamingDataSourceAndF
   EXPECT_DB_ERROR(Open("qv_main"), SQLITE_NOTADB, text);
   std::filesystem::remove(ini_);
   EXPECT_DB_ERROR(Open("qv_main"), kErrDataSource, ini_);
+  // A FIFO in the file's place is refused at once, not waited on.
+  ASSERT_EQ(::mkfifo(ini_.c_str(), 0600), 0);
+  EXPECT_DB_ERROR(Open("qv_main"), kErrDataSource,
+                  "The data-source file " + ini_ + " cannot be read");
 }
 
 TEST_F(DataSourceConnectorTest, CredentialsMustMatchWhenTheDataSourceHasThem) {

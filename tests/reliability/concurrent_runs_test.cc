@@ -6,6 +6,8 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <string>
+
 #include "reliability/reliability_support.h"
 
 namespace qv::reliability {
@@ -19,8 +21,10 @@ TEST(ConcurrentRunsTest, TwoRunsStartedTogetherLeaveWhatTwoRunsInTurnLeave) {
     fs::create_directory(cwd);
 
     const Installation inTurn = Installation::LayOut(dir.path() / "in turn", kind);
-    const Lines first = Program(kFullRun, inTurn, cwd).Wait().boxes;
+    const Program::Outcome firstRun = Program(kFullRun, inTurn, cwd).Wait();
+    const Lines first = firstRun.boxes;
     const Lines second = Program(kFullRun, inTurn, cwd).Wait().boxes;
+    EXPECT_EQ(firstRun.err, "") << "a run that gets the lock at once says nothing";
     auto inserts = [](const Lines& boxes) {
       return std::count_if(boxes.begin(), boxes.end(), [](const std::string& box) {
         return box.rfind("Insert sample date for ", 0) == 0;
@@ -51,7 +55,12 @@ TEST(ConcurrentRunsTest, TwoRunsStartedTogetherLeaveWhatTwoRunsInTurnLeave) {
 
     const Program::Outcome outA = a.Wait(), outB = b.Wait();
     EXPECT_TRUE(outA.exitedWithZero && outB.exitedWithZero);
-    EXPECT_EQ(outA.err + outB.err, "");
+    // Each says once that it waits, naming the file and the holder at the
+    // time, this test; the one that then waits for the other says no more.
+    const std::string waiting = "qvsetup: waiting for the run lock " + lockFile.string() +
+                                ", held by process " + std::to_string(::getpid()) + "\n";
+    EXPECT_EQ(outA.err, waiting);
+    EXPECT_EQ(outB.err, waiting);
     EXPECT_TRUE((outA.boxes == first && outB.boxes == second) ||
                 (outB.boxes == first && outA.boxes == second))
         << "one run inserts every area, the other none";

@@ -3,8 +3,12 @@
 // bookings, how their rows link, the dates, and texts byte for byte.
 #include <gtest/gtest.h>
 
+#include <ctime>
+#include <string>
+#include <utility>
 #include <vector>
 
+#include "db/data_source.h"
 #include "sample_data/module_fixture.h"
 
 namespace qv::sample_data {
@@ -188,6 +192,39 @@ TEST_F(SharedWorkDatesAndKeysTest, BookingsLateOnTheLastDayOfAMonthAreOnTheFirst
   ASSERT_TRUE(Run(Resource::InsertSampleData, "1"));
   EXPECT_EQ(Flat("SELECT StartDate, EndDate FROM ResourceEvent"),
             "2024-02-01 01:00:00|2024-02-01 06:30:00\n2024-02-01 01:00:00|2024-02-01 06:30:00");
+}
+
+// A clock an hour later at every reading.
+class HourlyClock : public timezone::Clock {
+ public:
+  explicit HourlyClock(std::time_t first) : next_(first) {}
+  std::time_t Now() const override { return (next_ += 3600) - 3600; }
+
+ private:
+  mutable std::time_t next_;
+};
+
+TEST_F(SharedWorkDatesAndKeysTest, AModuleRunningAcrossMidnightDatesEveryRecordByItsFirstReading) {
+  constexpr std::time_t kBeforeMidnight = 1706711400;  // 2024-01-31 23:30 in Tokyo
+  const std::pair<const char*, InsertFn> modules[] = {{"Schedule", Schedule::InsertSampleData},
+                                                      {"ProjectM", ProjectM::InsertSampleData},
+                                                      {"Resource", Resource::InsertSampleData}};
+  for (const auto& [name, insert] : modules) {
+    SCOPED_TRACE(name);
+    const timezone::FixedClock fixed(kBeforeMidnight);
+    const HourlyClock moving(kBeforeMidnight);
+    std::string dumps[2];
+    for (int i = 0; i < 2; ++i) {
+      installation_ = qv::testing::Installation::LayOut(dir_.path() / (name + std::to_string(i)));
+      connector_ = db::MakeDataSourceConnector(installation_->odbcIni().string());
+      const timezone::Clock& clock = i == 0 ? static_cast<const timezone::Clock&>(fixed) : moving;
+      const ModuleEnv env{*connector_, clock,
+                          [this](const std::string& b) { boxes_.push_back(b); }};
+      ASSERT_TRUE(insert(env, {"1", "qv_main", "admin", "quillmark", "1"}));
+      dumps[i] = Dump();
+    }
+    EXPECT_EQ(dumps[1], dumps[0]);
+  }
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -40,6 +41,19 @@ constexpr const char kSample[] =
     "\n"
     "[HKEY_CURRENT_USER\\Software\\Other]\n"
     "\"StorageDir\"=\"elsewhere\"\n";
+
+// A file as the original platform's registry editor exports it: UTF-16LE
+// after its byte-order mark.
+std::string Utf16File(std::u16string_view text) {
+  std::string bytes = "\xFF\xFE";
+  for (char16_t unit : text) {
+    bytes += static_cast<char>(unit & 0xFF);
+    bytes += static_cast<char>(unit >> 8);
+  }
+  return bytes;
+}
+constexpr std::u16string_view kUtf16Key =
+    u"[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tavolent Inc.\\Quorvia\\CurrentVersion]\r\n";
 
 // One registry operation as the setup steps make it.
 struct Op {
@@ -116,6 +130,31 @@ TEST_F(RegistryFileStoreTest, ReadsAsTheTableSays) {
            "\"maindir\"=\"second\"\n",
        {kRegRead, kHkeyLocalMachine, kProduct, "MainDir"},
        "second"},  // later definitions win
+      {key + "\"MainDir\"=\"first\"\n\"MainDir\"=-\n",
+       {kRegRead, kHkeyLocalMachine, kProduct, "MainDir"},
+       ""},  // the export format's deletion mark: absent
+      {key + "\"MainDir\"=\"-\"\n", {kRegRead, kHkeyLocalMachine, kProduct, "MainDir"}, "-"},
+      {key + "\"MainDir\"=-\n",
+       {kRegRead, kHkeyLocalMachine, "SOFTWARE\\Nothing", "MainDir"},
+       "1: No Key"},
+      {Utf16File(u"Windows Registry Editor Version 5.00\r\n\r\n" + std::u16string(kUtf16Key) +
+                 u"\"StorageDir\"=\"D:\\\\GroupData\"\r\n"),
+       {kRegRead, kHkeyLocalMachine, kProduct, "StorageDir"},
+       "D:\\GroupData"},
+      {Utf16File(std::u16string(kUtf16Key) + u"\"CompanyName\"=\"株式会社𠮷野\"\r\n"),
+       {kRegRead, kHkeyLocalMachine, kProduct, "CompanyName"},
+       "株式会社𠮷野"},  // a character outside the BMP, from a surrogate pair
+      {Utf16File(std::u16string(kUtf16Key) + u"\"Long\"=\"" + std::u16string(84, u'あ') +
+                 u"\"\r\n"),
+       {kRegRead, kHkeyLocalMachine, kProduct, "Long"},
+       [] {
+         std::string cut;
+         for (int i = 0; i < 83; ++i) cut += "あ";
+         return cut;
+       }()},  // the read buffer counts UTF-8 bytes: 83 characters of 3
+      {Utf16File(std::u16string(kUtf16Key) + u"\"Old\"=-\r\n"),
+       {kRegRead, kHkeyLocalMachine, kProduct, "Old"},
+       ""},
   };
   for (const Case& c : cases) {
     WriteFileBytes(path(), c.file);
@@ -149,7 +188,12 @@ TEST_F(RegistryFileStoreTest, UnusableFilesFailEveryOperationWithOneDiagnostic) 
            "\n",
        ":1: line is neither a key, a value nor a comment"},
       {std::string("\0\0\0\0", 4), ":1: line is neither a key, a value nor a comment"},
-      {"\xFF\xFE[\0H\0", ":1: text is not valid UTF-8"},
+      {std::string("\xFF\xFE[\0H\0]", 7), ":1: text is not valid UTF-16"},  // an odd byte count
+      {Utf16File(u"[HKEY_USERS\\K]\r\n\"A\"=\"") + std::string("\x00\xD8", 2) +
+           Utf16File(u"x\"").substr(2),
+       ":2: text is not valid UTF-16"},  // a high surrogate alone
+      {Utf16File(u"[HKEY_USERS\\K]\r\n") + std::string("\x00\xDC", 2),
+       ":2: text is not valid UTF-16"},
       {"[HKEY_LOCAL_MACHINE\\A]\n\"Name\"=\"" + std::string(8 * 1024 * 1024, 'x'),
        ":2: value without closing quote"},  // refused, not hung
   };
@@ -240,6 +284,27 @@ TEST_F(RegistryFileStoreTest, CrLfFilesStayCrLfAndLinksAreWrittenThrough) {
   EXPECT_TRUE(fs::is_symlink(path()));
   EXPECT_EQ(ReadFileBytes(real),
             "REGEDIT4\r\n\r\n[HKEY_USERS\\K]\r\n\"A\"=\"1\"\r\n\"B\"=\"2\"\r\n");
+}
+
+TEST_F(RegistryFileStoreTest, Utf16FilesStayUtf16WithTheirMarkAndLineEnds) {
+  const std::u16string other =
+      u"\r\n[HKEY_CURRENT_USER\\Software\\Other]\r\n\"Name\"=\"日本語\"\r\n";
+  const std::u16string header = u"Windows Registry Editor Version 5.00\r\n\r\n";
+  std::u16string product = std::u16string(kUtf16Key) + u"\"StorageDir\"=\"D:\\\\Data\"\r\n";
+  WriteFileBytes(path(), Utf16File(header + product + other));
+  EXPECT_EQ(Run({kRegWrite, kHkeyLocalMachine, kProduct, "CompanyName", "株式会社𠮷野"}),
+            "0: Success");
+  product += u"\"CompanyName\"=\"株式会社𠮷野\"\r\n";
+  EXPECT_EQ(ReadFileBytes(path()), Utf16File(header + product + other));
+  EXPECT_EQ(Read("CompanyName"), "株式会社𠮷野");
+
+  EXPECT_EQ(Run({kRegCreate, kHkeyUsers, "New"}), "0: Success");
+  EXPECT_EQ(ReadFileBytes(path()),
+            Utf16File(header + product + other + u"\r\n[HKEY_USERS\\New]\r\n"));
+  EXPECT_EQ(Run({kRegDelete, kHkeyUsers, "New"}), "0: Success");
+  EXPECT_EQ(ReadFileBytes(path()), Utf16File(header + product + other + u"\r\n"));
+  EXPECT_EQ(Run({kRegRead, kHkeyCurrentUser, "Software\\Other", "Name"}), "日本語");
+  EXPECT_EQ(diagnostics_.str(), "");
 }
 
 TEST_F(RegistryFileStoreTest, StrayCarriageReturnsBelongToTheLineBreak) {
