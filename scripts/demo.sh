@@ -18,7 +18,7 @@ dir=$(realpath -m "${1:-demo}")
 # Inside the throw-away cluster: everything below runs with PGHOST etc. set.
 if [ "$engine" = postgresql ] && [ -z "${QV_DEMO_IN_CLUSTER:-}" ]; then
   scripts/install-deps.sh
-  exec env QV_DEMO_IN_CLUSTER=1 pg_virtualenv -o shared_buffers=16MB "$0" --postgresql "$dir"
+  exec env QV_DEMO_IN_CLUSTER=1 pg_virtualenv -t -o shared_buffers=16MB "$0" --postgresql "$dir"
 fi
 [ -n "${QV_DEMO_IN_CLUSTER:-}" ] || scripts/install-deps.sh
 

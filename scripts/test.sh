@@ -33,7 +33,7 @@ for variant in plain sanitize; do
     bash -c "$ctest_command" 2>&1 | tee "$log"
   else
     # A small cluster: two of them may run on a build machine at once.
-    pg_virtualenv -o shared_buffers=16MB bash -c "$ctest_command" 2>&1 | tee "$log"
+    pg_virtualenv -t -o shared_buffers=16MB bash -c "$ctest_command" 2>&1 | tee "$log"
   fi
   if $ci && grep -E '\(Skipped\)' "$log" | grep -qiE 'postgres|server'; then
     echo "test.sh: server cases were skipped; CI needs them to run" >&2

@@ -108,7 +108,7 @@ TEST_P(EndToEndTest, AFailingStatementOrAnUnsafeLanguageStopsTheSettings) {
   // Statement 2 fails: statement 1 stays committed, 3 and 4 never run.
   testing::Exec(installation_->mainDatabase(), "DROP TABLE EmailAdmin");
   EXPECT_FALSE(UpdateSettings("2"));
-  EXPECT_TRUE(std::regex_match(stepMessage_, std::regex("-?[0-9]+ :.*EmailAdmin.*")))
+  EXPECT_TRUE(std::regex_match(stepMessage_, std::regex("-?[0-9]+ :.*EmailAdmin.*", std::regex::icase)))
       << stepMessage_;
   EXPECT_EQ(Security("SELECT LanguageID || '|' || GMTTimeOffset FROM GlobalPref"), "2|9");
   EXPECT_EQ(Security("SELECT InstallFlag FROM Install"), "0");
