@@ -22,7 +22,10 @@
 #                      default in full mode with every part; --no-readme
 #                      turns it off)
 #   --regen-reference  regenerate bench/full_run_reference.sql first
-#   --only "PARTS"     run only some of: full migration conversions backup
+#   --only "PARTS"     run only some of: full migration conversions backup server
+#                      (server: the full run and the migration against a
+#                      PostgreSQL server, when one is reachable: run inside
+#                      pg_virtualenv; see bench/server.sh)
 #
 # Exit status: 0 when every correctness check passed (timing targets are
 # reported, never enforced), 1 when a check failed or a command broke.
@@ -39,7 +42,7 @@ if git -C "$root" rev-parse --short HEAD >/dev/null 2>&1; then
 fi
 
 quick=0 runs= sizes= big=0 backup_mib= build= qvsetup= mkinstall= work=$here/out
-update_readme= regen=0 only="full migration conversions backup"
+update_readme= regen=0 only="full migration conversions backup server"
 while [ $# -gt 0 ]; do
   case $1 in
     --quick) quick=1; shift ;;
@@ -64,7 +67,7 @@ if [ "$quick" -eq 1 ]; then
   mixed_rows=5000
 else
   # A partial run (--only) leaves the README alone unless told otherwise.
-  [ "$only" = "full migration conversions backup" ] && : "${update_readme:=1}"
+  [ "$only" = "full migration conversions backup server" ] && : "${update_readme:=1}"
   : "${runs:=7}" "${sizes:=10000 100000 1000000}" "${backup_mib:=1024}" "${update_readme:=0}"
   [ "$big" -eq 1 ] && sizes="$sizes 5000000"
   mixed_rows=20000
@@ -118,7 +121,7 @@ checks=$work/checks.tsv  # check  result  detail
 row_walk=
 if [ -n "$build" ] && [ -f "$build/src/libqv_db.a" ]; then
   row_walk=$work/row_walk
-  g++ -std=c++17 -O2 -I"$root/src" -o "$row_walk" "$here/row_walk.cc" "$build/src/libqv_db.a" -lsqlite3
+  g++ -std=c++17 -O2 -I"$root/src" -o "$row_walk" "$here/row_walk.cc" "$build/src/libqv_db.a" -lsqlite3 -lpq
 fi
 
 if [ "$regen" -eq 1 ]; then
@@ -354,6 +357,16 @@ sed -i '/^backup\t[^\t]*\t0\t/d' "$data"
 rm -rf "$bk"
 fi
 
+# --- 4. The full run and the migration on a PostgreSQL server ---------------------------------------
+if wanted server; then
+  if command -v psql >/dev/null && psql -X -Atqc 'SELECT 1' >/dev/null 2>&1; then
+    . "$here/server.sh"
+  else
+    log "server: no PostgreSQL server reachable (run inside pg_virtualenv): server part skipped"
+    check "server part" skipped "no PostgreSQL server reachable"
+  fi
+fi
+
 # --- Results -------------------------------------------------------------------------------------
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "nan" }'; }
 mib() { awk -v k="$1" 'BEGIN { printf "%.1f", k / 1024 }'; }
@@ -395,6 +408,7 @@ results=$work/results.md
     echo "| | \`cp ... && sync\` the two copies (as durable as the backup) | $(count_runs backup "cp + sync") | $(secs "$cs") | $(mib "$(median backup "cp + sync" 5)") MiB | $(ratio "$q" "$cs") (qvsetup /b : this) | | (reported) |"
     echo "| | \`qvsetup /i Initialize\` (same run without /b) | $(count_runs backup qvsetup) | $(secs "$n") | $(mib "$(median backup qvsetup 5)") MiB | | | (reported) |"
   fi
+  if declare -F server_rows >/dev/null; then server_rows; fi
   echo
   echo "| Correctness check | Result | Detail |"
   echo "|---|---|---|"

@@ -124,6 +124,9 @@ starts qvsetup from its maintainer scripts.")
 # views); the server engine libpq; the time zone rules come from tzdata. With dpkg-shlibdeps at hand
 # the C and C++ run-time libraries are added from the linked binaries.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libsqlite3-0 (>= 3.39), libpq5, tzdata")
+# pg_dump makes the backup (/b) of databases on a server; without it that
+# backup is skipped with a line on standard error.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "postgresql-client")
 find_program(QV_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(QV_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

@@ -9,7 +9,11 @@
 #
 #   scripts/crash-test.sh [--quick] [--points N] [--timed N] [--jobs N]
 #                         [--build DIR | --bin DIR] [--work DIR] [--keep]
+#                         [--server]
 #
+#   --server     the databases on a PostgreSQL server instead (the one PGHOST
+#                names, else a throw-away cluster): kills in every step and
+#                server restarts in the middle of runs; see tests/crash/server.sh
 #   --quick      110 kill points per installation spread evenly over the run
 #                (besides three in every step and one right after every
 #                commit, which are always added), no timed kills: for CI
@@ -30,6 +34,9 @@ set -uo pipefail
 # The braces make bash read the whole script before running it, so that an
 # edit or a checkout during a run cannot change the running script.
 {
+ORIG_ARGS=("$@")
+SERVER=0
+QUICK=0
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 CRASH_DIR=$ROOT/tests/crash
 POINTS=0
@@ -41,7 +48,8 @@ WORK=""
 KEEP=0
 while [ $# -gt 0 ]; do
   case $1 in
-    --quick) POINTS=110; TIMED=0 ;;
+    --quick) POINTS=110; TIMED=0; QUICK=1 ;;
+    --server) SERVER=1 ;;
     --points) POINTS=$2; shift ;;
     --timed) TIMED=$2; shift ;;
     --jobs) JOBS=$2; shift ;;
@@ -84,6 +92,10 @@ else
   mkdir -p "$WORK"
 fi
 WORK=$(cd "$WORK" && pwd)
+if [ "$SERVER" = 1 ]; then
+  . "$CRASH_DIR/server.sh"
+  exit
+fi
 REF=$WORK/ref
 mkdir -p "$REF" "$WORK/results" "$WORK/failed"
 START=$(date +%s)

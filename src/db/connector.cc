@@ -18,6 +18,7 @@
 #include "db/db_error.h"
 #include "db/names.h"
 #include "db/postgres/pg_connection.h"
+#include "db/postgres/pg_operations.h"
 #include "db/sqlite/sqlite_connection.h"
 
 namespace qv::db {
@@ -77,22 +78,10 @@ class DataSourceConnector : public Connector {
                                    const std::string& password) override {
     ConnectionString parts = ParseConnectionString(connectionString);
     const std::string& name = parts.dataSource;
-    std::string iniPath = locate_();
-    std::vector<OdbcSection> sections = ParseOdbcIni(ReadFile(iniPath));
-    const OdbcSection* section = FindDataSource(sections, name);
-    if (section == nullptr) Fail("Data source \"" + name + "\" not found in " + iniPath);
-
-    std::string driver = section->Get("Driver").value_or("");
-    if (driver.empty()) Fail("Data source \"" + name + "\" in " + iniPath + " names no Driver");
-    const bool embedded = LowerAscii(driver).find("sqlite") != std::string::npos;
-    const bool server = !embedded && LowerAscii(driver).find("postgres") != std::string::npos;
-    if (!embedded && !server) {
-      Fail("Data source \"" + name + "\" uses the driver \"" + driver +
-           "\", which is not supported: only SQLite and PostgreSQL drivers are");
-    }
-    std::string database = section->Get("Database").value_or("");
-    if (database.empty())
-      Fail("Data source \"" + name + "\" in " + iniPath + " has no Database entry");
+    const Found found = Find(name);
+    const OdbcSection* section = &found.section;
+    const bool embedded = !found.server, server = found.server;
+    const std::string& database = found.database;
 
     // The open call's own arguments win; a full connection string may
     // carry them instead.
@@ -117,7 +106,57 @@ class DataSourceConnector : public Connector {
     }
   }
 
+  bool OnServer(const std::string& dataSource) override { return Find(dataSource).server; }
+
+  void Dump(const std::string& dataSource, const std::string& path) override {
+    const Found found = Find(dataSource);
+    if (!found.server) return Connector::Dump(dataSource, path);
+    try {
+      postgres::DumpDatabase(ServerAddressOf(found.section), busyTimeoutMs_, path);
+    } catch (const DbError& e) {
+      throw DbError(e.number(), e.description() + " (data source \"" + dataSource + "\")");
+    }
+  }
+
+  std::unique_ptr<RunLock> HoldRunLock(const std::string& dataSource) override {
+    const Found found = Find(dataSource);
+    if (!found.server) return nullptr;
+    try {
+      return postgres::HoldRunLock(ServerAddressOf(found.section));
+    } catch (const DbError& e) {
+      throw DbError(e.number(), e.description() + " (data source \"" + dataSource + "\")");
+    }
+  }
+
  private:
+  // A data source as the file defines it, checked for a known driver and a
+  // database.
+  struct Found {
+    OdbcSection section;
+    bool server = false;
+    std::string database;
+  };
+
+  Found Find(const std::string& name) const {
+    std::string iniPath = locate_();
+    std::vector<OdbcSection> sections = ParseOdbcIni(ReadFile(iniPath));
+    const OdbcSection* section = FindDataSource(sections, name);
+    if (section == nullptr) Fail("Data source \"" + name + "\" not found in " + iniPath);
+
+    std::string driver = section->Get("Driver").value_or("");
+    if (driver.empty()) Fail("Data source \"" + name + "\" in " + iniPath + " names no Driver");
+    const bool embedded = LowerAscii(driver).find("sqlite") != std::string::npos;
+    const bool server = !embedded && LowerAscii(driver).find("postgres") != std::string::npos;
+    if (!embedded && !server) {
+      Fail("Data source \"" + name + "\" uses the driver \"" + driver +
+           "\", which is not supported: only SQLite and PostgreSQL drivers are");
+    }
+    std::string database = section->Get("Database").value_or("");
+    if (database.empty())
+      Fail("Data source \"" + name + "\" in " + iniPath + " has no Database entry");
+    return Found{*section, server, database};
+  }
+
   [[noreturn]] static void Fail(const std::string& description) {
     throw DbError(kErrDataSource, description);
   }
@@ -127,6 +166,19 @@ class DataSourceConnector : public Connector {
 };
 
 }  // namespace
+
+bool Connector::OnServer(const std::string& /*dataSource*/) {
+  return false;
+}
+
+void Connector::Dump(const std::string& dataSource, const std::string& /*path*/) {
+  throw DbError(kErrDataSource, "Data source \"" + dataSource +
+                                    "\" keeps its database in a file: copy the file instead");
+}
+
+std::unique_ptr<RunLock> Connector::HoldRunLock(const std::string& /*dataSource*/) {
+  return nullptr;
+}
 
 std::unique_ptr<Connector> MakeDataSourceConnector() {
   return std::make_unique<DataSourceConnector>(

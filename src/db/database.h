@@ -93,11 +93,39 @@ class Connection {
   virtual void Close() = 0;
 };
 
-// Opens connections. The default connector looks data sources up in the
-// odbc.ini files; tests and fault injection wrap or replace it.
+// A hold that keeps runs on one database apart, released when destroyed.
+class RunLock {
+ public:
+  virtual ~RunLock() = default;
+};
+
+// Opens connections, and does what a run needs of a data source besides a
+// connection: a backup and a lock. The default connector looks data sources
+// up in the odbc.ini files; tests and fault injection wrap or replace it. A
+// connector that does not override the data-source operations keeps every
+// database in a file.
 class Connector {
  public:
   virtual ~Connector() = default;
+
+  // Whether `dataSource` keeps its database on a server, where there is no
+  // file to copy: its backup is then a Dump. Raises DbError when the data
+  // source cannot be looked up.
+  virtual bool OnServer(const std::string& dataSource);
+
+  // Writes a dump of the server database of `dataSource` into the new file
+  // `path`, complete and flushed to disk before it appears under that name.
+  // Never replaces anything at `path`. Raises DbError saying why when no
+  // dump can be made (the dump program missing or failing); nothing is then
+  // left at `path`. A database in a file raises too: copy the file instead.
+  virtual void Dump(const std::string& dataSource, const std::string& path);
+
+  // Waits until no other run, from this machine or another, holds the run
+  // lock of the database of `dataSource`, and takes it until the result is
+  // destroyed or the process ends. A wait is said once on standard error,
+  // naming who holds the lock. Null for a database in a file: a lock file
+  // beside it does that. Raises DbError when the lock cannot be taken.
+  virtual std::unique_ptr<RunLock> HoldRunLock(const std::string& dataSource);
 
   // `connectionString` is a bare data-source name or "key=value;" pairs.
   // Raises DbError when the connection cannot be opened.

@@ -1,5 +1,6 @@
 #include "setup/run_lock.h"
 
+#include "db/data_sources.h"
 #include "setup/reg_op.h"
 
 namespace qv::setup {
@@ -19,6 +20,14 @@ std::unique_ptr<FileLock> LockInstallation(RegistryStore& registry, FileOps& fil
     const std::string path = RunLockPath(registry);
     if (path.empty()) return nullptr;
     return files.LockFile(path);
+  } catch (...) {
+    return nullptr;
+  }
+}
+
+std::unique_ptr<db::RunLock> LockSharedDatabase(db::Connector& connector) {
+  try {
+    return connector.HoldRunLock(db::kMainDataSource);
   } catch (...) {
     return nullptr;
   }

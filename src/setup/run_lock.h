@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "db/database.h"
 #include "setup/file_ops.h"
 #include "setup/registry_store.h"
 
@@ -26,5 +27,13 @@ std::string RunLockPath(RegistryStore& registry);
 // Null when the run has to go on without it: no lock path, or a lock file
 // that cannot be created (a missing or read-only db folder). Never raises.
 std::unique_ptr<FileLock> LockInstallation(RegistryStore& registry, FileOps& files);
+
+// Waits until no run on another machine that shares the main database holds
+// its run lock, and takes it. Null when there is nothing to hold (a database
+// in a file, kept apart by the lock file alone) or the run has to go on
+// without it (a data source that cannot be looked up, a server that cannot
+// be reached: the steps then fail with the messages that say why). Never
+// raises.
+std::unique_ptr<db::RunLock> LockSharedDatabase(db::Connector& connector);
 
 }  // namespace qv::setup

@@ -35,7 +35,7 @@ class Run {
 
   void BackUp() {
     try {
-      BackUpDatabases(edges_.registry, edges_.files, edges_.clock);
+      BackUpDatabases(edges_.registry, edges_.files, edges_.connector, edges_.clock);
     } catch (...) {
       // A backup that could not be made is skipped without a message.
     }
@@ -108,8 +108,11 @@ void RunSetup(const std::string& commandLine, const SetupEdges& edges, const Set
   ApplyDefaults(options);
 
   // Held to the end of the run: a second run on this installation waits
-  // here, before its backup, until this one is done.
+  // here, before its backup, until this one is done; a run on another
+  // machine that shares the databases waits for the second lock. Every run
+  // takes them in this order.
   const std::unique_ptr<FileLock> turn = LockInstallation(edges.registry, edges.files);
+  const std::unique_ptr<db::RunLock> sharedTurn = LockSharedDatabase(edges.connector);
   Run run(edges, options);
   if (options.BackUpDatabases) run.BackUp();
   run.InstallSettings();

@@ -56,7 +56,7 @@ inline constexpr const char kDefaultStationId[] = "1";
 // Runs the setup for `commandLine` (the arguments after the program's name).
 // Without "/i Initialize" (any case) nothing at all happens; "/?" or "-?"
 // only shows the help screen. A confirmed run first waits for the
-// installation's run lock (run_lock.h) and holds it to its end. No step
+// installation's run locks (run_lock.h) and holds them to its end. No step
 // stops the run and nothing is raised: an error inside a step ends that step
 // (a step that raised counts as failed; a table test that raised lets its
 // module run, which then meets the same trouble itself).

@@ -25,7 +25,7 @@ function flush(   step, path, p) {
   else if (index(frames, "migration::AlterSecurityTable")) step = "migration:AlterSecurityTable"
   else if (index(frames, "migration::AlterViews")) step = "migration:AlterViews"
   else if (index(frames, "setup::UpdateInstallSettings")) step = "settings"
-  else if (index(frames, "setup::LockInstallation")) step = "run-lock"
+  else if (index(frames, "setup::LockInstallation") || index(frames, "setup::LockSharedDatabase")) step = "run-lock"
   else if (index(frames, "setup::BackUpDatabases")) step = "backup"
   path = "-"
   p = index(call, "\"")

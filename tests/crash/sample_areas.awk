@@ -9,15 +9,17 @@
 # of them in any. Tables outside the areas must keep their row count.
 # Prints one "area: none|all|-" line per area and one "ERROR ..." line per
 # violation.
+# Table names match without regard to case: the server stores them folded.
 function area_of(t) {
-  if (t == "Company" || t == "Contact") return "Contact"
-  if (t ~ /^Schedule/) return "Schedule"
-  if (t ~ /^Announce/) return "Announcement"
-  if (t ~ /^ToDo/) return "ToDo"
-  if (t ~ /^Forum/) return "Forum"
-  if (t ~ /^Project/) return "ProjectM"
-  if (t ~ /^Resource/) return "Resource"
-  if (t ~ /^Doc/) return "Document"
+  t = tolower(t)
+  if (t == "company" || t == "contact") return "Contact"
+  if (t ~ /^schedule/) return "Schedule"
+  if (t ~ /^announce/) return "Announcement"
+  if (t ~ /^todo/) return "ToDo"
+  if (t ~ /^forum/) return "Forum"
+  if (t ~ /^project/) return "ProjectM"
+  if (t ~ /^resource/) return "Resource"
+  if (t ~ /^doc/) return "Document"
   return ""
 }
 FNR == 1 { f++ }

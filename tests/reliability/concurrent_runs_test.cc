@@ -8,13 +8,32 @@
 
 #include <string>
 
+#include <regex>
+
+#include "db/data_source.h"
 #include "reliability/reliability_support.h"
 
 namespace qv::reliability {
 namespace {
 
+const Installation::Kind kKinds[] = {Installation::Kind::kFresh, Installation::Kind::kOld};
+
+std::string Replaced(std::string text, const std::string& from, const std::string& to) {
+  for (size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size()) {
+    text.replace(at, from.size(), to);
+  }
+  return text;
+}
+
+// The areas a run filled.
+int64_t Inserts(const Lines& boxes) {
+  return std::count_if(boxes.begin(), boxes.end(), [](const std::string& box) {
+    return box.rfind("Insert sample date for ", 0) == 0 && box.find(": True") != std::string::npos;
+  });
+}
+
 TEST(ConcurrentRunsTest, TwoRunsStartedTogetherLeaveWhatTwoRunsInTurnLeave) {
-  for (const Installation::Kind kind : {Installation::Kind::kFresh, Installation::Kind::kOld}) {
+  for (const Installation::Kind kind : kKinds) {
     SCOPED_TRACE(kind == Installation::Kind::kFresh ? "fresh installation" : "older installation");
     testing::ScopedTempDir dir;
     const fs::path cwd = dir.path() / "cwd";
@@ -25,13 +44,8 @@ TEST(ConcurrentRunsTest, TwoRunsStartedTogetherLeaveWhatTwoRunsInTurnLeave) {
     const Lines first = firstRun.boxes;
     const Lines second = Program(kFullRun, inTurn, cwd).Wait().boxes;
     EXPECT_EQ(firstRun.err, "") << "a run that gets the lock at once says nothing";
-    auto inserts = [](const Lines& boxes) {
-      return std::count_if(boxes.begin(), boxes.end(), [](const std::string& box) {
-        return box.rfind("Insert sample date for ", 0) == 0;
-      });
-    };
-    ASSERT_GT(inserts(first), 0) << Shown(first);
-    ASSERT_EQ(inserts(second), 0) << "the second run in turn finds every area filled";
+    ASSERT_GT(Inserts(first), 0) << Shown(first);
+    ASSERT_EQ(Inserts(second), 0) << "the second run in turn finds every area filled";
 
     const Installation together = Installation::LayOut(dir.path() / "together", kind);
     const Facts before = FactsOf(together);
@@ -68,6 +82,85 @@ TEST(ConcurrentRunsTest, TwoRunsStartedTogetherLeaveWhatTwoRunsInTurnLeave) {
     EXPECT_EQ(Integrity(together.mainDb()), "ok");
     EXPECT_EQ(Integrity(together.securityDb()), "ok");
     EXPECT_EQ(Tree(cwd), std::set<std::string>{});
+  }
+}
+
+// Two machines share an installation's databases on a server; each has its
+// own folder, lock file and backups. Their runs take turns on the server's
+// run lock, and the one that waits says on whom.
+TEST(ConcurrentRunsTest, RunsOnTwoMachinesSharingAServerTakeTurns) {
+  QV_SKIP_UNTESTED_ENGINE(testing::Engine::kPostgres);
+  for (const Installation::Kind kind : kKinds) {
+    SCOPED_TRACE(kind == Installation::Kind::kFresh ? "fresh installation" : "older installation");
+    testing::ScopedTempDir dir;
+    const fs::path cwd = dir.path() / "cwd";
+    fs::create_directory(cwd);
+    auto layOut = [&](const char* name) {
+      return Installation::LayOut(dir.path() / name, kind, "Artisan's Guild",
+                                  testing::Engine::kPostgres);
+    };
+    const Installation inTurn = layOut("in turn");
+    const Lines first = Program(kFullRun, inTurn, cwd).Wait().boxes;
+    const Lines second = Program(kFullRun, inTurn, cwd).Wait().boxes;
+    ASSERT_GT(Inserts(first), 0) << Shown(first);
+    ASSERT_EQ(Inserts(second), 0) << Shown(first) << Shown(second);
+
+    const Installation together = layOut("together");
+    const fs::path other = dir.path() / "other machine";
+    fs::create_directories(other / "db");
+    const std::string here = together.storageDir().string();
+    WriteBytes(other / "registry.reg",
+               Replaced(ReadBytes(together.registryFile()), here, other.string()));
+    const Facts before = FactsOf(together);
+
+    // Holding the lock here first proves that both runs wait for it before
+    // they touch anything.
+    const auto connector = db::MakeDataSourceConnector(together.odbcIni().string(), 1000);
+    std::unique_ptr<db::RunLock> held = connector->HoldRunLock("qv_main");
+    ASSERT_NE(held, nullptr);
+    // pg_locks shows the whole cluster, where other tests hold run locks too.
+    const std::string thisDatabase =
+        " AND database = (SELECT oid FROM pg_database WHERE datname = current_database())";
+    const std::string holder = testing::QueryValue(
+        together.mainDatabase(),
+        "SELECT pid FROM pg_locks WHERE locktype = 'advisory' AND granted" + thisDatabase);
+    Program a(kFullRun, together, cwd),
+        b(kFullRun, other / "registry.reg", together.odbcIni(), cwd);
+    const std::string waiting =
+        "SELECT count(*) FROM pg_locks WHERE locktype = 'advisory' AND NOT granted" + thisDatabase;
+    bool bothWait = false;
+    for (int i = 0; i < 6000 && !bothWait && !a.Ended() && !b.Ended(); ++i) {
+      bothWait = testing::QueryValue(together.mainDatabase(), waiting) == "2";
+      ::usleep(10 * 1000);
+    }
+    EXPECT_TRUE(bothWait) << "a run went ahead without waiting for the server's run lock";
+    EXPECT_EQ(Differences(before, FactsOf(together)), Lines{});
+    EXPECT_EQ(Tree(together.storageDir() / "db"), std::set<std::string>{"qvsetup.lock"});
+    EXPECT_EQ(Tree(other / "db"), std::set<std::string>{"qvsetup.lock"})
+        << "no backup while waiting";
+    held.reset();
+
+    const Program::Outcome outA = a.Wait(), outB = b.Wait();
+    EXPECT_TRUE(outA.exitedWithZero && outB.exitedWithZero);
+    const std::regex said(
+        "qvsetup: waiting for the run lock on server database \\S+ \\(advisory "
+        "lock [0-9]+\\), held by server pid " +
+        holder + "( \\(client [^)]*\\))?\n");
+    for (const std::string& err : {outA.err, outB.err}) {
+      // Said once, when the wait begins; the older installation's views
+      // that the server drops are named after it.
+      EXPECT_TRUE(std::regex_match(err.substr(0, err.find('\n') + 1), said)) << err;
+      EXPECT_EQ(err.find("waiting", err.find('\n')), std::string::npos) << err;
+    }
+    EXPECT_TRUE((outA.boxes == first && outB.boxes == second) ||
+                (outB.boxes == first && outA.boxes == second))
+        << "one run fills every area, the other none";
+    Facts after = FactsOf(together);
+    for (auto& [key, value] : after) value = Replaced(value, other.string(), "<storage>");
+    EXPECT_EQ(Differences(FactsOf(inTurn), after), Lines{});
+    for (const fs::path& db : {together.storageDir() / "db", other / "db"}) {
+      EXPECT_EQ(Tree(db).size(), 4u) << db << ": the lock file and a backup of two dumps";
+    }
   }
 }
 

@@ -59,8 +59,10 @@ TEST_P(HostileInputTest, SqlInTheSwitches) {
   // Where the engines' own checks differ, `onServer` is the server's box.
   const std::string serverError = "-2147217900 :";
   struct Case {
+    Case(Lines e, std::string box, std::string serverBox = "")
+        : extra(std::move(e)), firstBox(std::move(box)), onServer(std::move(serverBox)) {}
     Lines extra;
-    std::string firstBox, onServer;
+    std::string firstBox, onServer;  // onServer: where the server's box differs
   };
   const Case cases[] = {
       {{"/l", "1; DROP TABLE Users"}, after},
@@ -112,7 +114,9 @@ TEST_P(HostileInputTest, AnUnconfirmedRunTouchesNothing) {
     const std::string mainBytes = files() ? ReadBytes(inst.mainDb()) : "";
     const std::set<std::string> tree = Tree(dir_.path());
     const Program::Outcome o = RunHarmlessly(inst, args);
-    if (files()) EXPECT_EQ(ReadBytes(inst.mainDb()), mainBytes);
+    if (files()) {
+      EXPECT_EQ(ReadBytes(inst.mainDb()), mainBytes);
+    }
     EXPECT_EQ(Tree(dir_.path()), tree) << "not even the lock file";
     EXPECT_EQ(o.boxes.size(), args[0] == "/?" ? 1u : 0u) << Shown(o.boxes);
   }

@@ -48,24 +48,32 @@ std::string Joined(const std::vector<std::vector<std::string>>& rows) {
   return text;
 }
 
-void AddFacts(const std::string& db, const testing::DatabaseRef& file,
+// The schema objects of a database: {type, name, definition} for every
+// table, index and view, and for a table its definition is empty.
+std::vector<std::vector<std::string>> SchemaObjects(const testing::DatabaseRef& db) {
+  if (db.engine() == testing::Engine::kSqlite) {
+    return Query(db,
+                 "SELECT type, name, CASE type WHEN 'table' THEN '' ELSE sql END FROM "
+                 "sqlite_master WHERE name NOT LIKE 'sqlite_%' AND sql IS NOT NULL");
+  }
+  return Query(db,
+               "SELECT 'table', table_name, '' FROM information_schema.tables WHERE "
+               "table_schema = 'public' AND table_type = 'BASE TABLE' UNION ALL "
+               "SELECT 'index', indexname, indexdef FROM pg_indexes WHERE schemaname = "
+               "'public' UNION ALL SELECT 'view', table_name, view_definition FROM "
+               "information_schema.views WHERE table_schema = 'public'");
+}
+
+void AddFacts(const std::string& db, const testing::DatabaseRef& ref,
               const std::vector<std::pair<std::string, std::string>>& rows, Facts& facts) {
-  const bool server = file.engine() == testing::Engine::kPostgres;
   try {
-    for (const auto& o :
-         Query(file, server ? "SELECT 'table', table_name, '' FROM information_schema.tables WHERE "
-                              "table_schema = current_schema() AND table_type = 'BASE TABLE' "
-                              "UNION ALL SELECT 'view', viewname, definition FROM pg_views WHERE "
-                              "schemaname = current_schema() UNION ALL SELECT 'index', indexname, "
-                              "indexdef FROM pg_indexes WHERE schemaname = current_schema()"
-                            : "SELECT type, name, sql FROM sqlite_master WHERE name NOT "
-                              "LIKE 'sqlite_%' AND sql IS NOT NULL")) {
+    for (const auto& o : SchemaObjects(ref)) {
       if (o[0] != "table") {
         facts[db + " " + o[0] + " " + o[1]] = o[2];
         continue;
       }
-      facts[db + " rows " + o[1]] = Query(file, "SELECT count(*) FROM \"" + o[1] + "\"")[0][0];
-      for (const std::string& c : testing::ColumnsOf(file, o[1])) {
+      facts[db + " rows " + o[1]] = Query(ref, "SELECT count(*) FROM \"" + o[1] + "\"")[0][0];
+      for (const std::string& c : testing::ColumnsOf(ref, o[1])) {
         facts[db + " columns " + o[1]] += c + ",";
       }
     }
@@ -75,7 +83,7 @@ void AddFacts(const std::string& db, const testing::DatabaseRef& file,
   }
   for (const auto& [key, sql] : rows) {
     try {
-      facts[key] = Joined(Query(file, sql));
+      facts[key] = Joined(Query(ref, sql));
     } catch (const std::exception&) {
       facts[key] = "(cannot be read)";
     }
@@ -161,23 +169,28 @@ bool SetDacCapabilities(bool on) {
 }  // namespace
 
 Facts FactsOf(const Installation& inst) {
-  Facts facts;
-  AddFacts("main", inst.mainDatabase(),
-           {{"main EmailAdmin", "SELECT DefaultSMTPServer, DefaultPOPServer FROM EmailAdmin"},
-            {"main Company 1", "SELECT CompanyName FROM Company WHERE CompanyID = 1"}},
-           facts);
-  AddFacts("security", inst.securityDatabase(),
-           {{"security GlobalPref",
-             "SELECT MainDir, StorageDir, MainURL, LanguageID, GMTTimeOffset FROM GlobalPref"},
-            {"security Install", "SELECT InstallFlag FROM Install"},
-            {"security Users formats", "SELECT DateFormat, TimeFormat FROM Users ORDER BY 1, 2"}},
-           facts);
+  Facts facts = FactsOf(inst.mainDatabase(), inst.securityDatabase());
   const std::string folder = inst.storageDir().string();
   for (auto& entry : facts) {
     for (size_t at; (at = entry.second.find(folder)) != std::string::npos;) {
       entry.second.replace(at, folder.size(), "<storage>");
     }
   }
+  return facts;
+}
+
+Facts FactsOf(const testing::DatabaseRef& main, const testing::DatabaseRef& security) {
+  Facts facts;
+  AddFacts("main", main,
+           {{"main EmailAdmin", "SELECT DefaultSMTPServer, DefaultPOPServer FROM EmailAdmin"},
+            {"main Company 1", "SELECT CompanyName FROM Company WHERE CompanyID = 1"}},
+           facts);
+  AddFacts("security", security,
+           {{"security GlobalPref",
+             "SELECT MainDir, StorageDir, MainURL, LanguageID, GMTTimeOffset FROM GlobalPref"},
+            {"security Install", "SELECT InstallFlag FROM Install"},
+            {"security Users formats", "SELECT DateFormat, TimeFormat FROM Users ORDER BY 1, 2"}},
+           facts);
   return facts;
 }
 
@@ -307,13 +320,19 @@ Lines RunInProcess(const Installation& inst) {
   return boxes.shown;
 }
 
-Program::Program(const Lines& args, const Installation& inst, const fs::path& cwd) {
+Program::Program(const Lines& args, const fs::path& registryFile, const fs::path& odbcIni,
+                 const fs::path& cwd) {
   Lines strings = {std::string(QV_BINARY_DIR) + "/qvsetup"};
   strings.insert(strings.end(), args.begin(), args.end());
   const size_t argc = strings.size();
-  strings.insert(strings.end(), {"QV_REGISTRY_FILE=" + inst.registryFile().string(),
-                                 "ODBCINI=" + inst.odbcIni().string(), "HOME=" + cwd.string(),
-                                 std::string("TZ=") + kTimeZone, "PATH=/usr/bin:/bin"});
+  strings.insert(strings.end(),
+                 {"QV_REGISTRY_FILE=" + registryFile.string(), "ODBCINI=" + odbcIni.string(),
+                  "HOME=" + cwd.string(), std::string("TZ=") + kTimeZone, "PATH=/usr/bin:/bin"});
+  // The server's address and password where the data sources leave them to
+  // libpq's defaults (a throw-away cluster's settings).
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    if (std::string(*entry).rfind("PG", 0) == 0) strings.push_back(*entry);
+  }
   std::vector<char*> argv;  // the arguments, null, the environment, null
   for (std::string& s : strings) argv.push_back(s.data());
   argv.insert(argv.begin() + argc, nullptr);

@@ -35,6 +35,8 @@ inline constexpr char kBackupFolder[] = "BACK20240102-210000";
 // database cannot be read. The installation's folder reads as <storage>.
 using Facts = std::map<std::string, std::string>;
 Facts FactsOf(const Installation& installation);
+// The same of two databases outside an installation, paths left as they are.
+Facts FactsOf(const testing::DatabaseRef& main, const testing::DatabaseRef& security);
 // The facts after a full run on a fresh layout of `kind` (computed once).
 const Facts& CleanFacts(Installation::Kind kind, testing::Engine engine = testing::Engine::kSqlite);
 // "key: expected -> actual" per differing fact.
@@ -73,10 +75,16 @@ class Judge {
 Lines RunInProcess(const Installation& installation);
 
 // The built qvsetup started in `cwd` with only QV_REGISTRY_FILE, ODBCINI,
-// HOME = cwd, TZ and PATH set. Killed if still running when destroyed.
+// HOME = cwd, TZ, PATH and this process's PG* variables set. Killed if still running when
+// destroyed.
 class Program {
  public:
-  Program(const Lines& args, const Installation& installation, const fs::path& cwd);
+  Program(const Lines& args, const Installation& installation, const fs::path& cwd)
+      : Program(args, installation.registryFile(), installation.odbcIni(), cwd) {}
+  // The same with the registry and data-source files given: another
+  // machine's view of an installation.
+  Program(const Lines& args, const fs::path& registryFile, const fs::path& odbcIni,
+          const fs::path& cwd);
   ~Program();
   pid_t pid() const { return pid_; }
   bool Ended() const;

@@ -63,7 +63,7 @@ class BackUpDatabasesTest : public ::testing::Test {
 
   void Run() {
     RegistryFileStore registry(registryPath(), diagnostics_);
-    BackUpDatabases(registry, files_, clock_);
+    BackUpDatabases(registry, files_, connector_, clock_);
   }
 
   testing::ScopedTimeZone tz_{"Asia/Tokyo"};
@@ -71,6 +71,7 @@ class BackUpDatabasesTest : public ::testing::Test {
   fs::path storage_;
   timezone::FixedClock clock_{kMarch5};
   testing::CountingFileOps files_;
+  testing::RecordingConnector connector_;
   std::ostringstream diagnostics_;
 };
 
@@ -157,7 +158,7 @@ TEST_F(BackUpDatabasesTest, PathsAreBuiltFromWhateverTheRegistryGave) {
 
   testing::ScriptedRegistryStore registry;
   registry.value = storage_.string();
-  BackUpDatabases(registry, files_, clock_);
+  BackUpDatabases(registry, files_, connector_, clock_);
   int reads = 0;
   for (const std::string& call : registry.calls) reads += call == "query StorageDir";
   EXPECT_EQ(reads, 3) << "StorageDir is read before each part";

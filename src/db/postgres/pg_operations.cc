@@ -1,0 +1,177 @@
+#include "db/postgres/pg_operations.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <utility>
+#include <vector>
+
+#include "db/db_error.h"
+#include "db/diagnostics.h"
+#include "db/postgres/pg_error.h"
+
+extern char** environ;
+
+namespace qv::db::postgres {
+namespace {
+
+// The one owner of a descriptor here.
+class Fd {
+ public:
+  explicit Fd(int fd = -1) : fd_(fd) {}
+  ~Fd() { Close(); }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int get() const { return fd_; }
+  bool Close() {
+    const int fd = std::exchange(fd_, -1);
+    return fd < 0 || ::close(fd) == 0;
+  }
+
+ private:
+  int fd_;
+};
+
+[[noreturn]] void FailDump(const std::string& why) {
+  throw DbError(kErrConnect, why);
+}
+
+// This process's environment with the connection settings of `address` in
+// place of the inherited ones; a setting that the data source leaves out
+// keeps the inherited value (libpq's default).
+std::vector<std::string> DumpEnvironment(const ServerAddress& address) {
+  const std::pair<const char*, const std::optional<std::string>> settings[] = {
+      {"PGHOST", address.host},         {"PGPORT", address.port},
+      {"PGUSER", address.user},         {"PGPASSWORD", address.password},
+      {"PGDATABASE", address.database}, {"PGSSLMODE", address.sslMode}};
+  std::vector<std::string> env;
+  for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
+    const std::string text = *entry;
+    bool replaced = false;
+    for (const auto& [name, value] : settings) {
+      replaced |= value && text.rfind(std::string(name) + "=", 0) == 0;
+    }
+    if (!replaced) env.push_back(text);
+  }
+  for (const auto& [name, value] : settings) {
+    if (value) env.push_back(std::string(name) + "=" + *value);
+  }
+  return env;
+}
+
+// Runs pg_dump (found on PATH) with its output going to `out`. When it
+// fails, raises the reason with what it wrote on standard error.
+void RunPgDump(const ServerAddress& address, int lockWaitMs, int out) {
+  std::vector<std::string> args = {"pg_dump", "--format=custom", "--no-password",
+                                   "--lock-wait-timeout=" + std::to_string(lockWaitMs)};
+  std::vector<std::string> env = DumpEnvironment(address);
+  std::vector<char*> argv, envp;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  for (std::string& e : env) envp.push_back(e.data());
+  envp.push_back(nullptr);
+
+  int pipeFds[2];
+  if (::pipe2(pipeFds, O_CLOEXEC) != 0) FailDump(std::string("pipe: ") + std::strerror(errno));
+  Fd readEnd(pipeFds[0]), writeEnd(pipeFds[1]);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, out, 1);
+  posix_spawn_file_actions_adddup2(&actions, writeEnd.get(), 2);
+  pid_t pid = -1;
+  const int rc = ::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  writeEnd.Close();
+  if (rc == ENOENT) FailDump("pg_dump is not on PATH (install postgresql-client)");
+  if (rc != 0) FailDump(std::string("cannot start pg_dump: ") + std::strerror(rc));
+
+  std::string messages;
+  char buffer[4096];
+  for (ssize_t n; (n = ::read(readEnd.get(), buffer, sizeof buffer)) != 0;) {
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) break;
+    if (messages.size() < 4096) messages.append(buffer, static_cast<size_t>(n));
+  }
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return;
+  while (!messages.empty() && (messages.back() == '\n' || messages.back() == ' '))
+    messages.pop_back();
+  std::string how = WIFEXITED(status) ? "exit status " + std::to_string(WEXITSTATUS(status))
+                                      : "signal " + std::to_string(WTERMSIG(status));
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 127 && messages.empty()) {
+    FailDump("pg_dump could not be run (" + how + ")");
+  }
+  FailDump("pg_dump failed (" + how + ")" + (messages.empty() ? "" : ": " + messages));
+}
+
+class AdvisoryLock : public RunLock {
+ public:
+  explicit AdvisoryLock(std::shared_ptr<Session> session) : session_(std::move(session)) {}
+  // Disconnecting releases a session-level lock.
+  ~AdvisoryLock() override { session_->Close(); }
+
+ private:
+  std::shared_ptr<Session> session_;
+};
+
+}  // namespace
+
+void DumpDatabase(const ServerAddress& address, int lockWaitMs, const std::string& path) {
+  // O_EXCL refuses whatever is at the temporary name, a link included, so
+  // a killed run's leftover is never written through.
+  const std::string part = path + ".part";
+  Fd out(::open(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+  if (out.get() < 0) FailDump("cannot create " + part + ": " + std::strerror(errno));
+  struct Unlink {
+    const std::string& path;
+    ~Unlink() { ::unlink(path.c_str()); }  // ours: created just now by O_EXCL
+  } removePart{part};
+  RunPgDump(address, lockWaitMs > 0 ? lockWaitMs : 1, out.get());
+  if (::fsync(out.get()) != 0 || !out.Close()) {
+    FailDump("cannot write " + part + ": " + std::strerror(errno));
+  }
+  // link() never replaces a dump of an earlier run in the same second.
+  if (::link(part.c_str(), path.c_str()) != 0) {
+    FailDump("cannot name the dump " + path + ": " + std::strerror(errno));
+  }
+  const std::string::size_type slash = path.find_last_of('/');
+  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.get() >= 0) ::fsync(dir.get());
+}
+
+std::unique_ptr<RunLock> HoldRunLock(const ServerAddress& address) {
+  std::shared_ptr<Session> session = Session::Open(address, 1);
+  session->Exec("SET lock_timeout = 0");
+  const std::string key = std::to_string(kRunLockKey);
+  if (session->Exec("SELECT pg_try_advisory_lock(" + key + ")").Text(0, 0) != "t") {
+    // A pg_advisory_lock(bigint) shows in pg_locks as the key's high and
+    // low 32 bits with objsubid 1.
+    const Result holder = session->Exec(
+        "SELECT l.pid, host(a.client_addr) FROM pg_locks l "
+        "LEFT JOIN pg_stat_activity a ON a.pid = l.pid "
+        "WHERE l.locktype = 'advisory' AND l.granted AND l.objsubid = 1 "
+        "AND l.database = (SELECT oid FROM pg_database WHERE datname = current_database()) "
+        "AND l.classid::bigint = " +
+        std::to_string(kRunLockKey >> 32) +
+        " AND l.objid::bigint = " + std::to_string(kRunLockKey & 0xFFFFFFFFLL) + " LIMIT 1");
+    std::string who = "another session";
+    if (holder.rows() > 0) {
+      who = "server pid " + holder.Text(0, 0);
+      if (!holder.IsNull(0, 1)) who += " (client " + holder.Text(0, 1) + ")";
+    }
+    Diagnose("waiting for the run lock on server database " + address.database +
+             " (advisory lock " + key + "), held by " + who);
+    session->Exec("SELECT pg_advisory_lock(" + key + ")");
+  }
+  return std::make_unique<AdvisoryLock>(std::move(session));
+}
+
+}  // namespace qv::db::postgres
