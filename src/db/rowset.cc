@@ -1,5 +1,7 @@
 #include "db/rowset.h"
 
+#include <algorithm>
+
 #include "db/names.h"
 
 namespace qv::db {
@@ -88,6 +90,83 @@ std::string RowKeyName(const std::vector<ColumnInfo>& columns, const std::string
     key = &column;
   }
   return key != nullptr ? key->name : fallback;
+}
+
+void QueryRowSet::AddNew() {
+  CheckOpen();
+  throw NotUpdatable();
+}
+
+void QueryRowSet::SetField(const std::string&, const Value&) {
+  CheckOpen();
+  throw NotUpdatable();
+}
+
+void QueryRowSet::Update() {
+  CheckOpen();
+  throw NotUpdatable();
+}
+
+void QueryRowSet::UpdateBatch() {
+  CheckOpen();
+  throw NotUpdatable();
+}
+
+void QueryRowSet::CancelBatch() {
+  CheckOpen();  // nothing is ever pending
+}
+
+void QueryRowSet::Requery() {
+  CheckOpen();
+  if (!rerunnable_) throw NotUpdatable();
+  Rerun();
+}
+
+void TableRowSet::CheckUpdatable() const {
+  CheckOpen();
+  if (readOnly_) throw NotUpdatable();
+}
+
+void TableRowSet::AddNew() {
+  CheckUpdatable();
+  Row row;
+  row.isNew = true;
+  row.values.resize(columns_.size());
+  rows_.push_back(std::move(row));
+  current_ = rows_.size() - 1;
+}
+
+void TableRowSet::SetField(const std::string& name, const Value& value) {
+  CheckUpdatable();
+  size_t column = ColumnIndex(columns_, name);
+  Row& row = CurrentRow();
+  Value converted = ConvertForColumn(value, columns_[column].kind);  // raises before any change
+  if (row.edits.empty()) row.edits.resize(columns_.size());
+  row.edits[column] = std::move(converted);
+}
+
+void TableRowSet::Update() {
+  CheckUpdatable();
+  CurrentRow();  // the edits stay pending until UpdateBatch
+}
+
+bool TableRowSet::HasPending() const {
+  return std::any_of(rows_.begin(), rows_.end(),
+                     [](const Row& row) { return row.isNew || !row.edits.empty(); });
+}
+
+void TableRowSet::CancelBatch() {
+  CheckOpen();
+  // Added rows always follow the rows read from the table.
+  rows_.erase(std::remove_if(rows_.begin(), rows_.end(), [](const Row& row) { return row.isNew; }),
+              rows_.end());
+  for (Row& row : rows_) row.edits.clear();
+  current_ = std::min(current_, rows_.size());
+}
+
+void TableRowSet::Requery() {
+  CheckOpen();
+  Read();
 }
 
 }  // namespace qv::db

@@ -65,4 +65,46 @@ class RowSetBase : public Recordset {
 // The error of a change to a row set that cannot be changed.
 DbError NotUpdatable();
 
+// The rows of a query, read once when it ran; any change raises. Requery
+// runs the query again (the engine's Rerun) when it only reads.
+class QueryRowSet : public RowSetBase {
+ public:
+  void AddNew() override;
+  void SetField(const std::string& name, const Value& value) override;
+  void Update() override;
+  void UpdateBatch() override;
+  void CancelBatch() override;
+  void Requery() override;
+
+ protected:
+  explicit QueryRowSet(bool rerunnable) : rerunnable_(rerunnable) {}
+  virtual void Rerun() = 0;
+
+ private:
+  bool rerunnable_;
+};
+
+// A whole table with batch-optimistic editing: AddNew appends a pending row,
+// SetField converts at once and keeps the value pending, CancelBatch drops
+// what is pending. The engine reads the rows (Read, again on Requery) and
+// sends what is pending (UpdateBatch).
+class TableRowSet : public RowSetBase {
+ public:
+  void AddNew() override;
+  void SetField(const std::string& name, const Value& value) override;
+  void Update() override;
+  void CancelBatch() override;
+  void Requery() override;
+
+ protected:
+  explicit TableRowSet(LockType lock) : readOnly_(lock == LockType::kReadOnly) {}
+  virtual void Read() = 0;
+  // Raises unless the row set is open and may be changed.
+  void CheckUpdatable() const;
+  bool HasPending() const;
+
+ private:
+  bool readOnly_;
+};
+
 }  // namespace qv::db

@@ -29,7 +29,7 @@ std::string AddressText(int64_t number) {
 
 QueryRecordset::QueryRecordset(std::shared_ptr<Session> session, const Result& result,
                                std::string sql, bool rerunnable)
-    : SessionRowSet(std::move(session)), sql_(std::move(sql)), rerunnable_(rerunnable) {
+    : SessionRowSet(std::move(session), rerunnable), sql_(std::move(sql)) {
   for (int i = 0; i < result.columns(); ++i) {
     Oid type = result.ColumnType(i);
     bool date = type == kDate || type == kTimestamp || type == kTimestampTz;
@@ -49,40 +49,12 @@ void QueryRecordset::Read(const Result& result) {
   current_ = 0;
 }
 
-void QueryRecordset::AddNew() {
-  CheckOpen();
-  throw NotUpdatable();
-}
-
-void QueryRecordset::SetField(const std::string&, const Value&) {
-  CheckOpen();
-  throw NotUpdatable();
-}
-
-void QueryRecordset::Update() {
-  CheckOpen();
-  throw NotUpdatable();
-}
-
-void QueryRecordset::UpdateBatch() {
-  CheckOpen();
-  throw NotUpdatable();
-}
-
-void QueryRecordset::CancelBatch() {
-  CheckOpen();  // nothing is ever pending
-}
-
-void QueryRecordset::Requery() {
-  CheckOpen();
-  if (!rerunnable_) throw NotUpdatable();
+void QueryRecordset::Rerun() {
   Read(session_->Exec(sql_));
 }
 
 TableRecordset::TableRecordset(std::shared_ptr<Session> session, std::string table, LockType lock)
-    : SessionRowSet(std::move(session)),
-      table_(std::move(table)),
-      readOnly_(lock == LockType::kReadOnly) {
+    : SessionRowSet(std::move(session), lock), table_(std::move(table)) {
   Read();
 }
 
@@ -127,39 +99,6 @@ void TableRecordset::Read() {
   for (int r = 0; r < result.rows(); ++r) rows.push_back(ReadRow(result, r));
   rows_ = std::move(rows);
   current_ = 0;
-}
-
-void TableRecordset::CheckUpdatable() const {
-  CheckOpen();
-  if (readOnly_) throw NotUpdatable();
-}
-
-void TableRecordset::AddNew() {
-  CheckUpdatable();
-  Row row;
-  row.isNew = true;
-  row.values.resize(columns_.size());
-  rows_.push_back(std::move(row));
-  current_ = rows_.size() - 1;
-}
-
-void TableRecordset::SetField(const std::string& name, const Value& value) {
-  CheckUpdatable();
-  size_t column = ColumnIndex(columns_, name);
-  Row& row = CurrentRow();
-  Value converted = ConvertForColumn(value, columns_[column].kind);  // raises before any change
-  if (row.edits.empty()) row.edits.resize(columns_.size());
-  row.edits[column] = std::move(converted);
-}
-
-void TableRecordset::Update() {
-  CheckUpdatable();
-  CurrentRow();  // the edits stay pending until UpdateBatch
-}
-
-bool TableRecordset::HasPending() const {
-  return std::any_of(rows_.begin(), rows_.end(),
-                     [](const Row& row) { return row.isNew || !row.edits.empty(); });
 }
 
 Row TableRecordset::Send(const Row& row) {
@@ -237,20 +176,6 @@ void TableRecordset::UpdateBatch() {
   }
   savepoint.Release();
   for (auto& [index, row] : sent) rows_[index] = std::move(row);
-}
-
-void TableRecordset::CancelBatch() {
-  CheckOpen();
-  // Added rows always follow the rows read from the table.
-  rows_.erase(std::remove_if(rows_.begin(), rows_.end(), [](const Row& row) { return row.isNew; }),
-              rows_.end());
-  for (Row& row : rows_) row.edits.clear();
-  current_ = std::min(current_, rows_.size());
-}
-
-void TableRecordset::Requery() {
-  CheckOpen();
-  Read();
 }
 
 }  // namespace qv::db::postgres

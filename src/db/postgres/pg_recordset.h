@@ -13,6 +13,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "db/postgres/pg_session.h"
@@ -20,56 +21,45 @@
 
 namespace qv::db::postgres {
 
-class SessionRowSet : public RowSetBase {
+// A row set of db/rowset.h on a session of this engine.
+template <typename Base>
+class SessionRowSet : public Base {
  protected:
-  explicit SessionRowSet(std::shared_ptr<Session> session) : session_(std::move(session)) {}
+  template <typename... BaseArgs>
+  explicit SessionRowSet(std::shared_ptr<Session> session, BaseArgs&&... args)
+      : Base(std::forward<BaseArgs>(args)...), session_(std::move(session)) {}
   bool ConnectionOpen() const override { return session_->isOpen(); }
 
   std::shared_ptr<Session> session_;
 };
 
 // The rows of a query, read once when it ran; any change raises.
-class QueryRecordset : public SessionRowSet {
+class QueryRecordset : public SessionRowSet<QueryRowSet> {
  public:
   // `sql` runs again on Requery when `rerunnable` (the query only reads).
   QueryRecordset(std::shared_ptr<Session> session, const Result& result, std::string sql,
                  bool rerunnable);
 
-  void AddNew() override;
-  void SetField(const std::string& name, const Value& value) override;
-  void Update() override;
-  void UpdateBatch() override;
-  void CancelBatch() override;
-  void Requery() override;
-
  private:
+  void Rerun() override;
   void Read(const Result& result);
   std::string sql_;
-  bool rerunnable_;
 };
 
-class TableRecordset : public SessionRowSet {
+class TableRecordset : public SessionRowSet<TableRowSet> {
  public:
   // `table` is the stored name of a base table.
   TableRecordset(std::shared_ptr<Session> session, std::string table, LockType lock);
 
-  void AddNew() override;
-  void SetField(const std::string& name, const Value& value) override;
-  void Update() override;
   void UpdateBatch() override;
-  void CancelBatch() override;
-  void Requery() override;
 
  private:
-  void Read();
-  void CheckUpdatable() const;
-  bool HasPending() const;
+  void Read() override;
   // Sends one pending row; returns the row as stored, with its address.
   Row Send(const Row& row);
   std::string ColumnList() const;
 
   std::string table_;
-  bool readOnly_;
 };
 
 // A row's physical address (ctid, "(block,item)") as a number, and back.

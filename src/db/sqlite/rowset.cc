@@ -6,7 +6,7 @@
 namespace qv::db::sqlite {
 
 QueryRecordset::QueryRecordset(std::shared_ptr<Session> session, Statement& stmt, std::string sql)
-    : SessionRowSet(std::move(session)), sql_(std::move(sql)), rerunnable_(stmt.readOnly()) {
+    : SessionRowSet(std::move(session), stmt.readOnly()), sql_(std::move(sql)) {
   for (int i = 0; i < stmt.ColumnCount(); ++i) {
     std::string type = stmt.DeclaredType(i);
     columns_.push_back(ColumnInfo{stmt.ColumnName(i), type, KindOfDeclaredType(type), 0});
@@ -24,33 +24,7 @@ void QueryRecordset::Read(Statement& stmt) {
   current_ = 0;
 }
 
-void QueryRecordset::AddNew() {
-  CheckOpen();
-  throw NotUpdatable();
-}
-
-void QueryRecordset::SetField(const std::string&, const Value&) {
-  CheckOpen();
-  throw NotUpdatable();
-}
-
-void QueryRecordset::Update() {
-  CheckOpen();
-  throw NotUpdatable();
-}
-
-void QueryRecordset::UpdateBatch() {
-  CheckOpen();
-  throw NotUpdatable();
-}
-
-void QueryRecordset::CancelBatch() {
-  CheckOpen();  // nothing is ever pending
-}
-
-void QueryRecordset::Requery() {
-  CheckOpen();
-  if (!rerunnable_) throw NotUpdatable();
+void QueryRecordset::Rerun() {
   Statement stmt(session_->db(), sql_);
   Read(stmt);
 }

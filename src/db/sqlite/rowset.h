@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "db/database.h"
@@ -16,33 +17,29 @@ namespace qv::db::sqlite {
 
 class Statement;
 
-// A row set on a session of this engine.
-class SessionRowSet : public RowSetBase {
+// A row set of db/rowset.h on a session of this engine.
+template <typename Base>
+class SessionRowSet : public Base {
  protected:
-  explicit SessionRowSet(std::shared_ptr<Session> session) : session_(std::move(session)) {}
+  template <typename... BaseArgs>
+  explicit SessionRowSet(std::shared_ptr<Session> session, BaseArgs&&... args)
+      : Base(std::forward<BaseArgs>(args)...), session_(std::move(session)) {}
   bool ConnectionOpen() const override { return session_->isOpen(); }
 
   std::shared_ptr<Session> session_;
 };
 
 // The rows of a query, read once when it ran; any change raises.
-class QueryRecordset : public SessionRowSet {
+class QueryRecordset : public SessionRowSet<QueryRowSet> {
  public:
   // Reads every row of the prepared statement `stmt`. `sql` runs again on
   // Requery when the statement only reads.
   QueryRecordset(std::shared_ptr<Session> session, Statement& stmt, std::string sql);
 
-  void AddNew() override;
-  void SetField(const std::string& name, const Value& value) override;
-  void Update() override;
-  void UpdateBatch() override;
-  void CancelBatch() override;
-  void Requery() override;
-
  private:
+  void Rerun() override;
   void Read(Statement& stmt);
   std::string sql_;
-  bool rerunnable_;
 };
 
 }  // namespace qv::db::sqlite

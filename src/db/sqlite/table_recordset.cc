@@ -11,9 +11,7 @@
 namespace qv::db::sqlite {
 
 TableRecordset::TableRecordset(std::shared_ptr<Session> session, std::string table, LockType lock)
-    : SessionRowSet(std::move(session)),
-      table_(std::move(table)),
-      readOnly_(lock == LockType::kReadOnly) {
+    : SessionRowSet(std::move(session), lock), table_(std::move(table)) {
   Read();
 }
 
@@ -83,39 +81,6 @@ void TableRecordset::Read() {
   }
   rows_ = std::move(rows);
   current_ = 0;
-}
-
-void TableRecordset::CheckUpdatable() const {
-  CheckOpen();
-  if (readOnly_) throw NotUpdatable();
-}
-
-void TableRecordset::AddNew() {
-  CheckUpdatable();
-  Row row;
-  row.isNew = true;
-  row.values.resize(columns_.size());
-  rows_.push_back(std::move(row));
-  current_ = rows_.size() - 1;
-}
-
-void TableRecordset::SetField(const std::string& name, const Value& value) {
-  CheckUpdatable();
-  size_t column = ColumnIndex(columns_, name);
-  Row& row = CurrentRow();
-  Value converted = ConvertForColumn(value, columns_[column].kind);  // raises before any change
-  if (row.edits.empty()) row.edits.resize(columns_.size());
-  row.edits[column] = std::move(converted);
-}
-
-void TableRecordset::Update() {
-  CheckUpdatable();
-  CurrentRow();  // the edits stay pending until UpdateBatch
-}
-
-bool TableRecordset::HasPending() const {
-  return std::any_of(rows_.begin(), rows_.end(),
-                     [](const Row& row) { return row.isNew || !row.edits.empty(); });
 }
 
 int64_t TableRecordset::Send(const Row& row) {
@@ -198,23 +163,9 @@ void TableRecordset::UpdateBatch() {
   }
 }
 
-void TableRecordset::CancelBatch() {
-  CheckOpen();
-  // Added rows always follow the rows read from the table.
-  rows_.erase(std::remove_if(rows_.begin(), rows_.end(), [](const Row& row) { return row.isNew; }),
-              rows_.end());
-  for (Row& row : rows_) row.edits.clear();
-  current_ = std::min(current_, rows_.size());
-}
-
 void TableRecordset::Close() {
   statements_.clear();
   RowSetBase::Close();
-}
-
-void TableRecordset::Requery() {
-  CheckOpen();
-  Read();
 }
 
 }  // namespace qv::db::sqlite

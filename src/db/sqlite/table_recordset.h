@@ -16,23 +16,16 @@
 
 namespace qv::db::sqlite {
 
-class TableRecordset : public SessionRowSet {
+class TableRecordset : public SessionRowSet<TableRowSet> {
  public:
   // `table` is the stored name of a base table.
   TableRecordset(std::shared_ptr<Session> session, std::string table, LockType lock);
 
-  void AddNew() override;
-  void SetField(const std::string& name, const Value& value) override;
-  void Update() override;
   void UpdateBatch() override;
-  void CancelBatch() override;
-  void Requery() override;
   void Close() override;
 
  private:
-  void Read();
-  void CheckUpdatable() const;
-  bool HasPending() const;
+  void Read() override;
   // Sends one pending row; returns its rowid.
   int64_t Send(const Row& row);
   std::vector<Value> ReadRow(int64_t rowid);
@@ -44,7 +37,6 @@ class TableRecordset : public SessionRowSet {
 
   std::string table_;
   std::map<std::string, std::unique_ptr<Statement>> statements_;
-  bool readOnly_;
 };
 
 }  // namespace qv::db::sqlite
