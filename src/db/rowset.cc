@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "db/dialect.h"
 #include "db/names.h"
 
 namespace qv::db {
@@ -167,6 +168,20 @@ void TableRowSet::CancelBatch() {
 void TableRowSet::Requery() {
   CheckOpen();
   Read();
+}
+
+std::string KeyOrder(const std::vector<ColumnInfo>& columns, const std::string& fallback) {
+  std::vector<const ColumnInfo*> key;
+  for (const ColumnInfo& column : columns) {
+    if (column.keyPosition > 0) key.push_back(&column);
+  }
+  std::sort(key.begin(), key.end(), [](const ColumnInfo* a, const ColumnInfo* b) {
+    return a->keyPosition < b->keyPosition;
+  });
+  std::string order;
+  for (const ColumnInfo* column : key)
+    order += (order.empty() ? "" : ", ") + QuoteName(column->name);
+  return order.empty() ? fallback : order;
 }
 
 }  // namespace qv::db

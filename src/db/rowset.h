@@ -4,8 +4,10 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "db/conversion.h"
@@ -26,6 +28,10 @@ struct ColumnInfo {
 // The name of the table's one-column primary key, else `fallback` (the
 // engine's own row address): what a diagnostic names a row by.
 std::string RowKeyName(const std::vector<ColumnInfo>& columns, const std::string& fallback);
+
+// The primary key's columns in key order, quoted and joined for ORDER BY,
+// else `fallback` (the engine's own row address).
+std::string KeyOrder(const std::vector<ColumnInfo>& columns, const std::string& fallback);
 
 size_t ColumnIndex(const std::vector<ColumnInfo>& columns, const std::string& name);
 DbError ItemNotFound();
@@ -64,6 +70,19 @@ class RowSetBase : public Recordset {
 
 // The error of a change to a row set that cannot be changed.
 DbError NotUpdatable();
+
+// A row set of this file on an engine's session, which tells whether the
+// connection is still open.
+template <typename Base, typename Session>
+class SessionRowSet : public Base {
+ protected:
+  template <typename... BaseArgs>
+  explicit SessionRowSet(std::shared_ptr<Session> session, BaseArgs&&... args)
+      : Base(std::forward<BaseArgs>(args)...), session_(std::move(session)) {}
+  bool ConnectionOpen() const override { return session_->isOpen(); }
+
+  std::shared_ptr<Session> session_;
+};
 
 // The rows of a query, read once when it ran; any change raises. Requery
 // runs the query again (the engine's Rerun) when it only reads.

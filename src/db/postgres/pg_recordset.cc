@@ -81,17 +81,7 @@ void TableRecordset::Read() {
   if (columns.empty()) throw BackendError("relation \"" + table_ + "\" does not exist");
   columns_ = std::move(columns);
 
-  std::vector<const ColumnInfo*> key;
-  for (const ColumnInfo& column : columns_) {
-    if (column.keyPosition > 0) key.push_back(&column);
-  }
-  std::sort(key.begin(), key.end(), [](const ColumnInfo* a, const ColumnInfo* b) {
-    return a->keyPosition < b->keyPosition;
-  });
-  std::string order;
-  for (const ColumnInfo* column : key)
-    order += (order.empty() ? "" : ", ") + QuoteName(column->name);
-  if (order.empty()) order = "ctid";
+  const std::string order = KeyOrder(columns_, "ctid");
 
   Result result = session_->Exec("SELECT " + ColumnList() + " FROM " + QuoteName(table_) +
                                  " ORDER BY " + order);

@@ -17,17 +17,8 @@ namespace qv::db::sqlite {
 
 class Statement;
 
-// A row set of db/rowset.h on a session of this engine.
 template <typename Base>
-class SessionRowSet : public Base {
- protected:
-  template <typename... BaseArgs>
-  explicit SessionRowSet(std::shared_ptr<Session> session, BaseArgs&&... args)
-      : Base(std::forward<BaseArgs>(args)...), session_(std::move(session)) {}
-  bool ConnectionOpen() const override { return session_->isOpen(); }
-
-  std::shared_ptr<Session> session_;
-};
+using SessionRowSet = db::SessionRowSet<Base, Session>;
 
 // The rows of a query, read once when it ran; any change raises.
 class QueryRecordset : public SessionRowSet<QueryRowSet> {

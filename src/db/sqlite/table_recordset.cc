@@ -56,17 +56,7 @@ void TableRecordset::Read() {
   if (columns.empty()) throw BackendError("no such table: " + table_);
   columns_ = std::move(columns);
 
-  std::vector<const ColumnInfo*> key;
-  for (const ColumnInfo& column : columns_) {
-    if (column.keyPosition > 0) key.push_back(&column);
-  }
-  std::sort(key.begin(), key.end(), [](const ColumnInfo* a, const ColumnInfo* b) {
-    return a->keyPosition < b->keyPosition;
-  });
-  std::string order;
-  for (const ColumnInfo* column : key)
-    order += (order.empty() ? "" : ", ") + QuoteName(column->name);
-  if (order.empty()) order = "rowid";
+  const std::string order = KeyOrder(columns_, "rowid");
 
   Statement& stmt = Prepared("SELECT rowid, " + ColumnList() + " FROM " + QuoteName(table_) +
                              " ORDER BY " + order);
