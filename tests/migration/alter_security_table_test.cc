@@ -32,10 +32,15 @@ const SecurityCase kCases[] = {
 };
 // clang-format on
 
-TEST(AlterSecurityTableTest, AddsAndFillsTheFormatsOrLeavesUsersAsItWas) {
+class AlterSecurityTableTest : public ::testing::TestWithParam<Engine> {
+ protected:
+  void SetUp() override { QV_SKIP_UNTESTED_ENGINE(GetParam()); }
+};
+
+TEST_P(AlterSecurityTableTest, AddsAndFillsTheFormatsOrLeavesUsersAsItWas) {
   for (const auto& c : kCases) {
     SCOPED_TRACE(std::string(c.columns) + " / " + c.prefs + " / " + c.users);
-    Site site;
+    Site site(Kind::kFresh, GetParam());
     site.Rebuild(
         site.security(),
         "CREATE TABLE GlobalPref (DateFormat TEXT(50), TimeFormat TEXT(50));"
@@ -55,11 +60,16 @@ TEST(AlterSecurityTableTest, AddsAndFillsTheFormatsOrLeavesUsersAsItWas) {
   }
 }
 
+INSTANTIATE_TEST_SUITE_P(Engines, AlterSecurityTableTest,
+                         ::testing::ValuesIn(qv::testing::kEngines), qv::testing::EngineName);
+
 // Whichever operation fails, Users is fully altered or as it was, a failure
 // says so, and a failing statement stops none of the others. Failures of the
 // closing of the preferences, of the commit and of the final close are ignored.
-TEST(AlterSecurityTableFaultTest, EveryFailureRollsBackAndEveryStatementIsTried) {
-  Site site(Kind::kOld);
+using AlterSecurityTableFaultTest = AlterSecurityTableTest;
+
+TEST_P(AlterSecurityTableFaultTest, EveryFailureRollsBackAndEveryStatementIsTried) {
+  Site site(Kind::kOld, GetParam());
   const Rows untouched = Snapshot(site.security());
   Rows altered;
   Sweep(site, AlterSecurityTable, [&](const FaultRun& run) {
@@ -76,6 +86,9 @@ TEST(AlterSecurityTableFaultTest, EveryFailureRollsBackAndEveryStatementIsTried)
   });
   EXPECT_NE(altered, untouched);
 }
+
+INSTANTIATE_TEST_SUITE_P(Engines, AlterSecurityTableFaultTest,
+                         ::testing::ValuesIn(qv::testing::kEngines), qv::testing::EngineName);
 
 }  // namespace
 }  // namespace qv::migration::testing

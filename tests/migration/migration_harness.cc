@@ -8,7 +8,9 @@
 #include "db/data_source.h"
 #include "db/database_file.h"
 #include "db/names.h"
+#include "db/postgres/create_database.h"
 #include "migration/step_support.h"
+#include "mkinstall/server_schema.h"
 
 namespace qv::migration::testing {
 
@@ -20,8 +22,23 @@ Site::Site(Kind kind, Engine engine)
       connector_(db::MakeDataSourceConnector(installation_.odbcIni().string(), 0)) {}
 
 void Site::Rebuild(const DatabaseRef& db, const std::string& script) {
-  fs::remove(db.file());
-  db::CreateDatabaseFile(db.file().string(), script);
+  if (db.engine() == Engine::kSqlite) {
+    fs::remove(db.file());
+    db::CreateDatabaseFile(db.file().string(), script);
+    return;
+  }
+  // Every view and table goes; the yesno domain and the tests' group_concat
+  // stay, so the translated statements alone rebuild the database.
+  qv::testing::Exec(db, R"sql(
+    DO $$ DECLARE r record; BEGIN
+      FOR r IN SELECT viewname FROM pg_views WHERE schemaname = current_schema() LOOP
+        EXECUTE 'DROP VIEW IF EXISTS ' || quote_ident(r.viewname) || ' CASCADE';
+      END LOOP;
+      FOR r IN SELECT tablename FROM pg_tables WHERE schemaname = current_schema() LOOP
+        EXECUTE 'DROP TABLE IF EXISTS ' || quote_ident(r.tablename) || ' CASCADE';
+      END LOOP;
+    END $$;)sql");
+  qv::testing::Exec(db, mkinstall::TranslateStatements(script));
 }
 
 Rows Select(const DatabaseRef& db, const std::string& sql) {
@@ -110,19 +127,37 @@ Rows Snapshot(const DatabaseRef& db) {
 }
 
 void Sweep(Site& site, Step step, const std::function<void(const FaultRun&)>& check) {
-  const fs::path mainCopy = site.main().file().string() + ".pristine";
-  const fs::path securityCopy = site.security().file().string() + ".pristine";
-  fs::copy_file(site.main().file(), mainCopy);
-  fs::copy_file(site.security().file(), securityCopy);
+  // Both databases are copied before the sweep and put back before each run:
+  // files by a file copy, server databases by a database made from a template.
+  const DatabaseRef* databases[] = {&site.main(), &site.security()};
+  std::vector<DatabaseRef> pristine;
+  for (const DatabaseRef* db : databases) {
+    if (db->engine() == Engine::kSqlite) {
+      pristine.emplace_back(db->file().string() + ".pristine");
+      fs::copy_file(db->file(), pristine.back().file());
+    } else {
+      pristine.push_back(DatabaseRef::OnServer(db->server(), db->name() + "pristine"));
+      qv::testing::CopyServerDatabase(*db, pristine.back());
+    }
+  }
   for (int64_t n = 0, operations = 0; n <= operations; ++n) {
-    fs::copy_file(mainCopy, site.main().file(), fs::copy_options::overwrite_existing);
-    fs::copy_file(securityCopy, site.security().file(), fs::copy_options::overwrite_existing);
+    for (std::size_t i = 0; i < pristine.size(); ++i) {
+      if (pristine[i].engine() == Engine::kSqlite) {
+        fs::copy_file(pristine[i].file(), databases[i]->file(),
+                      fs::copy_options::overwrite_existing);
+      } else {
+        qv::testing::CopyServerDatabase(pristine[i], *databases[i]);
+      }
+    }
     FaultyConnector faulty(site.connector(), n);
     std::string message = kEarlierMessage;
     const bool result = step(faulty, message);
     if (n == 0) operations = faulty.count();
     SCOPED_TRACE(n == 0 ? "no fault" : faulty.Describe(n));
     check({n, n == 0 ? DbOp::kOpen : faulty.log()[n - 1].op, result, message, faulty});
+  }
+  for (const DatabaseRef& copy : pristine) {
+    if (copy.engine() == Engine::kPostgres) db::DropServerDatabases(copy.server(), {copy.name()});
   }
 }
 

@@ -33,7 +33,8 @@ inline constexpr char kEarlierMessage[] = "left by an earlier step";
 class Site {
  public:
   explicit Site(Kind kind = Kind::kFresh, Engine engine = Engine::kSqlite);
-  // Replaces the database file `db` by one built from `script` (SQLite's dialect).
+  // Replaces the database `db` by one built from `script` (SQLite's dialect,
+  // translated for the server as the installer translates its own scripts).
   void Rebuild(const DatabaseRef& db, const std::string& script);
   void Exec(const std::string& mainScript) { qv::testing::Exec(main(), mainScript); }
   const DatabaseRef& main() const { return installation_.mainDatabase(); }

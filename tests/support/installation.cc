@@ -277,6 +277,15 @@ void Exec(const DatabaseRef& ref, const std::string& sql) {
   }
 }
 
+void CopyServerDatabase(const DatabaseRef& from, const DatabaseRef& to) {
+  OpenConnections().erase(ConnectionKey(from.server(), from.name()));
+  OpenConnections().erase(ConnectionKey(to.server(), to.name()));
+  db::DropServerDatabases(to.server(), {to.name()});
+  // A template must have no session; the one asking sits in another database.
+  PGconn* admin = ConnectTo(DatabaseRef::OnServer(from.server(), "postgres"));
+  RunOnServer(admin, "CREATE DATABASE \"" + to.name() + "\" TEMPLATE \"" + from.name() + "\"");
+}
+
 std::vector<std::string> ColumnsOf(const DatabaseRef& db, const std::string& table) {
   std::vector<std::string> names;
   if (db.engine() == Engine::kPostgres) {

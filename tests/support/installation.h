@@ -143,6 +143,11 @@ std::string QueryValue(const DatabaseRef& db, const std::string& sql);
 // Runs a script of several statements (to prepare a case); throws on failure.
 void Exec(const DatabaseRef& db, const std::string& sql);
 
+// Makes server database `to` a copy of `from` (replacing it where it
+// exists), to put a database back as it was between the cases of a sweep.
+// Closes this process's connections to both first, and any other session on `to`.
+void CopyServerDatabase(const DatabaseRef& from, const DatabaseRef& to);
+
 // Names of the columns of `table`, in table order, as the engine stored them
 // (the server folds unquoted names to lower case).
 std::vector<std::string> ColumnsOf(const DatabaseRef& db, const std::string& table);

@@ -165,7 +165,8 @@ std::unique_ptr<Recordset> ServerConnection::Execute(const std::string& statemen
 // would not block the change, so such views, and the views that read them,
 // are dropped with it in one step, and each is named with its definition on
 // standard error for an administrator to write again. Views that do not
-// read the column are not touched.
+// read the column are not touched. An index on the column blocks the drop,
+// as on the embedded engine: the server would drop the index silently.
 void ServerConnection::AlterDroppingViews(const std::string& sql, const std::string& table) {
   Session& session = *session_;
   std::optional<std::string> stored = FindTable(session, table);
@@ -177,6 +178,10 @@ void ServerConnection::AlterDroppingViews(const std::string& sql, const std::str
       std::string column = written;
       for (const ColumnInfo& info : columns) {
         if (EqualsNoCase(info.name, written)) column = info.name;
+      }
+      if (std::optional<std::string> index = IndexOnColumn(session, *stored, column)) {
+        throw BackendError("cannot drop column " + column + " of table " + *stored +
+                           " because index " + *index + " depends on it");
       }
       for (DependentView& view : ViewsReadingColumn(session, *stored, column)) {
         if (!view.readsColumn.empty())

@@ -125,6 +125,17 @@ std::vector<DependentView> ViewsReadingColumn(Session& session, const std::strin
   return views;
 }
 
+std::optional<std::string> IndexOnColumn(Session& session, const std::string& table,
+                                         const std::string& column) {
+  Result result = session.Exec(
+      "SELECT i.relname FROM pg_index x JOIN pg_class i ON i.oid = x.indexrelid"
+      " JOIN pg_attribute a ON a.attrelid = x.indrelid AND a.attnum = ANY(x.indkey)"
+      " WHERE x.indrelid = $1::regclass AND lower(a.attname) = lower($2) ORDER BY 1 LIMIT 1",
+      {Value(QuoteName(table)), Value(column)});
+  if (result.rows() == 0) return std::nullopt;
+  return result.Text(0, 0);
+}
+
 bool ServerSchema::IsView(const std::string& name) const {
   return !Names(session_,
                 std::string("SELECT c.relname FROM pg_class c WHERE ") + kInSchema +

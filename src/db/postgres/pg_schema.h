@@ -42,6 +42,11 @@ struct DependentView {
 std::vector<DependentView> ViewsReadingColumn(Session& session, const std::string& table,
                                               const std::string& column);
 
+// The first index (by name) of table `table` that covers column `column`,
+// matched without regard to case; none when no index does.
+std::optional<std::string> IndexOnColumn(Session& session, const std::string& table,
+                                         const std::string& column);
+
 // The translator's view of the live database.
 class ServerSchema : public SchemaLookup {
  public:
