@@ -1,7 +1,6 @@
 #include "db/postgres/pg_connection.h"
 
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -14,6 +13,9 @@
 
 namespace qv::db::postgres {
 namespace {
+
+// The one column of a view that stands in for one a DROP COLUMN removed.
+constexpr char kViewToCreateAgain[] = "view_to_create_again";
 
 // Rows fetched and written back at a time by CopyColumn.
 constexpr int kCopyBatch = 500;
@@ -42,32 +44,6 @@ std::string FirstStatement(const std::string& sql) {
     }
   }
   return sql;
-}
-
-// Views that a DROP COLUMN dropped because they read the column, by server,
-// port, database and name. On the desktop engine such a view outlives the
-// change as a saved query until a later step drops and replaces it; the
-// server cannot keep it, but this process remembers its name, so that the
-// later DROP TABLE of it succeeds here as it does on files. Creating the
-// view again forgets it.
-std::set<std::string>& DroppedViews() {
-  static std::set<std::string> views;
-  return views;
-}
-
-std::string DroppedViewKey(Session& session, const std::string& view) {
-  auto text = [](const char* value) { return std::string(value != nullptr ? value : ""); };
-  PGconn* conn = session.conn();
-  return text(PQhost(conn)) + ":" + text(PQport(conn)) + "/" + text(PQdb(conn)) + "/" +
-         LowerAscii(view);
-}
-
-// The name that `sql` drops with DROP TABLE (unqualified), if it does.
-std::optional<std::string> DroppedTableName(const std::string& sql) {
-  std::vector<Token> tokens = Tokenize(sql);
-  TokenReader r(sql, tokens);
-  if (!r.IsWord(0, "DROP") || !r.IsWord(1, "TABLE") || r.size() != 3) return std::nullopt;
-  return r.Name(2);
 }
 
 class ServerConnection : public Connection {
@@ -137,12 +113,6 @@ std::unique_ptr<Recordset> ServerConnection::Execute(const std::string& statemen
     AlterDroppingViews(translated.sql, translated.target);
     return nullptr;
   }
-  std::optional<std::string> dropped = DroppedTableName(first);
-  if (dropped && DroppedViews().count(DroppedViewKey(session, *dropped)) != 0 &&
-      !FindTable(session, *dropped) && !ServerSchema(session).IsView(*dropped)) {
-    DroppedViews().erase(DroppedViewKey(session, *dropped));
-    return nullptr;
-  }
   bool reads = OnlyReads(translated.sql);
   if (!reads) session.BeforeWrite();
   // Inside the server's transaction a failure would abort all of it: the
@@ -151,12 +121,6 @@ std::unique_ptr<Recordset> ServerConnection::Execute(const std::string& statemen
   if (session.transactionBegun()) savepoint.emplace(session);
   Result result = session.Exec(translated.sql);
   if (savepoint) savepoint->Release();
-  if (translated.kind == StatementKind::kCreateView && translated.targetSchema.empty()) {
-    if (std::optional<std::string> view =
-            TokenReader(translated.target, Tokenize(translated.target)).Name(0)) {
-      DroppedViews().erase(DroppedViewKey(session, *view));
-    }
-  }
   if (!result.returnsRows()) return nullptr;
   return std::make_unique<QueryRecordset>(session_, result, translated.sql, reads);
 }
@@ -191,14 +155,29 @@ void ServerConnection::AlterDroppingViews(const std::string& sql, const std::str
     }
   }
   session.Exec(sql);
+  // On the desktop engine such a view outlives the change as a saved query
+  // that fails when used, until a later step drops and replaces it. The
+  // server cannot keep a view that reads a missing column, so a view of the
+  // same name takes its place, and using it fails with the reason; a later
+  // DROP TABLE of it succeeds, in this run or the next, as it does on files.
+  auto why = [&](const DependentView& view) {
+    return view.readsColumn.empty() ? "depended on view " + view.dependsOn
+                                    : "read column " + view.readsColumn + " of table " + *stored;
+  };
+  for (const DependentView& view : dropped) {
+    std::string reason =
+        "view " + view.name + " " + why(view) + ", which was dropped: create the view again";
+    std::string literal;
+    for (char c : reason) literal += c == '\'' ? "''" : std::string(1, c);
+    session.Exec("CREATE VIEW " + QuoteName(view.name) + " AS SELECT CAST(CAST('" + literal +
+                 "' AS text) AS integer) AS " + kViewToCreateAgain);
+  }
   savepoint.Release();
   for (const DependentView& view : dropped) {
-    DroppedViews().insert(DroppedViewKey(session, view.name));
-    std::string why = view.readsColumn.empty()
-                          ? "depended on view " + view.dependsOn
-                          : "read column " + view.readsColumn + " of table " + *stored;
-    Diagnose("view " + view.name + " " + why +
-             " and was dropped; its definition was: " + view.definition);
+    Diagnose("view " + view.name + " " + why(view) +
+             " and was replaced by a view that fails until it is created again; its definition "
+             "was: " +
+             view.definition);
   }
 }
 
