@@ -30,29 +30,17 @@ struct CopyOutcome {
   std::string failure;  // the first failure's text, when one failed
 };
 
-// Runs `operation`; on failure keeps the first failure's text in `failure`.
-template <typename Operation>
-bool RunNoting(Operation&& operation, std::string& failure) {
-  try {
-    operation();
-    return true;
-  } catch (const std::exception& e) {
-    if (failure.empty()) failure = e.what();
-    return false;
-  }
-}
-
 CopyOutcome AddAndCopy(db::Connection& connection, const std::string& table,
                        const std::string& oldColumn, const std::string& newColumn) {
   const char* typeWord = db::EqualsNoCase(oldColumn, "Public") ? " LONG" : " BIT";
   CopyOutcome outcome;
-  outcome.added = RunNoting(
-      [&] { connection.Execute("ALTER TABLE " + table + " ADD COLUMN " + newColumn + typeWord); },
-      outcome.failure);
+  ErrorTrap trap;
+  outcome.added = trap.Run(
+      [&] { connection.Execute("ALTER TABLE " + table + " ADD COLUMN " + newColumn + typeWord); });
   // One statement in the engine, linear in the rows and in constant memory,
   // with the conversions of a field assignment: a table of any size migrates.
-  outcome.copied =
-      RunNoting([&] { connection.CopyColumn(table, oldColumn, newColumn); }, outcome.failure);
+  outcome.copied = trap.Run([&] { connection.CopyColumn(table, oldColumn, newColumn); });
+  outcome.failure = trap.firstFailure();
   return outcome;
 }
 
@@ -61,17 +49,15 @@ CopyOutcome AddAndCopy(db::Connection& connection, const std::string& table,
 // own failure, which alone decides whether the column is gone.
 bool DropWithIndex(db::Connection& connection, const std::string& table, const std::string& column,
                    std::string& columnFailure) {
-  bool indexDropped = true;
+  ErrorTrap index;
   if (db::EqualsNoCase(column, "Public") && !HasNoPublicIndex(table)) {
-    std::string ignored;
-    indexDropped =
-        RunNoting([&] { connection.Execute("DROP INDEX " + column + "ID ON " + table); }, ignored);
+    index.Run([&] { connection.Execute("DROP INDEX " + column + "ID ON " + table); });
   }
   // Attempted even when the index was missing: the column goes either way.
-  bool columnDropped =
-      RunNoting([&] { connection.Execute("ALTER TABLE " + table + " DROP COLUMN " + column); },
-                columnFailure);
-  return indexDropped && columnDropped;
+  ErrorTrap drop;
+  drop.Run([&] { connection.Execute("ALTER TABLE " + table + " DROP COLUMN " + column); });
+  columnFailure = drop.firstFailure();
+  return !index.failed() && !drop.failed();
 }
 
 // Replaces one old column by its successor.

@@ -23,7 +23,8 @@ class ErrorTrap {
     try {
       std::forward<Operation>(operation)();
       return true;
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
+      if (!failed_) firstFailure_ = e.what();
       failed_ = true;
       return false;
     }
@@ -33,9 +34,12 @@ class ErrorTrap {
   void Fail() { failed_ = true; }
 
   bool failed() const { return failed_; }
+  // What the first failure that Run caught said; empty when none did.
+  const std::string& firstFailure() const { return firstFailure_; }
 
  private:
   bool failed_ = false;
+  std::string firstFailure_;
 };
 
 // For the operations whose failure changes nothing: the commit, the rollback
