@@ -117,10 +117,8 @@ std::unique_ptr<Recordset> ServerConnection::Execute(const std::string& statemen
   if (!reads) session.BeforeWrite();
   // Inside the server's transaction a failure would abort all of it: the
   // savepoint undoes only this statement.
-  std::optional<Savepoint> savepoint;
-  if (session.transactionBegun()) savepoint.emplace(session);
-  Result result = session.Exec(translated.sql);
-  if (savepoint) savepoint->Release();
+  Result result = session.transactionBegun() ? session.ExecUnderSavepoint(translated.sql)
+                                             : session.Exec(translated.sql);
   if (!result.returnsRows()) return nullptr;
   return std::make_unique<QueryRecordset>(session_, result, translated.sql, reads);
 }

@@ -149,6 +149,7 @@ void DumpDatabase(const ServerAddress& address, int lockWaitMs, const std::strin
 
 std::unique_ptr<RunLock> HoldRunLock(const ServerAddress& address) {
   std::shared_ptr<Session> session = Session::Open(address, 1);
+  session->KeepOutOfPool();
   session->Exec("SET lock_timeout = 0");
   const std::string key = std::to_string(kRunLockKey);
   if (session->Exec("SELECT pg_try_advisory_lock(" + key + ")").Text(0, 0) != "t") {

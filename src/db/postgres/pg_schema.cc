@@ -40,13 +40,20 @@ std::vector<std::string> ObjectNames(Session& session, TableKind kind) {
 }
 
 std::optional<std::string> FindTable(Session& session, const std::string& name) {
+  Session::CatalogCache* cache = session.catalogCache();
+  if (cache != nullptr) {
+    auto known = cache->tables.find(name);
+    if (known != cache->tables.end()) return known->second;
+  }
   std::vector<std::string> found =
       Names(session,
             std::string("SELECT c.relname FROM pg_class c WHERE ") + kInSchema +
                 " AND c.relkind IN ('r', 'p') AND lower(c.relname) = lower($1) ORDER BY c.relname",
             name);
-  if (found.empty()) return std::nullopt;
-  return found.front();
+  std::optional<std::string> stored;
+  if (!found.empty()) stored = found.front();
+  if (cache != nullptr) cache->tables[name] = stored;
+  return stored;
 }
 
 ColumnKind KindOfServerType(const std::string& typeName) {
@@ -67,6 +74,12 @@ ColumnKind KindOfServerType(const std::string& typeName) {
 }
 
 std::vector<ColumnInfo> TableColumns(Session& session, const std::string& table) {
+  Session::CatalogCache* cache = session.catalogCache();
+  if (cache != nullptr) {
+    // Keyed by the name as written: a name in another case may find another table.
+    auto known = cache->columns.find(table);
+    if (known != cache->columns.end()) return known->second;
+  }
   // A domain converts as its base type, except the yes/no domain.
   Result result = session.Exec(
       std::string(
@@ -89,6 +102,7 @@ std::vector<ColumnInfo> TableColumns(Session& session, const std::string& table)
                                  KindOfServerType(result.Text(row, 2)),
                                  static_cast<int>(result.Get(row, 3).AsInteger())});
   }
+  if (cache != nullptr) cache->columns[table] = columns;
   return columns;
 }
 

@@ -1,6 +1,9 @@
 #include "db/postgres/pg_session.h"
 
+#include <poll.h>
+
 #include <cstdio>
+#include <deque>
 
 #include "db/postgres/pg_error.h"
 
@@ -11,6 +14,21 @@ namespace {
 // no diagnostics of this program: libpq would print them on standard error.
 void IgnoreNotice(void* /*arg*/, const char* /*message*/) {}
 
+// Statements that read or change rows, and the savepoints around them,
+// leave the tables and columns as they were.
+bool MayChangeSchema(const std::string& sql) {
+  size_t begin = sql.find_first_not_of(" \t\r\n(");
+  if (begin == std::string::npos) return false;
+  size_t end = sql.find_first_of(" \t\r\n(", begin);
+  std::string word = sql.substr(begin, end == std::string::npos ? end : end - begin);
+  for (char& c : word) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+  for (const char* keeps : {"SELECT", "INSERT", "UPDATE", "DELETE", "WITH", "VALUES", "SAVEPOINT",
+                            "RELEASE", "BEGIN", "COMMIT", "DECLARE", "FETCH", "CLOSE"}) {
+    if (word == keeps) return false;
+  }
+  return true;
+}
+
 std::string ParamText(const Value& value) {
   if (value.kind() == Value::Kind::kReal) {
     char buffer[32];
@@ -18,6 +36,49 @@ std::string ParamText(const Value& value) {
     return buffer;
   }
   return value.AsText();
+}
+
+// Clean connections that closed sessions left, newest last, each with the
+// address and settings it was opened with.
+constexpr size_t kMaxIdleConnections = 4;
+std::deque<std::pair<std::string, ConnHandle>>& IdleConnections() {
+  static std::deque<std::pair<std::string, ConnHandle>> idle;
+  return idle;
+}
+
+std::string PoolKey(const std::vector<const char*>& keys, const std::vector<const char*>& values) {
+  std::string key;
+  for (size_t i = 0; keys[i] != nullptr; ++i) {
+    key.append(keys[i]).push_back('\0');
+    key.append(values[i]).push_back('\0');
+  }
+  return key;
+}
+
+// An idle connection is usable when the server has not closed it meanwhile
+// (shut down, restarted, the database dropped): reading what arrived while
+// it was idle finds that out without a round trip. A server that ends a
+// session sends its reason and then closes the socket; one read may take
+// only the reason, so reading goes on while the socket has something.
+bool StillUsable(PGconn* conn) {
+  if (PQstatus(conn) != CONNECTION_OK || PQpipelineStatus(conn) != PQ_PIPELINE_OFF) return false;
+  pollfd socket{PQsocket(conn), POLLIN, 0};
+  for (int reads = 0; reads < 8 && ::poll(&socket, 1, 0) > 0; ++reads) {
+    if (PQconsumeInput(conn) == 0 || PQstatus(conn) != CONNECTION_OK) return false;
+  }
+  return PQtransactionStatus(conn) == PQTRANS_IDLE && PQisBusy(conn) == 0;
+}
+
+ConnHandle TakeIdle(const std::string& key) {
+  auto& idle = IdleConnections();
+  for (auto it = idle.end(); it != idle.begin();) {
+    --it;
+    if (it->first != key) continue;
+    ConnHandle conn = std::move(it->second);
+    idle.erase(it);
+    if (StillUsable(conn.get())) return conn;
+  }
+  return nullptr;
 }
 
 }  // namespace
@@ -49,6 +110,9 @@ std::shared_ptr<Session> Session::Open(const ServerAddress& address, int busyTim
   values.push_back(nullptr);
 
   auto session = std::make_shared<Session>(Token{});
+  session->poolKey_ = PoolKey(keys, values);
+  session->conn_ = TakeIdle(session->poolKey_);
+  if (session->conn_) return session;
   // expand_dbname = 0: a database name is never read as connection options.
   session->conn_.reset(PQconnectdbParams(keys.data(), values.data(), 0));
   PGconn* conn = session->conn_.get();
@@ -73,17 +137,30 @@ PGconn* Session::conn() const {
   return conn_.get();
 }
 
+// Parameters as the text libpq sends; null as a null pointer.
+class ParamTexts {
+ public:
+  explicit ParamTexts(const std::vector<Value>& params) {
+    texts_.reserve(params.size());
+    for (const Value& value : params) {
+      texts_.push_back(value.IsNull() ? std::string() : ParamText(value));
+      pointers_.push_back(value.IsNull() ? nullptr : texts_.back().c_str());
+    }
+  }
+  int count() const { return static_cast<int>(pointers_.size()); }
+  const char* const* values() const { return pointers_.data(); }
+
+ private:
+  std::vector<std::string> texts_;
+  std::vector<const char*> pointers_;
+};
+
 Result Session::Exec(const std::string& sql, const std::vector<Value>& params) {
   PGconn* handle = conn();
-  std::vector<std::string> texts;
-  std::vector<const char*> pointers;
-  texts.reserve(params.size());
-  for (const Value& value : params) {
-    texts.push_back(value.IsNull() ? std::string() : ParamText(value));
-    pointers.push_back(value.IsNull() ? nullptr : texts.back().c_str());
-  }
-  Result result(PQexecParams(handle, sql.c_str(), static_cast<int>(params.size()), nullptr,
-                             pointers.data(), nullptr, nullptr, 0));
+  if (MayChangeSchema(sql)) ForgetCatalog();
+  ParamTexts texts(params);
+  Result result(PQexecParams(handle, sql.c_str(), texts.count(), nullptr, texts.values(), nullptr,
+                             nullptr, 0));
   ExecStatusType status =
       result.get() != nullptr ? PQresultStatus(result.get()) : PGRES_FATAL_ERROR;
   if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
@@ -97,6 +174,7 @@ void Session::Begin() {
   if (transactionOpen_) throw BackendError("cannot start a transaction within a transaction");
   transactionOpen_ = true;
   transactionBegun_ = false;
+  ForgetCatalog();
 }
 
 void Session::BeforeWrite() {
@@ -119,6 +197,7 @@ void Session::Commit() {
     Exec("COMMIT");
   }
   transactionOpen_ = transactionBegun_ = false;
+  ForgetCatalog();
 }
 
 void Session::Rollback() {
@@ -126,11 +205,78 @@ void Session::Rollback() {
   if (!transactionOpen_) throw BackendError("cannot rollback - no transaction is active");
   if (transactionBegun_) Exec("ROLLBACK");
   transactionOpen_ = transactionBegun_ = false;
+  ForgetCatalog();
 }
 
 void Session::Close() noexcept {
-  conn_.reset();  // the server rolls back what was not committed
+  // A connection with a transaction begun is dropped: the server rolls back
+  // what was not committed. DISCARD ALL resets what a statement may have
+  // set for the session (settings, cursors, locks) before it is reused.
+  if (conn_ && !transactionBegun_ && !poolKey_.empty() && StillUsable(conn_.get())) {
+    Result reset(PQexec(conn_.get(), "DISCARD ALL"));
+    if (reset.get() != nullptr && PQresultStatus(reset.get()) == PGRES_COMMAND_OK) {
+      auto& idle = IdleConnections();
+      if (idle.size() == kMaxIdleConnections) idle.pop_front();
+      idle.emplace_back(poolKey_, std::move(conn_));
+    }
+  }
+  conn_.reset();
   transactionOpen_ = transactionBegun_ = false;
+  ForgetCatalog();
+}
+
+Result Session::ExecUnderSavepoint(const std::string& sql, const std::vector<Value>& params) {
+  PGconn* handle = conn();
+  if (!transactionBegun_) throw BackendError("no transaction to hold a savepoint");
+  if (MayChangeSchema(sql)) ForgetCatalog();
+  const std::string name = "qv_step_" + std::to_string(++savepoints_);
+  const std::string open = "SAVEPOINT " + name, release = "RELEASE SAVEPOINT " + name;
+  ParamTexts texts(params);
+  // The savepoint, the statement and its release go out together and come
+  // back in order: one round trip where three would be needed one by one.
+  // After a failure the server skips the rest up to the sync.
+  if (PQenterPipelineMode(handle) == 0) throw ServerError(handle, nullptr);
+  const bool sent =
+      PQsendQueryParams(handle, open.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0) != 0 &&
+      PQsendQueryParams(handle, sql.c_str(), texts.count(), nullptr, texts.values(), nullptr,
+                        nullptr, 0) != 0 &&
+      PQsendQueryParams(handle, release.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0) != 0 &&
+      PQpipelineSync(handle) != 0;
+  std::vector<Result> answers;  // the last result of each statement, then the sync
+  for (int ends = 0; sent && ends <= 3 && PQstatus(handle) == CONNECTION_OK;) {
+    PGresult* next = PQgetResult(handle);
+    if (next == nullptr) {  // the end of one statement's results
+      ++ends;
+      continue;
+    }
+    answers.emplace_back(next);
+    if (PQresultStatus(next) == PGRES_PIPELINE_SYNC) break;
+  }
+  if (answers.empty() || PQresultStatus(answers.back().get()) != PGRES_PIPELINE_SYNC ||
+      PQexitPipelineMode(handle) == 0) {
+    // The connection broke or the protocol went astray: it cannot be used again.
+    DbError error = ServerError(handle, nullptr);
+    Close();
+    throw error;
+  }
+  answers.pop_back();
+  auto ok = [](const Result& r) {
+    ExecStatusType status = PQresultStatus(r.get());
+    return status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK;
+  };
+  if (answers.size() == 3 && ok(answers[0]) && ok(answers[1]) && ok(answers[2])) {
+    return std::move(answers[1]);
+  }
+  // The first failure is the one to report; the rest were skipped.
+  size_t failed = 0;
+  while (failed + 1 < answers.size() && ok(answers[failed])) ++failed;
+  DbError error = ServerError(handle, answers[failed].get());
+  if (failed > 0) {
+    PQclear(PQexec(handle, ("ROLLBACK TO SAVEPOINT " + name).c_str()));
+    PQclear(PQexec(handle, release.c_str()));
+  }
+  ForgetCatalog();
+  throw error;
 }
 
 Savepoint::Savepoint(Session& session) : session_(session) {
@@ -147,6 +293,7 @@ Savepoint::~Savepoint() {
   if (done_ || !session_.conn_) return;
   PGconn* conn = session_.conn_.get();
   auto run = [conn](const std::string& sql) { PQclear(PQexec(conn, sql.c_str())); };
+  session_.ForgetCatalog();
   if (name_.empty()) {
     run("ROLLBACK");
   } else {

@@ -8,12 +8,14 @@
 // second connection can change what this one only looked at.
 #pragma once
 
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "db/postgres/pg_result.h"
+#include "db/rowset.h"
 
 namespace qv::db::postgres {
 
@@ -50,6 +52,9 @@ class Session {
   // second statement; `params` are sent as text ($1, $2, ...). Raises the
   // server's error.
   Result Exec(const std::string& sql, const std::vector<Value>& params = {});
+  // The same inside the server's transaction, under a savepoint of its own:
+  // a failure undoes only this statement, as the desktop engine does.
+  Result ExecUnderSavepoint(const std::string& sql, const std::vector<Value>& params = {});
 
   void Begin();
   void Commit();
@@ -60,12 +65,31 @@ class Session {
   // transaction of an open BeginTrans.
   void BeforeWrite();
 
-  // Rolls back what is not committed and disconnects. Never raises.
+  // Rolls back what is not committed and disconnects. Never raises. A
+  // connection left clean (no transaction begun, no session state) is kept
+  // for the next Open of the same address in this process: a run opens a
+  // connection per routine, and each new one costs the server a process and
+  // an authentication exchange.
   void Close() noexcept;
+  // For a session that holds state of its own (the run lock): Close ends
+  // its connection rather than keep it.
+  void KeepOutOfPool() { poolKey_.clear(); }
+
+  // What the catalog said of the tables while a BeginTrans is open: the
+  // same table is opened again and again in one transaction. Forgotten when
+  // the transaction ends and after any statement that may change the schema.
+  struct CatalogCache {
+    std::map<std::string, std::optional<std::string>> tables;  // by name as asked
+    std::map<std::string, std::vector<ColumnInfo>> columns;
+  };
+  CatalogCache* catalogCache() { return transactionOpen_ ? &catalog_ : nullptr; }
 
  private:
   friend class Savepoint;
+  void ForgetCatalog() { catalog_ = CatalogCache(); }
   ConnHandle conn_;
+  std::string poolKey_;  // empty: never reused
+  CatalogCache catalog_;
   bool transactionOpen_ = false;   // BeginTrans called, not yet ended
   bool transactionBegun_ = false;  // the server's BEGIN has run
   int savepoints_ = 0;
