@@ -187,7 +187,23 @@ void ServerConnection::CopyColumn(const std::string& table, const std::string& f
   std::vector<ColumnInfo> columns = TableColumns(session, *stored);
   const ColumnInfo& source = columns[ColumnIndex(columns, from)];
   const ColumnInfo& target = columns[ColumnIndex(columns, to)];
-  // A walk with a server-side cursor through the conversions of SetField:
+  // Between columns of one type the conversion is the identity (a yes/no
+  // value becomes 1 or 0), which the server applies to every row in one
+  // statement, as fast as the server itself can copy.
+  const ColumnKind kind = source.kind;
+  if (target.kind == kind && target.declaredType == source.declaredType &&
+      (kind == ColumnKind::kInt16 || kind == ColumnKind::kInt32 || kind == ColumnKind::kInt64 ||
+       kind == ColumnKind::kText || kind == ColumnKind::kYesNo)) {
+    const std::string value = QuoteName(source.name);
+    Savepoint savepoint(session);
+    session.Exec("UPDATE " + QuoteName(*stored) + " SET " + QuoteName(target.name) + " = " +
+                 (kind == ColumnKind::kYesNo
+                      ? "CASE WHEN " + value + " <> 0 THEN 1 WHEN " + value + " = 0 THEN 0 END"
+                      : value));
+    savepoint.Release();
+    return;
+  }
+  // Otherwise a walk with a server-side cursor through the conversions of SetField:
   // linear in the rows, a batch at a time in memory, and a value that does
   // not convert raises its error with nothing changed. The cursor reads the
   // table as it was when declared, so rows written back are not read again.
