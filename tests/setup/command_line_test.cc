@@ -2,12 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
-
-#include "setup/message_boxes.h"
 
 namespace qv::setup {
 namespace {
@@ -70,30 +67,6 @@ TEST(ParseCommandLineTest, SwitchesAsTheTableSays) {
   for (const auto& [line, expected] : cases) {
     EXPECT_EQ(Describe(ParseCommandLine(line)), expected) << line;
   }
-}
-
-// A box on standard output: a caption line, then the text with CR LF as the
-// line break, flushed at once so that a box is never lost with the process.
-TEST(ShowHelpTest, ShowsTheThirteenLinesInOneFlushedBox) {
-  struct CountingBuffer : std::stringbuf {
-    int syncs = 0;
-    int sync() override {
-      ++syncs;
-      return std::stringbuf::sync();
-    }
-  } buffer;
-  std::ostream out(&buffer);
-  StreamMessageBoxes boxes(out);
-  ShowHelp(boxes);
-  EXPECT_EQ(buffer.syncs, 1);
-  boxes.Show("a\rb\nc\r\n\r\nd\r");
-  EXPECT_EQ(buffer.str(),
-            "[QvSetup]\nQvSetup.exe options\n\n/L: Language Identifier\n/S: Station Identifier\n"
-            "/D: Debug mode execution\n/A: Sample data insert switch\n"
-            "/P: Database Password (Optional)\n/N: Database UserName (Optional)\n"
-            "/B: Back up qv_main.mdb\n/?, -?: Help screen\n\n"
-            "(All the switches are non-case sensitive.)\n\n\n"
-            "[QvSetup]\na\rb\nc\n\nd\r\n");
 }
 
 }  // namespace

@@ -33,8 +33,6 @@ class ScopedTimeZone {
     ::unsetenv("TZ");
     ::tzset();
   }
-  ScopedTimeZone(const ScopedTimeZone&) = delete;
-  ScopedTimeZone& operator=(const ScopedTimeZone&) = delete;
   static void Use(const char* tz) {
     ::setenv("TZ", tz, 1);
     ::tzset();

