@@ -1,7 +1,6 @@
-// Whole runs against a laid-out installation: the real registry file, data
-// sources and databases. The end-to-end cases run the real sample-data and
-// migration steps on both engines; the frame cases put stand-in steps in
-// their place to see what the run does around them.
+// Whole runs on laid-out installations (real registry file, data sources and
+// databases): end to end on both engines, and the run's frame around
+// stand-in steps.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -207,7 +206,6 @@ class RunFrameTest : public RunFixture {
     script_.lockFile = lockFile();
     g_script = &script_;
   }
-  void TearDown() override { g_script = nullptr; }
   Boxes RunFake(const std::string& commandLine) {
     script_.called.clear();
     script_.lockFree.clear();

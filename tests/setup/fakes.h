@@ -1,5 +1,4 @@
-// Small helpers for the setup tests: message boxes that are kept, a pinned
-// time zone, whole files as bytes, and a probe for a held run lock.
+// Helpers for the setup tests: kept boxes, a pinned zone, files, lock probes.
 #pragma once
 
 #include <fcntl.h>
