@@ -1,23 +1,23 @@
-// Whole runs against a laid-out installation: the real registry file, the
-// real data sources and databases, the real sample-data and migration steps.
+// Whole runs on laid-out installations (real registry file, data sources and
+// databases): end to end on both engines, and the run's frame around
+// stand-in steps.
 #include <gtest/gtest.h>
 
-#include <ctime>
+#include <sys/stat.h>
+
 #include <filesystem>
-#include <fstream>
-#include <functional>
-#include <iterator>
 #include <memory>
 #include <regex>
+#include <set>
 #include <sstream>
+#include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "db/data_source.h"
 #include "fakes.h"
 #include "setup/file_ops.h"
-#include "setup/install_settings.h"
-#include "setup/reg_op.h"
 #include "setup/registry_file_store.h"
 #include "setup/run_setup.h"
 #include "setup/standard_steps.h"
@@ -28,34 +28,33 @@
 namespace qv::setup {
 namespace {
 
+namespace fs = std::filesystem;
 using Boxes = std::vector<std::string>;
 using testing::Engine;
 using testing::Installation;
 
-class EndToEndTest : public ::testing::TestWithParam<Engine> {
+// `boxes` followed by those of four migration steps that all went well.
+Boxes WithMigration(Boxes boxes) {
+  for (const char* step :
+       {"Alter Tables: ", "Drop Views: ", "Alter the security table: ", "Alter the views: "})
+    boxes.push_back(std::string(step) + "The task completed.");
+  return boxes;
+}
+
+// An installation and what a run is given.
+class RunFixture : public ::testing::Test {
  protected:
-  void SetUp() override {
-    QV_SKIP_UNTESTED_ENGINE(GetParam());
+  void LayOut(Engine engine) {
     installation_ = std::make_unique<Installation>(Installation::LayOut(
-        dir_.path(), Installation::Kind::kFresh, "Artisan's Guild", GetParam()));
+        dir_.path() / "inst", Installation::Kind::kFresh, "Artisan's Guild", engine));
     connector_ = db::MakeDataSourceConnector(installation_->odbcIni().string(), 0);
-    registry_ =
-        std::make_unique<RegistryFileStore>(installation_->registryFile().string(), diagnostics_);
   }
 
-  bool UpdateSettings(const std::string& language) {
-    SetupOptions options;
-    options.UserName = "admin";
-    options.DBPassword = "quillmark";
-    options.Language = language;
-    return UpdateInstallSettings(*registry_, *connector_, clock_, options, stepMessage_);
-  }
-
-  Boxes Run(const std::string& commandLine) {
+  Boxes RunLine(const std::string& commandLine, const SetupSteps& steps = StandardSteps()) {
+    RegistryFileStore registry(installation_->registryFile().string(), diagnostics_);
     testing::CapturingMessageBoxes boxes;
     PosixFileOps files;
-    const SetupEdges edges{boxes, *registry_, *connector_, clock_, files};
-    RunSetup(commandLine, edges, StandardSteps());
+    RunSetup(commandLine, SetupEdges{boxes, registry, *connector_, clock_, files}, steps);
     return boxes.shown;
   }
 
@@ -65,85 +64,89 @@ class EndToEndTest : public ::testing::TestWithParam<Engine> {
   std::string Security(const std::string& sql) {
     return testing::QueryValue(installation_->securityDatabase(), sql);
   }
-  // Everything the four statements write, in their order.
-  std::string Settings() {
-    return Security(
-               "SELECT MainDir || '|' || StorageDir || '|' || MainURL || '|' || LanguageID || '|' || "
-               "GMTTimeOffset FROM GlobalPref") +
-           " / " + Main("SELECT DefaultSMTPServer || '|' || DefaultPOPServer FROM EmailAdmin") +
-           " / " + Security("SELECT InstallFlag FROM Install") + " / " +
-           Main(
-               "SELECT group_concat(CompanyName, ',') FROM (SELECT CompanyName FROM Company ORDER BY CompanyID) AS c");
+  std::string lockFile() const {
+    return (installation_->storageDir() / "db/qvsetup.lock").string();
   }
 
   testing::ScopedTempDir dir_;
   testing::ScopedTimeZone tz_{"Asia/Tokyo"};
-  timezone::FixedClock clock_{1704196800};  // 2024-01-02 12:00 GMT
+  timezone::FixedClock clock_{1704196800};  // 2024-01-02 12:00 GMT, 21:00 in Tokyo
   std::unique_ptr<Installation> installation_;
   std::unique_ptr<db::Connector> connector_;
   std::ostringstream diagnostics_;
-  std::unique_ptr<RegistryFileStore> registry_;
-  std::string stepMessage_;
+};
+
+class EndToEndTest : public RunFixture, public ::testing::WithParamInterface<Engine> {
+ protected:
+  void SetUp() override {
+    QV_SKIP_UNTESTED_ENGINE(GetParam());
+    LayOut(GetParam());
+  }
+
+  // Everything the four install-settings statements write, in their order.
+  std::string Settings() {
+    return Security(
+               "SELECT MainDir || '|' || StorageDir || '|' || MainURL || '|' || "
+               "LanguageID || '|' || GMTTimeOffset FROM GlobalPref") +
+           " / " + Main("SELECT DefaultSMTPServer || '|' || DefaultPOPServer FROM EmailAdmin") +
+           " / " + Security("SELECT InstallFlag FROM Install") + " / " +
+           Main(
+               "SELECT group_concat(CompanyName, ',') FROM (SELECT CompanyName FROM Company "
+               "ORDER BY CompanyID) AS c");
+  }
 };
 
 TEST_P(EndToEndTest, InstallSettingsReachBothDatabasesAndTwiceEqualsOnce) {
-  ASSERT_TRUE(UpdateSettings("2")) << stepMessage_;
-  const std::string expected =
-      ReadSetting(*registry_, "MainDir") + "|" + installation_->storageDir().string() +
-      "|http://localhost/quorvia/|2|9 / smtp.example.com|pop.example.com / 1 / "
-      "Artisan's Guild,Private Contacts,Unassigned Contacts";
-  EXPECT_EQ(Settings(), expected);
-  ASSERT_TRUE(UpdateSettings("2")) << stepMessage_;
-  EXPECT_EQ(Settings(), expected);
-}
-
-TEST_P(EndToEndTest, AFailingStatementOrAnUnsafeLanguageStopsTheSettings) {
-  const std::string before = Settings();
-  for (const char* language : {"1; DROP TABLE Users", "English"}) {
-    EXPECT_FALSE(UpdateSettings(language)) << language;
-    EXPECT_EQ(Settings(), before) << language;
+  const std::string dir = installation_->storageDir().string();
+  const std::string registry = testing::ReadFileBytes(installation_->registryFile());
+  const std::string mail = " / smtp.example.com|pop.example.com / 1 / Artisan's Guild";
+  const std::string noKey =
+      "1: No Key|1: No Key|1: No Key|2|9 / 1: No Key|1: No Key / 1 / 1: No Key";
+  const std::string others = ",Private Contacts,Unassigned Contacts";
+  const std::string cases[][3] = {
+      {"Asia/Tokyo", registry,
+       dir + "/program|" + dir + "|http://localhost/quorvia/|2|9" + mail + others},
+      {"America/New_York", registry,
+       dir + "/program|" + dir + "|http://localhost/quorvia/|2|-5" + mail + others},
+      {"Asia/Tokyo", "REGEDIT4\n", noKey + others},  // written as the reads gave it
+  };
+  for (const auto& [zone, registryText, settings] : cases) {
+    SCOPED_TRACE(zone + registryText);
+    testing::ScopedTimeZone::Use(zone.c_str());
+    testing::WriteFileBytes(installation_->registryFile(), registryText);
+    for (int run = 0; run < 2; ++run) {
+      EXPECT_EQ(RunLine("/i Initialize /l 2"), Boxes{});
+      EXPECT_EQ(Settings(), settings);
+    }
   }
-  EXPECT_FALSE(testing::ColumnsOf(installation_->securityDatabase(), "Users").empty());
+  EXPECT_EQ(RunLine("/i Initialize /l English"), Boxes{}) << "a language that is no number";
+  EXPECT_EQ(Settings(), noKey + others);
 
   // Statement 2 fails: statement 1 stays committed, 3 and 4 never run.
+  testing::WriteFileBytes(installation_->registryFile(), registry);
   testing::Exec(installation_->mainDatabase(), "DROP TABLE EmailAdmin");
-  EXPECT_FALSE(UpdateSettings("2"));
-  EXPECT_TRUE(std::regex_match(stepMessage_, std::regex("-?[0-9]+ :.*EmailAdmin.*", std::regex::icase)))
-      << stepMessage_;
-  EXPECT_EQ(Security("SELECT LanguageID || '|' || GMTTimeOffset FROM GlobalPref"), "2|9");
+  testing::Exec(installation_->securityDatabase(), "UPDATE Install SET InstallFlag = 0");
+  const Boxes boxes = RunLine("/i Initialize /d");
+  ASSERT_GE(boxes.size(), 2u);
+  EXPECT_TRUE(std::regex_match(boxes[0], std::regex("-?[0-9]+ :.*EmailAdmin.*", std::regex::icase)))
+      << boxes[0];
+  EXPECT_EQ(boxes[1], "False");
+  EXPECT_EQ(Security("SELECT MainDir || '|' || LanguageID FROM GlobalPref"), dir + "/program|1");
   EXPECT_EQ(Security("SELECT InstallFlag FROM Install"), "0");
-  EXPECT_EQ(Main("SELECT CompanyName FROM Company WHERE CompanyID = 1"), "My Company");
+  EXPECT_EQ(Main("SELECT CompanyName FROM Company WHERE CompanyID = 1"), "1: No Key");
 }
 
 TEST_P(EndToEndTest, FirstRunFillsEveryAreaAndTheSecondSkipsThem) {
-  const bool files = GetParam() == Engine::kSqlite;
-  const std::string mainBefore =
-      files ? testing::ReadFileBytes(installation_->mainDb().string()) : "";
-  const std::string securityBefore =
-      files ? testing::ReadFileBytes(installation_->securityDb().string()) : "";
-  const std::string settingsBefore = Settings();
-  EXPECT_EQ(Run("/a /b /d /l 2"), Boxes{});
-  EXPECT_EQ(Settings(), settingsBefore);
-  if (files) {
-    EXPECT_EQ(testing::ReadFileBytes(installation_->mainDb().string()), mainBefore);
-    EXPECT_EQ(testing::ReadFileBytes(installation_->securityDb().string()), securityBefore);
-  }
-
-  const Boxes migration = {"Alter Tables: The task completed.", "Drop Views: The task completed.",
-                           "Alter the security table: The task completed.",
-                           "Alter the views: The task completed."};
-  Boxes first = {"UserName: admin\r\nDBPassword: quillmark\r\nLanguage: 1\r\nStationID: 1"};
+  const std::string summary =
+      "UserName: admin\r\nDBPassword: quillmark\r\nLanguage: 1\r\nStationID: 1";
+  Boxes first = {summary};
   for (const char* area : {"Contact", "Scheduler", "Announcement", "ToDo", "Forum", "Project",
                            "Resource", "Document"}) {
     first.push_back(std::string("Insert sample date for ") + area + ": True");
   }
-  first.insert(first.end(), migration.begin(), migration.end());
-  EXPECT_EQ(Run("/i Initialize /a /d"), first);
+  EXPECT_EQ(RunLine("/i Initialize /a /d"), WithMigration(first));
   EXPECT_EQ(Main("SELECT count(*) FROM ToDoEvent"), "30");
-
-  Boxes second = {first[0]};
-  second.insert(second.end(), migration.begin(), migration.end());
-  EXPECT_EQ(Run("/i Initialize /a /d"), second);
+  EXPECT_EQ(RunLine("/i Initialize /a /d"), WithMigration({summary}));
   EXPECT_EQ(Main("SELECT count(*) FROM ToDoEvent"), "30");
   EXPECT_EQ(diagnostics_.str(), "");
 }
@@ -151,61 +154,159 @@ TEST_P(EndToEndTest, FirstRunFillsEveryAreaAndTheSecondSkipsThem) {
 INSTANTIATE_TEST_SUITE_P(Engines, EndToEndTest, ::testing::ValuesIn(testing::kEngines),
                          testing::EngineName);
 
-std::string ReadText(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
+// Stand-in steps, by index: 0 to 7 the sample-data modules, 8 to 11 the
+// migration steps. Each notes whether the run lock was held when it ran.
+struct StepScript {
+  std::vector<int> called;
+  std::vector<bool> lockFree;
+  std::vector<sample_data::SampleArgs> args;
+  std::string lockFile;
+  std::set<int> failing;
+  int raising = -1;
+};
+StepScript* g_script = nullptr;
+
+bool Called(int i) {
+  g_script->called.push_back(i);
+  g_script->lockFree.push_back(testing::FreeToLock(g_script->lockFile));
+  if (g_script->raising == i) throw std::runtime_error("raised");
+  return g_script->failing.count(i) == 0;
 }
 
-// The boxes of a debug run with sample data whose databases `spoil` made
-// unopenable.
-Boxes RunSpoiled(Engine engine, const std::function<void(const Installation&)>& spoil) {
-  testing::ScopedTempDir dir;
-  const Installation inst =
-      Installation::LayOut(dir.path(), Installation::Kind::kFresh, "Guild", engine);
-  spoil(inst);
-  std::ostringstream diagnostics;
-  RegistryFileStore registry(inst.registryFile().string(), diagnostics);
-  auto connector = db::MakeDataSourceConnector(inst.odbcIni().string(), 0);
-  timezone::FixedClock clock{1704196800};
-  testing::CapturingMessageBoxes boxes;
-  PosixFileOps files;
-  RunSetup("/i Initialize /a /d", SetupEdges{boxes, registry, *connector, clock, files},
-           StandardSteps());
-  // The open's own error differs by engine; the data source it names does not.
-  static const std::regex openError("-?[0-9]+ :.*data source \"(qv_[a-z]+)\".*");
-  Boxes shown;
-  for (const std::string& box : boxes.shown)
-    shown.push_back(std::regex_replace(box, openError, "error opening $1"));
-  return shown;
+template <size_t I>
+bool FakeModule(const sample_data::ModuleEnv& env, const sample_data::SampleArgs& args) {
+  g_script->args.push_back(args);
+  if (I == 1 && g_script->failing.count(I)) env.showBox("Schedule's own failure box");
+  return Called(I);
 }
 
-// A server that does not answer, a refused login and a missing database are
-// what a missing database file is on the embedded engine: every step that
-// needs the database shows the same box.
-TEST(EndToEndServerFaultTest, UnreachableRefusedOrMissingDatabasesShowTheBoxesOfMissingFiles) {
-  QV_SKIP_UNTESTED_ENGINE(Engine::kPostgres);
-  namespace fs = std::filesystem;
-  const Boxes mainMissing =
-      RunSpoiled(Engine::kSqlite, [](const Installation& inst) { fs::remove(inst.mainDb()); });
-  const Boxes bothMissing = RunSpoiled(Engine::kSqlite, [](const Installation& inst) {
-    fs::remove(inst.mainDb());
-    fs::remove(inst.securityDb());
-  });
-  ASSERT_NE(mainMissing, bothMissing);
-  const std::pair<const char*, const char*> faults[] = {
-      {"(Port *= *)[0-9]+", "$011"},                    // nothing listens there
-      {"(Username *= *).*", "$1qv_nobody"},             // no such login
-      {"(Database *= *.*qv_)main", "$1missing_main"}};  // no such database
-  for (const auto& [pattern, replacement] : faults) {
-    const Boxes boxes = RunSpoiled(Engine::kPostgres, [&](const Installation& inst) {
-      const std::string text =
-          std::regex_replace(ReadText(inst.odbcIni()), std::regex(pattern), replacement);
-      std::ofstream(inst.odbcIni(), std::ios::trunc) << text;
-    });
-    EXPECT_EQ(boxes, std::string(pattern).find("Database") != std::string::npos ? mainMissing
-                                                                                : bothMissing)
-        << pattern;
+template <size_t I>
+bool FakeMigration(db::Connector&, std::string& stepMessage) {
+  const bool ok = Called(8 + I);
+  if (!ok) stepMessage = "Failed: step " + std::to_string(8 + I);
+  if (ok && I == 0) stepMessage = "The task completed.";
+  return ok;
+}
+
+// The real table of steps with the stand-ins in place of the steps.
+template <size_t... M, size_t... S>
+SetupSteps StandIns(std::index_sequence<M...>, std::index_sequence<S...>) {
+  SetupSteps steps = StandardSteps();
+  ((steps.sampleData.at(M).insert = FakeModule<M>), ...);
+  ((steps.migration.at(S).run = FakeMigration<S>), ...);
+  return steps;
+}
+const SetupSteps kFakeSteps =
+    StandIns(std::make_index_sequence<8>(), std::make_index_sequence<4>());
+
+class RunFrameTest : public RunFixture {
+ protected:
+  void SetUp() override {
+    LayOut(Engine::kSqlite);
+    script_.lockFile = lockFile();
+    g_script = &script_;
   }
+  Boxes RunFake(const std::string& commandLine) {
+    script_.called.clear();
+    script_.lockFree.clear();
+    return RunLine(commandLine, kFakeSteps);
+  }
+
+  StepScript script_;
+};
+
+TEST_F(RunFrameTest, BoxesShowInDebugModeOrForFailuresAndTheRunGoesOn) {
+  for (const char* line : {"", "/b /a /d", "/i Initialise /d", "/i \"\" /d", "Initialize /i"})
+    EXPECT_EQ(RunFake(line), Boxes{}) << line;
+  EXPECT_EQ(RunFake("/? /i Initialize /d"),
+            Boxes{"QvSetup.exe options\r\n\r\n/L: Language Identifier\r\n/S: Station Identifier\r\n"
+                  "/D: Debug mode execution\r\n/A: Sample data insert switch\r\n"
+                  "/P: Database Password (Optional)\r\n/N: Database UserName (Optional)\r\n"
+                  "/B: Back up qv_main.mdb\r\n/?, -?: Help screen\r\n\r\n"
+                  "(All the switches are non-case sensitive.)\r\n\r\n"});
+  EXPECT_TRUE(script_.called.empty());
+  EXPECT_FALSE(fs::exists(lockFile())) << "an unconfirmed run does nothing at all";
+
+  EXPECT_EQ(RunFake("/i Initialize"), Boxes{});
+  EXPECT_EQ(script_.called, (std::vector<int>{8, 9, 10, 11}));
+  const std::string summary =
+      "UserName: admin\r\nDBPassword: quillmark\r\nLanguage: 1\r\nStationID: ";
+  EXPECT_EQ(RunFake("/I INITIALIZE /debug /p \"\" /s 4"), WithMigration({summary + "4"}));
+
+  // Wrong credentials fail the install settings (two boxes, in debug mode
+  // only) and every key lookup, which lets each module run.
+  EXPECT_EQ(RunFake("/i Initialize /n sa"), Boxes{});
+  const Boxes failed = RunFake("/i Initialize /n u /p pw /a /d /l 2 /s 9");
+  ASSERT_EQ(failed.size(), 2u + 1 + 8 + 4);
+  EXPECT_EQ(failed[2], "UserName: u\r\nDBPassword: pw\r\nLanguage: 2\r\nStationID: 9");
+  const sample_data::SampleArgs& a = script_.args.at(0);
+  EXPECT_EQ(a.language + a.dataSource + a.userName + a.password + a.stationId, "2qv_mainupw9");
+
+  // Only empty areas get sample data; a module that raised failed.
+  testing::Exec(installation_->mainDb(), "INSERT INTO ScheduleEvent (EventID) VALUES (1)");
+  testing::Exec(installation_->mainDb(), "INSERT INTO Company (CompanyID) VALUES (4)");
+  script_.failing = {3};
+  script_.raising = 2;
+  const std::string area = "Insert sample date for ";
+  EXPECT_EQ(RunFake("/i Initialize /a /d"),
+            WithMigration({summary + "1", area + "Announcement: False", area + "ToDo: False",
+                           area + "Forum: True", area + "Project: True", area + "Resource: True",
+                           area + "Document: True"}));
+
+  // Outside debug mode: a module's own box, and every failing migration
+  // step, which shows what the last writer left in the step message.
+  testing::Exec(installation_->mainDb(), "DELETE FROM ScheduleEvent");
+  script_.failing = {1, 9};
+  script_.raising = 10;
+  EXPECT_EQ(RunFake("/i Initialize /a"),
+            (Boxes{"Schedule's own failure box", "Drop Views: Failed: step 9",
+                   "Alter the security table: Failed: step 9"}));
+  EXPECT_EQ(script_.called.size(), 7u + 4);
+}
+
+// The backup copies next to the lock: a copy is never overwritten and a
+// link is not followed.
+TEST_F(RunFrameTest, TheRunLockIsHeldThroughEveryStepOrTheRunGoesOnWithoutIt) {
+  const std::string main = testing::ReadFileBytes(installation_->mainDb());
+  const fs::path lock = lockFile(), victim = dir_.path() / "victim";
+  const fs::path backup = installation_->storageDir() / "db/BACK20240102-210000";
+  EXPECT_EQ(RunFake("/i Initialize /a /b"), Boxes{});
+  EXPECT_EQ(script_.lockFree, std::vector<bool>(12, false));
+  EXPECT_TRUE(testing::FreeToLock(lock)) << "released when the run ends";
+  EXPECT_EQ(testing::ReadFileBytes(backup / "qv_main.mdb"), main) << "copied before the settings";
+  EXPECT_TRUE(fs::exists(backup / "qv_security.mdb"));
+
+  // A lock file an earlier run left, even a read-only one, is locked as it is.
+  testing::WriteFileBytes(lock, "left");
+  fs::permissions(lock, fs::perms::owner_read);
+  fs::remove(backup / "qv_security.mdb");
+  fs::create_symlink(victim, backup / "qv_security.mdb");
+  EXPECT_EQ(RunFake("/i Initialize /a /b"), Boxes{});
+  EXPECT_EQ(script_.lockFree, std::vector<bool>(12, false));
+  EXPECT_EQ(testing::ReadFileBytes(lock), "left");
+  EXPECT_EQ(testing::ReadFileBytes(backup / "qv_main.mdb"), main);
+
+  // What cannot be locked is left alone, and the run does all it would do.
+  const std::string missing = (dir_.path() / "no-db").string();
+  const std::string registry = installation_->registryFile().string();
+  const std::string original = testing::ReadFileBytes(registry);
+  for (const std::string storage :
+       {"<FIFO>", "<link>", "<folder>", "relative", "", "<no key>", missing.c_str()}) {
+    fs::remove_all(lock);
+    ASSERT_TRUE(storage != "<FIFO>" || ::mkfifo(lock.c_str(), 0600) == 0);
+    if (storage == "<link>") fs::create_symlink(victim, lock);
+    if (storage == "<folder>") fs::create_directory(lock);
+    if (storage[0] != '<') {
+      const std::string value = "\"StorageDir\"=\"" + storage + "\"";
+      testing::WriteFileBytes(
+          registry, std::regex_replace(original, std::regex("\"StorageDir\"=\"[^\"]*\""), value));
+    }
+    if (storage == "<no key>") testing::WriteFileBytes(registry, "REGEDIT4\n");
+    EXPECT_EQ(RunFake("/i Initialize /a"), Boxes{}) << storage;
+    EXPECT_EQ(script_.called.size(), 12u) << storage;
+  }
+  EXPECT_FALSE(fs::exists(victim)) << "a link is not followed";
+  EXPECT_FALSE(fs::exists(missing)) << "no folder is made for the lock";
 }
 
 }  // namespace
