@@ -9,7 +9,6 @@
 #include "db/database_file.h"
 #include "db/names.h"
 #include "db/postgres/create_database.h"
-#include "migration/step_support.h"
 #include "mkinstall/server_schema.h"
 
 namespace qv::migration::testing {
@@ -55,20 +54,21 @@ namespace {
 bool OnServer(const DatabaseRef& db) {
   return db.engine() == Engine::kPostgres;
 }
+Rows Names(const DatabaseRef& db, const std::string& serverType, const std::string& type) {
+  return Select(db, OnServer(db) ? "SELECT table_name FROM information_schema.tables WHERE "
+                                   "table_schema = current_schema() AND table_type = '" +
+                                       serverType + "' ORDER BY 1"
+                                 : "SELECT name FROM sqlite_schema WHERE type = '" + type +
+                                       "' ORDER BY name");
+}
 }  // namespace
 
 Rows Tables(const DatabaseRef& db) {
-  return Select(db, OnServer(db)
-                        ? "SELECT table_name FROM information_schema.tables WHERE table_schema = "
-                          "current_schema() AND table_type = 'BASE TABLE' ORDER BY 1"
-                        : "SELECT name FROM sqlite_schema WHERE type = 'table' ORDER BY name");
+  return Names(db, "BASE TABLE", "table");
 }
 
 Rows Views(const DatabaseRef& db) {
-  return Select(db, OnServer(db)
-                        ? "SELECT table_name FROM information_schema.views WHERE table_schema = "
-                          "current_schema() ORDER BY 1"
-                        : "SELECT name FROM sqlite_schema WHERE type = 'view' ORDER BY name");
+  return Names(db, "VIEW", "view");
 }
 
 Rows Statements(const FaultyConnector& log) {

@@ -1,9 +1,10 @@
-// What the migration tests share: an installation (database files, or
-// databases on the PostgreSQL server) whose databases a test may replace,
-// the databases read straight from the engine, and a fault sweep.
+// What the migration tests share: an installation on either engine whose
+// databases a test may rebuild, the databases read straight from the engine,
+// and a fault sweep.
 #pragma once
 
-#include <filesystem>
+#include <gtest/gtest.h>
+
 #include <functional>
 #include <memory>
 #include <string>
@@ -18,23 +19,22 @@ namespace qv::migration::testing {
 
 using Rows = std::vector<std::string>;
 using Step = bool (*)(db::Connector&, std::string&);
+using qv::testing::DatabaseRef;
 using qv::testing::DbOp;
+using qv::testing::Engine;
 using qv::testing::FaultyConnector;
 using Kind = qv::testing::Installation::Kind;
-using qv::testing::DatabaseRef;
-using qv::testing::Engine;
 
 // The step message as an earlier step left it.
 inline constexpr char kEarlierMessage[] = "left by an earlier step";
 
-// An installation in a temporary folder, reached through a connector on which
-// a lock conflict fails at once: a step that would wait on a lock of its own
-// shows up as a failure, never as a hang.
+// Reached through a connector on which a lock conflict fails at once: a step
+// that would wait on a lock of its own shows up as a failure, not a hang.
 class Site {
  public:
   explicit Site(Kind kind = Kind::kFresh, Engine engine = Engine::kSqlite);
-  // Replaces the database `db` by one built from `script` (SQLite's dialect,
-  // translated for the server as the installer translates its own scripts).
+  // Replaces `db` by one built from `script` (SQLite's dialect, translated for
+  // the server as the installer translates its own scripts).
   void Rebuild(const DatabaseRef& db, const std::string& script);
   void Exec(const std::string& mainScript) { qv::testing::Exec(main(), mainScript); }
   const DatabaseRef& main() const { return installation_.mainDatabase(); }
@@ -53,11 +53,10 @@ Rows Tables(const DatabaseRef& db);  // sorted
 Rows Views(const DatabaseRef& db);   // sorted
 // The statement texts that went through `log`, in order.
 Rows Statements(const FaultyConnector& log);
-// Every row of every table, as "table|column=value|..." (names in lower
-// case, rows sorted). With `asMigrated`,
-// Public and Confirm read as Shared and Confirmation (yes/no as 0 or 1), and
-// are left out where the table has those: equal results before and after a
-// migration mean that no value was lost.
+// Every row of every table as "table|column=value|..." (names in lower case,
+// rows sorted). With `asMigrated`, Public and Confirm read as Shared and
+// Confirmation (yes/no as 0 or 1) and are left out where the table has
+// those: equal results before and after a migration mean no value was lost.
 Rows Data(const DatabaseRef& db, bool asMigrated = false);
 // Every object's definition, then Data: equal snapshots, nothing changed.
 Rows Snapshot(const DatabaseRef& db);
@@ -72,5 +71,11 @@ struct FaultRun {
 // Runs `step` without a fault, then once with each operation of that run
 // failing, every run on both databases as they were before the sweep.
 void Sweep(Site& site, Step step, const std::function<void(const FaultRun&)>& check);
+
+// A case run on each engine.
+class EngineTest : public ::testing::TestWithParam<Engine> {
+ protected:
+  void SetUp() override { QV_SKIP_UNTESTED_ENGINE(GetParam()); }
+};
 
 }  // namespace qv::migration::testing
