@@ -328,29 +328,6 @@ TEST_P(AlterViewsTest, RecreatesTheFifteenViewsExactlyAsDefined) {
   EXPECT_EQ(Views(site.main()), StoredNames(Engine::kSqlite, views));
 }
 
-// One statement failing among the thirty: all are still tried, nothing stays.
-TEST_P(AlterViewsTest, AFailingStatementRollsEveryViewBack) {
-  // The server refuses to drop a table that views read: those go with it.
-  const std::string cascade = GetParam() == Engine::kPostgres ? " CASCADE" : "";
-  const std::pair<Kind, std::string> cases[] = {
-      {Kind::kFresh, "DROP VIEW DocEventDuplicate;"},             // a view missing
-      {Kind::kFresh, "DROP TABLE ResourceType" + cascade + ";"},  // a source table missing
-      {Kind::kOld, ""},                                           // tables not yet altered
-  };
-  for (const auto& [kind, prepare] : cases) {
-    SCOPED_TRACE(prepare);
-    Site site(kind, GetParam());
-    if (!prepare.empty()) site.Exec(prepare);
-    const Rows before = Snapshot(site.main());
-    FaultyConnector log(site.connector());
-    std::string message = kEarlierMessage;
-    EXPECT_FALSE(AlterViews(log, message));
-    EXPECT_EQ(message, kViewsFailed);
-    EXPECT_EQ(Statements(log).size(), 30u);
-    EXPECT_EQ(Snapshot(site.main()), before);
-  }
-}
-
 // A step's fault sweep. The failure of an operation in `ops` fails the step
 // (`listedFail`), or is the only kind the step ignores (!`listedFail`); a
 // failed step leaves its database as it was, and so does a refused commit,
