@@ -4,8 +4,6 @@
 // that is neither, and that each is all-or-nothing whatever fails.
 #include <gtest/gtest.h>
 
-#include <sqlite3.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -13,13 +11,11 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "db/data_source.h"
-#include "db/db_error.h"
 #include "sample_data/frame.h"
 #include "sample_data/modules.h"
 #include "support/faulty_connector.h"
@@ -274,29 +270,12 @@ class ModuleTest : public ::testing::Test {
     }
     return text.empty() ? text : text.substr(0, text.size() - 1);
   }
-  // Every table's rows, sqlite_sequence included, through one connection
-  // and one script: the sweeps take one after every run.
+  // Every table's rows, sqlite_sequence included.
   std::string Dump() const {
-    sqlite3* raw = nullptr;
-    sqlite3_open_v2(installation_->mainDb().c_str(), &raw, SQLITE_OPEN_READONLY, nullptr);
-    std::unique_ptr<sqlite3, int (*)(sqlite3*)> db(raw, sqlite3_close);
     std::string dump;
-    auto exec = [&](const std::string& sql) {
-      auto append = [](void* out, int count, char** values, char**) {
-        auto& text = *static_cast<std::string*>(out);
-        for (int i = 0; i < count; ++i) text.append(values[i] ? values[i] : "-").append("|");
-        text += "\n";
-        return 0;
-      };
-      if (sqlite3_exec(db.get(), sql.c_str(), append, &dump, nullptr) != SQLITE_OK)
-        throw std::runtime_error(std::string(sqlite3_errmsg(db.get())) + " in: " + sql);
-    };
-    exec(
-        "SELECT group_concat('SELECT ''[' || name || ']''; SELECT * FROM \"' || name || "
-        "'\" ORDER BY rowid;', '') FROM sqlite_master WHERE type = 'table'");
-    const std::string script = dump.substr(0, dump.size() - 2);  // one value, then "|\n"
-    dump.clear();
-    exec(script);
+    for (const auto& table : qv::testing::Query(
+             installation_->mainDb(), "SELECT name FROM sqlite_master WHERE type = 'table'"))
+      dump += table[0] + ":\n" + Flat("SELECT * FROM \"" + table[0] + "\" ORDER BY rowid") + "\n";
     return dump;
   }
 
@@ -459,41 +438,7 @@ TEST(FrameTextTest, OnlyExactOneOrTwoPickATextSet) {
   EXPECT_EQ(Pick(Language::kNeither, text), "");
 }
 
-using FrameTest = ModuleTest;
 const SampleArgs kArgs{"1", "qv_main", "admin", "quillmark", "1"};
-
-// Operations: Open, BeginTrans, OpenTable, MoveFirst, Eof, MoveNext. A
-// refused connection fails every step and ends the walk before it begins; a
-// walk whose end test or move fails ends at once; a transaction that cannot
-// begin writes nothing, whatever the finish decides.
-TEST_F(FrameTest, FailuresEndTheWalkAndNothingIsWritten) {
-  const struct {
-    int failAt;
-    DbOp op;
-    int visits;
-  } cases[] = {
-      {1, DbOp::kOpen, 0}, {2, DbOp::kBeginTrans, 0}, {5, DbOp::kEof, 0}, {6, DbOp::kMoveNext, 1}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(DbOpName(c.op));
-    boxes_.clear();
-    FaultyConnector faulty(*connector_, c.failAt);
-    const ModuleEnv env = Env(faulty, clock_);
-    ModuleRun run(env, kArgs);
-    run.Begin();
-    int visited = 0;
-    RowSet& rows = run.Open("BusinessType");
-    run.Walk(rows, [&](db::Recordset&) { return ++visited > 0; });
-    EXPECT_EQ(faulty.log().at(c.failAt - 1).op, c.op);
-    EXPECT_EQ(visited, c.visits);
-    run.AddRecord(run.Open("ToDoEvent"), {{"EventTypeID", 7}, {"Title", "t"}, {"StationID", "1"}});
-    run.Execute("UPDATE Groups SET GroupName = 'changed'");
-    EXPECT_NE(run.pending().number, 0);
-    EXPECT_TRUE(c.op != DbOp::kOpen || run.pending().number == db::kErrObjectClosed);
-    EXPECT_FALSE(run.Finish(FailureBox::kNumberDescription));
-    EXPECT_EQ(boxes_.size(), 1u);
-    EXPECT_EQ(Flat("SELECT (SELECT count(*) FROM ToDoEvent), GroupName FROM Groups"), "0|Everyone");
-  }
-}
 
 TEST_F(ModuleTest, FirstForumReplyMarkersNameHeadPlusOne) {
   // A key taken and given up right after the first head pushes the first
