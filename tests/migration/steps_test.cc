@@ -548,6 +548,9 @@ struct SweepCase {
   bool allOrNothing;
   size_t statements;  // tried in every run past the first statement's position; 0: unchecked
 };
+void PrintTo(const SweepCase& c, std::ostream* os) {
+  *os << c.name;
+}
 const SweepCase kSweeps[] = {
     {"AlterTables",
      AlterTables,
