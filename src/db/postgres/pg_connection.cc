@@ -113,12 +113,11 @@ std::unique_ptr<Recordset> ServerConnection::Execute(const std::string& statemen
     AlterDroppingViews(translated.sql, translated.target);
     return nullptr;
   }
+  // Reads run on their own until the transaction has written.
   bool reads = OnlyReads(translated.sql);
-  if (!reads) session.BeforeWrite();
-  // Inside the server's transaction a failure would abort all of it: the
-  // savepoint undoes only this statement.
-  Result result = session.transactionBegun() ? session.ExecUnderSavepoint(translated.sql)
-                                             : session.Exec(translated.sql);
+  Result result = session.inTransaction() && (!reads || session.transactionBegun())
+                      ? session.ExecInTransaction(translated.sql)
+                      : session.Exec(translated.sql);
   if (!result.returnsRows()) return nullptr;
   return std::make_unique<QueryRecordset>(session_, result, translated.sql, reads);
 }

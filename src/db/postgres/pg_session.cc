@@ -225,25 +225,23 @@ void Session::Close() noexcept {
   ForgetCatalog();
 }
 
-Result Session::ExecUnderSavepoint(const std::string& sql, const std::vector<Value>& params) {
+std::vector<Result> Session::Pipeline(const std::vector<std::string>& statements, size_t withParams,
+                                      const std::vector<Value>& params) {
   PGconn* handle = conn();
-  if (!transactionBegun_) throw BackendError("no transaction to hold a savepoint");
-  if (MayChangeSchema(sql)) ForgetCatalog();
-  const std::string name = "qv_step_" + std::to_string(++savepoints_);
-  const std::string open = "SAVEPOINT " + name, release = "RELEASE SAVEPOINT " + name;
   ParamTexts texts(params);
-  // The savepoint, the statement and its release go out together and come
-  // back in order: one round trip where three would be needed one by one.
-  // After a failure the server skips the rest up to the sync.
+  // The statements go out together and their answers come back in order:
+  // one round trip where each would need its own. After a failure the
+  // server skips the rest up to the sync.
   if (PQenterPipelineMode(handle) == 0) throw ServerError(handle, nullptr);
-  const bool sent =
-      PQsendQueryParams(handle, open.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0) != 0 &&
-      PQsendQueryParams(handle, sql.c_str(), texts.count(), nullptr, texts.values(), nullptr,
-                        nullptr, 0) != 0 &&
-      PQsendQueryParams(handle, release.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0) != 0 &&
-      PQpipelineSync(handle) != 0;
-  std::vector<Result> answers;  // the last result of each statement, then the sync
-  for (int ends = 0; sent && ends <= 3 && PQstatus(handle) == CONNECTION_OK;) {
+  bool sent = true;
+  for (size_t i = 0; sent && i < statements.size(); ++i) {
+    const bool given = i == withParams;
+    sent = PQsendQueryParams(handle, statements[i].c_str(), given ? texts.count() : 0, nullptr,
+                             given ? texts.values() : nullptr, nullptr, nullptr, 0) != 0;
+  }
+  sent = sent && PQpipelineSync(handle) != 0;
+  std::vector<Result> answers;  // the result of each statement, then the sync
+  for (size_t ends = 0; sent && ends <= statements.size() && PQstatus(handle) == CONNECTION_OK;) {
     PGresult* next = PQgetResult(handle);
     if (next == nullptr) {  // the end of one statement's results
       ++ends;
@@ -252,7 +250,8 @@ Result Session::ExecUnderSavepoint(const std::string& sql, const std::vector<Val
     answers.emplace_back(next);
     if (PQresultStatus(next) == PGRES_PIPELINE_SYNC) break;
   }
-  if (answers.empty() || PQresultStatus(answers.back().get()) != PGRES_PIPELINE_SYNC ||
+  if (answers.size() != statements.size() + 1 ||
+      PQresultStatus(answers.back().get()) != PGRES_PIPELINE_SYNC ||
       PQexitPipelineMode(handle) == 0) {
     // The connection broke or the protocol went astray: it cannot be used again.
     DbError error = ServerError(handle, nullptr);
@@ -260,16 +259,45 @@ Result Session::ExecUnderSavepoint(const std::string& sql, const std::vector<Val
     throw error;
   }
   answers.pop_back();
-  auto ok = [](const Result& r) {
-    ExecStatusType status = PQresultStatus(r.get());
-    return status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK;
-  };
-  if (answers.size() == 3 && ok(answers[0]) && ok(answers[1]) && ok(answers[2])) {
+  return answers;
+}
+
+namespace {
+
+bool Succeeded(const Result& result) {
+  ExecStatusType status = PQresultStatus(result.get());
+  return status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK;
+}
+
+}  // namespace
+
+Result Session::ExecInTransaction(const std::string& sql, const std::vector<Value>& params) {
+  PGconn* handle = conn();
+  if (!transactionOpen_) throw BackendError("no transaction is active");
+  if (MayChangeSchema(sql)) ForgetCatalog();
+  if (!transactionBegun_) {
+    // The first statement begins the server's transaction. Should it fail,
+    // the transaction holds nothing else and is rolled back whole, to begin
+    // again at the next statement, as if the failed one had not been tried.
+    std::vector<Result> answers = Pipeline({"BEGIN", sql}, 1, params);
+    if (Succeeded(answers[0]) && Succeeded(answers[1])) {
+      transactionBegun_ = true;
+      return std::move(answers[1]);
+    }
+    DbError error = ServerError(handle, answers[Succeeded(answers[0]) ? 1 : 0].get());
+    PQclear(PQexec(handle, "ROLLBACK"));
+    ForgetCatalog();
+    throw error;
+  }
+  const std::string name = "qv_step_" + std::to_string(++savepoints_);
+  const std::string release = "RELEASE SAVEPOINT " + name;
+  std::vector<Result> answers = Pipeline({"SAVEPOINT " + name, sql, release}, 1, params);
+  if (Succeeded(answers[0]) && Succeeded(answers[1]) && Succeeded(answers[2])) {
     return std::move(answers[1]);
   }
   // The first failure is the one to report; the rest were skipped.
   size_t failed = 0;
-  while (failed + 1 < answers.size() && ok(answers[failed])) ++failed;
+  while (failed + 1 < answers.size() && Succeeded(answers[failed])) ++failed;
   DbError error = ServerError(handle, answers[failed].get());
   if (failed > 0) {
     PQclear(PQexec(handle, ("ROLLBACK TO SAVEPOINT " + name).c_str()));

@@ -52,9 +52,10 @@ class Session {
   // second statement; `params` are sent as text ($1, $2, ...). Raises the
   // server's error.
   Result Exec(const std::string& sql, const std::vector<Value>& params = {});
-  // The same inside the server's transaction, under a savepoint of its own:
-  // a failure undoes only this statement, as the desktop engine does.
-  Result ExecUnderSavepoint(const std::string& sql, const std::vector<Value>& params = {});
+  // The same within an open BeginTrans: the first such statement begins the
+  // server's transaction, later ones run under a savepoint of their own. A
+  // failure undoes only this statement, as the desktop engine does.
+  Result ExecInTransaction(const std::string& sql, const std::vector<Value>& params = {});
 
   void Begin();
   void Commit();
@@ -87,6 +88,11 @@ class Session {
  private:
   friend class Savepoint;
   void ForgetCatalog() { catalog_ = CatalogCache(); }
+  // Runs `statements` in one round trip, statement `withParams` with
+  // `params`; the answer of each, failures included. Raises only when the
+  // connection fails, and closes it then.
+  std::vector<Result> Pipeline(const std::vector<std::string>& statements, size_t withParams,
+                               const std::vector<Value>& params);
   ConnHandle conn_;
   std::string poolKey_;  // empty: never reused
   CatalogCache catalog_;
