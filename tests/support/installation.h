@@ -1,32 +1,14 @@
-// Installations for tests: a complete installation laid out in a folder with
-// the same code as qv-mkinstall, and a direct way to read and change its
-// databases for assertions and for preparing a case.
-//
-//   qv::testing::ScopedTempDir dir;
-//   auto inst = qv::testing::Installation::LayOut(dir.path(), Installation::Kind::kOld);
-//   auto env = inst.Activate();   // QV_REGISTRY_FILE and ODBCINI point at it
-//   ... run the code under test ...
-//   EXPECT_EQ(QueryValue(inst.mainDb(), "SELECT count(*) FROM ToDoEvent"), "30");
-//
-// The same on a PostgreSQL server (a throw-away cluster: run the tests under
-// pg_virtualenv, which sets PGHOST, PGPORT, PGUSER and PGPASSWORD):
-//
-//   auto inst = Installation::LayOut(dir.path(), Kind::kFresh, "Guild", Engine::kPostgres);
-//   EXPECT_EQ(QueryValue(inst.mainDatabase(), "SELECT count(*) FROM ToDoEvent"), "30");
-//
-// Case tables run on both engines as value-parametrized tests:
-//
-//   class MyTest : public ::testing::TestWithParam<Engine> {
-//     void SetUp() override { QV_SKIP_UNTESTED_ENGINE(GetParam()); }
-//   };
-//   INSTANTIATE_TEST_SUITE_P(Engines, MyTest, ::testing::ValuesIn(kEngines), EngineName);
+// Installations for tests, laid out with the same code as qv-mkinstall, on
+// either engine (the server of the PG* environment: run the tests under
+// pg_virtualenv), and a direct way to read and change their databases.
+// Case tables run on both engines as TEST_P over kEngines, named by
+// EngineName, each SetUp starting with QV_SKIP_UNTESTED_ENGINE(GetParam()).
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -76,22 +58,16 @@ class DatabaseRef {
 
 class Installation {
  public:
-  // kFresh: current schema, the rows a fresh installation holds, the fifteen
-  // views. kOld: Public/Confirm columns with PublicID indexes, a few events,
-  // obsolete views, older view definitions, Users without date formats.
+  // kFresh: current schema, its rows and views. kOld: the schema before the
+  // migration, with a few events and obsolete views.
   enum class Kind { kFresh, kOld };
 
   // Lays out registry.reg, odbc.ini, db/qv_main.mdb and db/qv_security.mdb
-  // in `dir` (created when missing); with kPostgres the two databases on the
-  // server instead, under a name prefix of their own, dropped when the last
-  // copy of the Installation goes. The server databases also get the
-  // embedded engine's group_concat(x[, separator]) aggregate, so that the
-  // tests' own queries read the same on both engines. The registry's CompanyName is
-  // `companyName`; StorageDir is `dir` made absolute, MainDir <dir>/program,
-  // MainURL "http://localhost/quorvia/", DefaultSMTPServer "smtp.example.com",
-  // DefaultPOPServer "pop.example.com". The data sources qv_main and
-  // qv_security take user "admin", password "quillmark". Throws
-  // std::runtime_error when `dir` holds an installation already.
+  // in `dir`; with kPostgres the two databases on the server instead, under
+  // a name prefix of their own, dropped when the last copy goes, and with
+  // the embedded engine's group_concat(x[, separator]) for the tests' own
+  // queries. The data sources take user "admin", password "quillmark".
+  // Throws when `dir` holds an installation already.
   static Installation LayOut(const std::filesystem::path& dir, Kind kind = Kind::kFresh,
                              const std::string& companyName = "Artisan's Guild",
                              Engine engine = Engine::kSqlite);
@@ -105,21 +81,6 @@ class Installation {
   const DatabaseRef& mainDatabase() const { return main_; }
   const DatabaseRef& securityDatabase() const { return security_; }
   Engine engine() const { return main_.engine(); }
-
-  // Points QV_REGISTRY_FILE and ODBCINI at this installation until the
-  // returned object goes out of scope; then both are as they were.
-  class Activation {
-   public:
-    explicit Activation(const Installation& installation);
-    ~Activation();
-    Activation(const Activation&) = delete;
-    Activation& operator=(const Activation&) = delete;
-
-   private:
-    std::optional<std::string> savedRegistry_;
-    std::optional<std::string> savedOdbcIni_;
-  };
-  [[nodiscard]] Activation Activate() const { return Activation(*this); }
 
  private:
   Installation() : main_(std::filesystem::path()), security_(std::filesystem::path()) {}
@@ -147,6 +108,17 @@ void Exec(const DatabaseRef& db, const std::string& sql);
 // exists), to put a database back as it was between the cases of a sweep.
 // Closes this process's connections to both first, and any other session on `to`.
 void CopyServerDatabase(const DatabaseRef& from, const DatabaseRef& to);
+
+// A database of its own for one test, made from a SQLite `script`: a file in
+// `dir`, or a database on the server of the PG* environment with the script
+// translated as the installations' are, dropped when the last copy of `keep`
+// goes; it also holds group_concat(x[, sep]) and quote(x) as SQLite has them.
+struct ScratchDatabase {
+  DatabaseRef ref;
+  std::shared_ptr<void> keep;
+};
+ScratchDatabase MakeScratchDatabase(Engine engine, const std::filesystem::path& dir,
+                                    const std::string& script);
 
 // Names of the columns of `table`, in table order, as the engine stored them
 // (the server folds unquoted names to lower case).
