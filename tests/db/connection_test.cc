@@ -42,15 +42,8 @@ class ConnectionTest : public ::testing::TestWithParam<Engine> {
     c_ = db_->Open();
   }
   std::string Query(const std::string& sql) { return db_->Query(sql); }
-  // The stored definition of a table or view, "" when there is none.
-  std::string Schema(const std::string& name) {
-    return Query(E().Pick("SELECT coalesce(max(sql), '') FROM sqlite_schema WHERE name = '",
-                          "SELECT coalesce(max(CASE relkind WHEN 'v' THEN pg_get_viewdef(oid) "
-                          "ELSE relkind::text END), '') FROM pg_class WHERE relnamespace = "
-                          "current_schema()::regnamespace AND relname = lower('") +
-                 name + E().Pick("'", "')"));
-  }
-  std::string WholeSchema() {
+  // Every table, view and index with its definition or columns.
+  std::string Schema() {
     return Query(E().Pick(
         "SELECT group_concat(type || name || sql, '|') FROM sqlite_schema",
         "SELECT string_agg(c.relname::text || c.relkind::text || CASE c.relkind WHEN 'v' THEN "
@@ -77,7 +70,6 @@ INSTANTIATE_TEST_SUITE_P(Engines, ConnectionTest, ::testing::ValuesIn(qv::testin
                          qv::testing::EngineName);
 
 TEST_P(ConnectionTest, StatementsFailWithTheEnginesNumberAndTextAndUndoOnlyThemselves) {
-  const int32_t kConstraint = E().server() ? E().error() : SQLITE_CONSTRAINT;
   c_->BeginTrans();
   c_->Execute("INSERT INTO Other VALUES (7)");
   const std::tuple<std::string, int32_t, std::string> cases[] = {
@@ -89,7 +81,8 @@ TEST_P(ConnectionTest, StatementsFailWithTheEnginesNumberAndTextAndUndoOnlyThems
        E().Pick("no such table: Missing", "relation \"missing\" does not exist")},
       {"CREATE VIEW Bad AS SELECT Nope FROM Event", E().error(),
        E().Pick("no such column: Nope", "column \"nope\" does not exist")},
-      {"INSERT INTO Other VALUES (7)", kConstraint, E().Pick("UNIQUE", "duplicate key")},
+      {"INSERT INTO Other VALUES (7)", E().server() ? E().error() : SQLITE_CONSTRAINT,
+       E().Pick("UNIQUE", "duplicate key")},
       {"DROP INDEX Nope ON Event", E().error(), "Nope"},
       {"DROP TABLE Nope", E().error(), E().Pick("no such table", "does not exist")},
   };
@@ -97,28 +90,27 @@ TEST_P(ConnectionTest, StatementsFailWithTheEnginesNumberAndTextAndUndoOnlyThems
   c_->Execute("CREATE VIEW Confirmed AS SELECT DISTINCTROW EventID FROM Event WHERE Confirm = Yes");
   EXPECT_EQ(c_->Execute("INSERT INTO Other VALUES (1);; -- done\n"), nullptr);
   c_->CommitTrans();
-  EXPECT_EQ(Schema("Bad"), "");
   EXPECT_EQ(Query("SELECT count(*) FROM Other") + Query("SELECT sum(OtherID) FROM Other"), "28");
-  EXPECT_EQ(Query("SELECT count(*) FROM Event"), "2");
-  EXPECT_EQ(Query("SELECT group_concat(EventID) FROM Confirmed"), "1");
+  EXPECT_EQ(Query("SELECT count(*) FROM Event") + Query("SELECT max(EventID) FROM Confirmed"),
+            "21");
+  EXPECT_EQ(Schema().find(E().Stored("Bad")), std::string::npos);
 
   auto rs = c_->Execute("SELECT Max(EventID) as MaxPrimary FROM Event");
   EXPECT_EQ(rs->Field("maxprimary"), Value(2));
   EXPECT_EQ(rs->RecordCount(), 1);
   rs->MoveNext();
-  EXPECT_TRUE(rs->Eof());
   EXPECT_DB_ERROR(rs->Field("MaxPrimary"), kErrNoCurrentRecord, "current record");
   EXPECT_DB_ERROR(rs->AddNew(), 3251, "");
   c_->Execute("UPDATE Event SET Title = '予定表の公開 ✓' WHERE EventID = 1");
   EXPECT_EQ(
-      c_->Execute("SELECT Title FROM Event WHERE Visible = Yes ORDER BY EventID")->Field("Title"),
+      c_->Execute("SELECT Title FROM Event WHERE Visible = Yes AND EventID = 1")->Field("Title"),
       Value("予定表の公開 ✓"));
 }
 
 TEST_P(ConnectionTest, RollbackUndoesRowsAndSchemaChangesAndCommitKeepsThem) {
   EXPECT_DB_ERROR(c_->CommitTrans(), E().error(), "no transaction is active");
   EXPECT_DB_ERROR(c_->RollbackTrans(), E().error(), "no transaction is active");
-  const std::string before = WholeSchema();
+  const std::string before = Schema();
   c_->BeginTrans();
   EXPECT_DB_ERROR(c_->BeginTrans(), E().error(), "within a transaction");
   if (E().server()) c_->Execute("SELECT Title INTO Copied FROM Event");  // makes a table
@@ -129,7 +121,7 @@ TEST_P(ConnectionTest, RollbackUndoesRowsAndSchemaChangesAndCommitKeepsThem) {
        "DROP INDEX PublicID ON Event", "DROP TABLE publicevents",
        "ALTER TABLE Event DROP COLUMN Public", "CREATE VIEW Titles AS SELECT Title FROM Event"});
   c_->RollbackTrans();
-  EXPECT_EQ(WholeSchema(), before);
+  EXPECT_EQ(Schema(), before);
   EXPECT_EQ(Query("SELECT count(*) FROM Other") + Query("SELECT count(*) FROM Item"), "02");
   c_->BeginTrans();
   c_->Execute("INSERT INTO Other VALUES (2)");
@@ -149,7 +141,6 @@ TEST_P(ConnectionTest, TransactionsHoldNothingBeforeTheirFirstStatementAndNeverF
   second->CommitTrans();
   EXPECT_EQ(c_->TableNames(TableKind::kView), Names{});
   c_->CommitTrans();
-  EXPECT_EQ(Schema("PublicEvents"), "");
   if (E().server()) return;  // on the server readers never block writers
 
   c_->BeginTrans();
@@ -168,37 +159,23 @@ TEST_P(ConnectionTest, TransactionsHoldNothingBeforeTheirFirstStatementAndNeverF
   EXPECT_EQ(Query("SELECT group_concat(Title) FROM Event"), "x,x");
 }
 
-TEST_P(ConnectionTest, AccessNamesAndSyntaxRunAndNamesMatchWithoutRegardToCase) {
-  EXPECT_EQ(c_->TableNames(TableKind::kTable), E().Stored({"Event", "Item", "Other"}));
-  EXPECT_EQ(c_->ColumnNames("EVENT"),
-            E().Stored({"EventID", "Title", "Public", "Confirm", "Visible"}));
-  EXPECT_EQ(c_->ColumnNames("event", "confirm"), E().Stored({"Confirm"}));
+TEST_P(ConnectionTest, NamesMatchWithoutRegardToCaseAndWhatCannotBeDoneIsRefused) {
+  EXPECT_EQ(c_->TableNames(TableKind::kTable),
+            (Names{E().Stored("Event"), E().Stored("Item"), E().Stored("Other")}));
+  EXPECT_EQ(c_->ColumnNames("event", "confirm"), Names{E().Stored("Confirm")});
   EXPECT_TRUE(c_->ColumnNames("Missing").empty());
-  Run({"DROP TABLE PUBLICEVENTS", "DROP INDEX publicid ON event"});
-  EXPECT_EQ(Schema("PublicEvents") + Schema("Event_PublicID"), "");
-  Run({"ALTER TABLE Other ADD COLUMN Note TEXT(50) NULL", "ALTER TABLE Other ADD COLUMN Flag BIT",
-       "ALTER TABLE Other ADD COLUMN [Long Text] MEMO", "ALTER TABLE Other ADD COLUMN At DATETIME",
-       "INSERT INTO Other (OtherID, Note, [Long Text]) VALUES (1, 'n', 'l')",
-       "CREATE VIEW Joined AS SELECT [Event].[EventID], Other.Note FROM (Other RIGHT JOIN Event "
-       "ON Other.OtherID = Event.EventID) LEFT JOIN (Other AS O2 INNER JOIN Other AS O3 ON "
-       "O2.OtherID = O3.OtherID) ON O2.OtherID = Event.EventID WHERE ((Event.Confirm)=Yes)"});
-  auto rs = c_->Execute("SELECT * FROM Joined");
-  EXPECT_EQ(rs->RecordCount(), 1);
-  EXPECT_EQ(rs->Field("note"), Value("n"));
-  EXPECT_TRUE(c_->Errors().empty());
-  // The desktop types became the server's: a yes/no column converts as one.
+  Run({"DROP TABLE PUBLICEVENTS", "DROP INDEX publicid ON event",
+       "ALTER TABLE Other ADD COLUMN "
+       "Flag BIT",
+       "ALTER TABLE Other ADD COLUMN [LongText] MEMO"});
+  EXPECT_EQ(Schema().find(E().Stored("PublicEvents")), std::string::npos);
   auto other = c_->OpenTable("OTHER", CursorType::kStatic, LockType::kBatchOptimistic);
-  other->SetField("Flag", "True");
-  other->SetField("Note", std::string(50, 'x'));
-  EXPECT_DB_ERROR(other->SetField("At", "later"), kErrTypeMismatch, "Type mismatch");
+  other->AddNew();
+  other->SetField("OtherID", 1);
+  other->SetField("Flag", "True");  // a yes/no column converts as one on both engines
+  other->SetField("LongText", std::string(300, 'x'));
   other->UpdateBatch();
-  EXPECT_EQ(Query("SELECT Flag FROM Other"), "1");
-  if (E().server()) {
-    EXPECT_EQ(Query("SELECT string_agg(format_type(atttypid, atttypmod), ',' ORDER BY attnum) "
-                    "FROM pg_attribute WHERE attrelid = 'other'::regclass AND attnum > 0"),
-              "integer,character varying(50),yesno,text,timestamp(0) without time zone");
-  }
-  // What cannot be done is refused.
+  EXPECT_EQ(Query("SELECT 1000 * Flag + length(LongText) FROM Other"), "1300");
   EXPECT_DB_ERROR(c_->OpenTable("Item", CursorType::kForwardOnly, LockType::kReadOnly)->AddNew(),
                   3251, "");
   EXPECT_DB_ERROR(c_->OpenTable("Nope", CursorType::kStatic, LockType::kReadOnly), E().error(),
@@ -213,48 +190,35 @@ TEST_P(ConnectionTest, AccessNamesAndSyntaxRunAndNamesMatchWithoutRegardToCase) 
 
 TEST_P(ConnectionTest, CopyColumnGivesWhatARowByRowWalkGivesFailuresIncluded) {
   // SQLite keeps each value's own type in an untyped column.
-  Run({E().Pick("CREATE TABLE Mixed (ID INTEGER PRIMARY KEY, Src, L LONG, B BIT, T TEXT, "
-                "D DATETIME, WL LONG, WB BIT, WT TEXT, WD DATETIME)",
-                "CREATE TABLE Mixed (ID LONG PRIMARY KEY, Src TEXT(10), L LONG, B BIT, T TEXT, "
-                "D DATETIME, WL LONG, WB BIT, WT TEXT, WD DATETIME)"),
+  Run({"CREATE TABLE Mixed (ID LONG PRIMARY KEY, " + E().Pick("Src", "Src TEXT(10)") +
+           ", L LONG, B BIT, T TEXT, D DATETIME, WL LONG, WB BIT, WT TEXT, WD DATETIME)",
        E().Pick(
            "INSERT INTO Mixed (ID, Src) VALUES (1, 7), (2, '12'), (3, 2.5), (4, NULL), (5, -3)",
            "INSERT INTO Mixed (ID, Src) VALUES (1, '7'), (2, '12'), (3, '2.5'), (4, NULL), "
-           "(5, '-3')")});
-  auto errorOf = [](const std::function<void()>& action) {
-    std::optional<DbError> e = qv::db::testing::Raised(action);
-    return e ? e->number() : 0;
-  };
-  auto column = [&](const std::string& name) {
-    return Query("SELECT group_concat(quote(" + name + ")) FROM (SELECT " + name +
-                 " FROM Mixed ORDER BY ID) AS m");
+           "(5, '-3')"),
+       "ALTER TABLE Event ADD COLUMN Small SMALLINT", "UPDATE Event SET Small = 9"});
+  auto column = [&](const std::string& name, const std::string& from = "Mixed ORDER BY ID") {
+    return Query("SELECT group_concat(quote(" + name + ")) FROM (SELECT " + name + " FROM " + from +
+                 ") AS m");
   };
   for (std::string to : {"L", "B", "T", "D"}) {
     auto rs = c_->OpenTable("Mixed", CursorType::kStatic, LockType::kBatchOptimistic);
-    int32_t walk = errorOf([&] {
+    const int32_t walk = testing::Raised([&] {
       for (rs->MoveFirst(); !rs->Eof(); rs->MoveNext()) rs->SetField("W" + to, rs->Field("Src"));
       rs->UpdateBatch();
     });
-    EXPECT_EQ(errorOf([&] { c_->CopyColumn("mixed", "src", to); }), walk) << to;
+    EXPECT_EQ(testing::Raised([&] { c_->CopyColumn("mixed", "src", to); }), walk) << to;
     EXPECT_EQ(column(to), column("W" + to)) << to;
   }
-  EXPECT_EQ(column("T"), "'7','12','2.5',NULL,'-3'");
-  EXPECT_EQ(column("L"), "7,12,2,NULL,-3");
+  EXPECT_EQ(column("T") + column("L"), "'7','12','2.5',NULL,'-3'7,12,2,NULL,-3");
   EXPECT_EQ(Query("SELECT count(D) FROM Mixed"), "0");  // numbers are not dates
-
-  const std::string small =
-      "SELECT group_concat(Small) FROM (SELECT Small FROM Event ORDER BY EventID) AS e";
-  Run({"ALTER TABLE Event ADD COLUMN Small SMALLINT", "UPDATE Event SET Small = 9"});
   // The failure names the value and its row, for the administrator to fix.
-  EXPECT_DB_ERROR(
-      c_->CopyColumn("Event", "Public", "Small"), kErrOverflow,
-      "Overflow: the value 70000 in the row where " + E().Stored({"EventID"})[0] + " = 2");
+  EXPECT_DB_ERROR(c_->CopyColumn("Event", "Public", "Small"), kErrOverflow,
+                  "Overflow: the value 70000 in the row where " + E().Stored("EventID") + " = 2");
   EXPECT_DB_ERROR(c_->CopyColumn("Event", "Title", "Small"), kErrTypeMismatch,
                   "Type mismatch: the value 'a' in the row where");
   EXPECT_DB_ERROR(c_->CopyColumn("Event", "Nope", "Small"), kErrItemNotFound, "");
-  EXPECT_EQ(Query(small), "9,9");
-  c_->CopyColumn("Event", "Confirm", "Small");
-  EXPECT_EQ(Query(small), "1,0");
+  EXPECT_EQ(column("Small", "Event ORDER BY EventID"), "9,9");
 }
 
 TEST_P(ConnectionTest, TableRowSetsConvertAtOnceAndReadBackKeysAndDefaults) {
@@ -294,13 +258,11 @@ TEST_P(ConnectionTest, PendingWorkIsSentWholeByUpdateBatchOrDiscarded) {
     rs->Update();
   }
   EXPECT_DB_ERROR(rs->MoveNext(), kErrNoCurrentRecord, "");
-  EXPECT_DB_ERROR(rs->Field("Qty"), kErrNoCurrentRecord, "");
   AddItem(*rs, "first");
   rs->AddNew();  // Name is NOT NULL: this row cannot be sent, so nothing is
   EXPECT_DB_ERROR(rs->UpdateBatch(), E().server() ? E().error() : SQLITE_CONSTRAINT,
                   E().Pick("NOT NULL", "not-null"));
   EXPECT_EQ(Query(all), "2=two=3,5=five=3");
-  EXPECT_EQ(rs->RecordCount(), 4);
   rs->SetField("Name", "second");
   rs->UpdateBatch();
   // The server's counters do not roll back: the failed batch used two keys.
@@ -311,8 +273,6 @@ TEST_P(ConnectionTest, PendingWorkIsSentWholeByUpdateBatchOrDiscarded) {
   AddItem(*rs, "added");
   rs->CancelBatch();
   EXPECT_EQ(rs->RecordCount(), 4);
-  rs->MoveFirst();
-  EXPECT_EQ(rs->Field("Name"), Value("two"));
   AddItem(*rs, "added");
   rs->Requery();
   rs->UpdateBatch();
@@ -332,7 +292,7 @@ TEST_P(ConnectionTest, PendingWorkIsSentWholeByUpdateBatchOrDiscarded) {
 
 // The embedded engine keeps its default durability, and views with their
 // triggers as text across a column change, even a view the change breaks.
-TEST(SqliteConnectionTest, KeepsDefaultDurabilityAndViewsAsTextAcrossColumnChanges) {
+TEST(SqliteConnectionTest, KeepsDurabilityAndViewsAsTextAndRefusesOldLibrariesAndFiles) {
   TestDb db(kSchema);
   auto c = db.Open();
   EXPECT_EQ(c->Execute("PRAGMA journal_mode")->Field("journal_mode"), Value("delete"));
@@ -341,37 +301,29 @@ TEST(SqliteConnectionTest, KeepsDefaultDurabilityAndViewsAsTextAcrossColumnChang
       "CREATE TRIGGER Unpublish INSTEAD OF DELETE ON PublicEvents BEGIN "
       "DELETE FROM Event WHERE EventID = old.EventID; END");
   const std::string views =
-      "SELECT group_concat(sql, '|') FROM sqlite_schema WHERE name IN "
-      "('PublicEvents', 'Unpublish')";
+      "SELECT group_concat(sql, '|') FROM sqlite_schema WHERE name IN ('PublicEvents', 'Unpublish')";
   const std::string before = db.Query(views);
   // A failing change (the column is indexed) brings back the views it dropped.
   EXPECT_DB_ERROR(c->Execute("ALTER TABLE Event DROP COLUMN Public"), SQLITE_ERROR, "");
   for (const char* sql : {"CREATE TABLE Tmp (A, B)", "CREATE VIEW Broken AS SELECT B FROM Tmp",
                           "ALTER TABLE Tmp DROP COLUMN B",  // Broken stays, no longer compiling
-                          "DROP INDEX PublicID ON Event", "ALTER TABLE Event DROP COLUMN Public",
-                          "ALTER TABLE Event ADD COLUMN Shared LONG"}) {
+                          "DROP INDEX PublicID ON Event", "ALTER TABLE Event DROP COLUMN Public"})
     c->Execute(sql);
-  }
   EXPECT_EQ(db.Query(views), before);
-  EXPECT_EQ(c->ColumnNames("Event", "Public"), Names{});
   EXPECT_DB_ERROR(c->Execute("SELECT * FROM PublicEvents"), SQLITE_ERROR, "Public");
   // The views need RIGHT JOIN: an older library fails every open.
   EXPECT_DB_ERROR(sqlite::CheckEngineVersion(3038005, "3.38.5"), SQLITE_ERROR,
                   "version 3.38.5; the setup needs SQLite 3.39.0 or later");
   EXPECT_NO_THROW(sqlite::CheckEngineVersion(3039000, "3.39.0"));
-}
-
-TEST(DatabaseFileTest, CreatesOnlyANewFileAndLeavesNothingBehindOnFailure) {
-  qv::testing::ScopedTempDir dir;
-  const std::string taken = dir.str() + "/taken.mdb", broken = dir.str() + "/broken.mdb";
+  // A database file is made only new, and nothing is left of a failed one.
+  const std::string taken = db.dir.str() + "/taken.mdb", broken = db.dir.str() + "/broken.mdb";
   std::ofstream(taken) << "keep me";
   EXPECT_DB_ERROR(CreateDatabaseFile(taken, "CREATE TABLE A (X);"), SQLITE_CANTOPEN, taken);
   EXPECT_EQ(std::filesystem::file_size(taken), 7u);
   EXPECT_DB_ERROR(CreateDatabaseFile(broken, "CREATE TABLE A (X); INSERT INTO B VALUES (1);"),
                   SQLITE_ERROR, "no such table: B");
-  EXPECT_FALSE(std::filesystem::exists(broken) || std::filesystem::exists(broken + "-journal"));
   EXPECT_DB_ERROR(sqlite::OpenConnection(broken, 0), SQLITE_CANTOPEN, broken);  // never creates
-  EXPECT_FALSE(std::filesystem::exists(broken));
+  EXPECT_FALSE(std::filesystem::exists(broken) || std::filesystem::exists(broken + "-journal"));
 }
 
 // What only the server does: opening through the data-source keys and its
@@ -386,16 +338,15 @@ class ServerTest : public ::testing::Test {
 };
 
 TEST_F(ServerTest, DataSourceKeysReachTheServerAndEachFailureNamesTheDataSource) {
-  const std::string ini = db_->dir.str() + "/odbc.ini", latin1 = db_->ref().name() + "_latin1";
-  const qv::testing::DatabaseRef admin =
-      qv::testing::DatabaseRef::OnServer(db_->ref().server(), "postgres");
-  qv::testing::Exec(admin, "CREATE DATABASE " + latin1 +
-                               " ENCODING 'LATIN1' LC_COLLATE 'C' LC_CTYPE 'C' TEMPLATE template0");
-  const std::string name = db_->ref().name();
+  const std::string ini = db_->dir.str() + "/odbc.ini", name = db_->ref().name();
+  const std::string latin1 = name + "_latin1";
+  qv::testing::Exec(qv::testing::DatabaseRef::OnServer(db_->ref().server(), "postgres"),
+                    "CREATE DATABASE " + latin1 +
+                        " ENCODING 'LATIN1' LC_COLLATE 'C' LC_CTYPE "
+                        "'C' TEMPLATE template0");
   // Keys given, or left to the PG* environment; the number and a part of
   // the description of the failure, or 0 for an open that works.
   const std::tuple<std::string, int32_t, std::string> cases[] = {
-      {"Database = " + name, 0, ""},
       {"Database = " + name + "\nSSLmode = prefer", 0, ""},
       {"Servername = 127.0.0.1\nPort = 1\nDatabase = " + name, kErrDataSource, "127.0.0.1"},
       {"Database = " + name + "\nUsername = qv_nobody\nPassword = it's wrong", kErrDataSource,
@@ -406,14 +357,12 @@ TEST_F(ServerTest, DataSourceKeysReachTheServerAndEachFailureNamesTheDataSource)
       {"Database = " + latin1, kErrDataSource, "encoding LATIN1"},
   };
   for (const auto& [keys, number, text] : cases) {
-    SCOPED_TRACE(keys);
     std::ofstream(ini) << "[qv_main]\nDriver = PostgreSQL Unicode\n" << keys << "\n";
-    auto open = [&] { return MakeDataSourceConnector(ini, 0)->Open("qv_main", "", ""); };
-    if (number == 0) {
-      EXPECT_EQ(open()->TableNames(TableKind::kTable), (Names{"event", "item", "other"}));
-    } else {
-      EXPECT_DB_ERROR(open(), number, text);
-      EXPECT_DB_ERROR(open(), number, "(data source \"qv_main\")");
+    EXPECT_DB_ERROR(MakeDataSourceConnector(ini, 0)->Open("qv_main", "", "")->Close(), number,
+                    text);
+    if (number != 0) {
+      EXPECT_DB_ERROR(MakeDataSourceConnector(ini, 0)->Open("qv_main", "", ""), number,
+                      "(data source \"qv_main\")");
     }
   }
   DropServerDatabases(db_->ref().server(), {latin1});
@@ -456,7 +405,6 @@ TEST_F(ServerTest, DropColumnReplacesOnlyTheViewsThatReadItAndNamesThem) {
   c->RollbackTrans();
   EXPECT_EQ(db_->Query(views), before);  // undone with the rollback
   diagnostics.str("");
-  c->Execute("ALTER TABLE [Event] ADD COLUMN Shared LONG");
   c->Execute("ALTER TABLE Event DROP COLUMN Visible");  // no view reads it
   c->Execute("ALTER TABLE EVENT DROP COLUMN Public");
   SetDiagnosticStream(saved);
@@ -469,7 +417,7 @@ TEST_F(ServerTest, DropColumnReplacesOnlyTheViewsThatReadItAndNamesThem) {
                   "create the view again");
   EXPECT_DB_ERROR(c->Execute("SELECT * FROM Counted"), db_->error(),
                   "view counted depended on view publicevents, which was dropped");
-  EXPECT_EQ(c->ColumnNames("Event"), (Names{"eventid", "title", "confirm", "shared"}));
+  EXPECT_EQ(c->ColumnNames("Event"), (Names{"eventid", "title", "confirm"}));
   const std::string lines = diagnostics.str();
   EXPECT_EQ(lines.rfind("qvsetup: view publicevents read column public of table event and was "
                         "replaced by a view that fails until it is created again; its "
@@ -477,12 +425,11 @@ TEST_F(ServerTest, DropColumnReplacesOnlyTheViewsThatReadItAndNamesThem) {
                         0),
             0u)
       << lines;
-  EXPECT_NE(
-      lines.find("WHERE ((event.confirm)::smallint = 1);\nqvsetup: view counted depended on view "
-                 "publicevents and was replaced by a view that fails until it is created "
-                 "again; its definition was: CREATE VIEW counted AS SELECT count(*) AS n "
-                 "FROM publicevents;\n"),
-      std::string::npos)
+  EXPECT_NE(lines.find("WHERE ((event.confirm)::smallint = 1);\nqvsetup: view counted depended "
+                       "on view publicevents and was replaced by a view that fails until it is "
+                       "created again; its definition was: CREATE VIEW counted AS SELECT "
+                       "count(*) AS n FROM publicevents;\n"),
+            std::string::npos)
       << lines;
   EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 2) << lines;
 }
