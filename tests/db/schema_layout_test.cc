@@ -4,9 +4,7 @@
 
 #include <algorithm>
 #include <map>
-#include <sstream>
 
-#include "mkinstall/command.h"
 #include "mkinstall/server_schema.h"
 #include "support/installation.h"
 #include "support/scoped_temp_dir.h"
@@ -79,34 +77,6 @@ TEST(SchemaLayoutTest, ServerInstallationsHoldWhatFileInstallationsHold) {
               kind == Kind::kOld ? "4/3" : "4/1");
     EXPECT_EQ(QueryValue(server.securityDatabase(), "SELECT max(UserID) FROM Users"), "6");
   }
-}
-
-TEST(MkinstallCommandTest, PrintsTheEnvironmentForEvalOrTheUsage) {
-  ScopedTempDir dir;
-  const std::string inst = dir.str() + "/my inst";
-  std::ostringstream out, err;
-  EXPECT_EQ(mkinstall::RunMkinstall({"--old", "--company", "G & S", "--", inst}, out, err), 0);
-  EXPECT_EQ(out.str() + err.str(),
-            "QV_REGISTRY_FILE='" + inst + "/registry.reg'\nODBCINI='" + inst + "/odbc.ini'\n");
-  const auto columns = ColumnsOf(inst + "/db/qv_main.mdb", "ScheduleEvent");
-  EXPECT_NE(std::find(columns.begin(), columns.end(), "Public"), columns.end());  // --old
-  // Exit status 1 for what cannot be made, 2 with the usage for what cannot be read.
-  const std::pair<std::vector<std::string>, int> cases[] = {
-      {{inst}, 1},
-      {{"--engine=postgresql", "--prefix", "Upper-Case", inst + "2"}, 1},
-      {{}, 2},
-      {{"--company"}, 2},
-      {{inst + "2", inst + "3"}, 2},
-      {{"--engine", "oracle", inst + "2"}, 2},
-      {{"--prefix", "p_", inst + "2"}, 2},
-      {{"--engine=postgresql", "--port"}, 2}};
-  for (const auto& [args, status] : cases) {
-    err.str("");
-    EXPECT_EQ(mkinstall::RunMkinstall(args, out, err), status) << err.str();
-    EXPECT_EQ(err.str().find("usage: qv-mkinstall") != std::string::npos, status == 2) << err.str();
-  }
-  EXPECT_FALSE(fs::exists(inst + "2"));
-  EXPECT_EQ(mkinstall::ShellWord("/tmp/it's"), "'/tmp/it'\\''s'");
 }
 
 // The server's scripts are translated from the embedded engine's: types in

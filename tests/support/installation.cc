@@ -38,10 +38,7 @@ struct ConnectionCloser {
   void operator()(PGconn* connection) const { PQfinish(connection); }
 };
 using ServerConnection = std::unique_ptr<PGconn, ConnectionCloser>;
-struct ResultClearer {
-  void operator()(PGresult* result) const { PQclear(result); }
-};
-using ServerResult = std::unique_ptr<PGresult, ResultClearer>;
+using ServerResult = std::unique_ptr<PGresult, decltype(&PQclear)>;
 
 // One open connection per server database, kept while the test runs: a
 // password login costs tens of milliseconds, and a fact sweep asks hundreds
@@ -86,7 +83,7 @@ PGconn* ConnectTo(const DatabaseRef& db) {
 
 // Runs one or more statements; the result is the last one's.
 ServerResult RunOnServer(PGconn* connection, const std::string& sql) {
-  ServerResult result(PQexec(connection, sql.c_str()));
+  ServerResult result(PQexec(connection, sql.c_str()), PQclear);
   const ExecStatusType status = PQresultStatus(result.get());
   if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
     throw std::runtime_error(PQresultErrorMessage(result.get()) + (" in: " + sql));
@@ -123,15 +120,6 @@ const char kServerGroupConcat[] = R"sql(
     LANGUAGE sql IMMUTABLE AS $$ SELECT qv_test_concat(done, value, ',') $$;
   CREATE AGGREGATE group_concat(anyelement, text) (SFUNC = qv_test_concat, STYPE = text);
   CREATE AGGREGATE group_concat(anyelement) (SFUNC = qv_test_concat, STYPE = text);
-)sql";
-
-// The embedded engine's quote(x), for the same.
-const char kServerQuote[] = R"sql(
-  CREATE FUNCTION quote(value anyelement) RETURNS text LANGUAGE sql IMMUTABLE AS
-    $$ SELECT CASE WHEN value IS NULL THEN 'NULL'
-      WHEN pg_typeof(value) IN ('smallint'::regtype, 'integer'::regtype, 'bigint'::regtype,
-        'numeric'::regtype, 'double precision'::regtype, 'yesno'::regtype) THEN value::text
-      ELSE quote_literal(value::text) END $$;
 )sql";
 
 // Drops the server databases when the last copy of the result goes.
@@ -252,8 +240,7 @@ ScratchDatabase MakeScratchDatabase(Engine engine, const std::filesystem::path& 
     return {file, nullptr};
   }
   const std::string name = UniquePrefix() + "db";
-  const std::string serverScript =
-      mkinstall::ServerSchemaScript(script) + kServerGroupConcat + kServerQuote;
+  const std::string serverScript = mkinstall::ServerSchemaScript(script) + kServerGroupConcat;
   try {
     const db::ServerAddress server = db::CreateServerDatabases({}, {{name, serverScript}});
     return {DatabaseRef::OnServer(server, name), DropLater(server, {name})};

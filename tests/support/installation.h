@@ -21,12 +21,10 @@ using Engine = mkinstall::Engine;
 // Every engine under test, for INSTANTIATE_TEST_SUITE_P.
 inline constexpr Engine kEngines[] = {Engine::kSqlite, Engine::kPostgres};
 
-// "SQLite" or "PostgreSQL": the suffix of a parametrized test's name.
 std::string EngineName(const ::testing::TestParamInfo<Engine>& info);
 
-// True when the environment turns the server cases off (QV_TEST_POSTGRES=off)
-// and `engine` is the server. Without it a server case that finds no server
-// fails, saying so: a run without a server never passes by skipping.
+// True for the server when QV_TEST_POSTGRES=off; else a server case that
+// finds no server fails: a run without a server never passes by skipping.
 bool EngineTestsOff(Engine engine);
 
 #define QV_SKIP_UNTESTED_ENGINE(engine)                      \
@@ -34,9 +32,8 @@ bool EngineTestsOff(Engine engine);
     GTEST_SKIP() << "QV_TEST_POSTGRES=off: no server cases"; \
   }
 
-// A database to read and change in a test: a SQLite file, or a database on
-// the PostgreSQL server. A file path converts to one, so callers holding a
-// path compile unchanged.
+// A database to read and change in a test: a SQLite file (a path converts
+// to one), or a database on the server.
 class DatabaseRef {
  public:
   DatabaseRef(const std::filesystem::path& file) : file_(file) {}  // NOLINT: implicit
@@ -77,7 +74,6 @@ class Installation {
   const std::filesystem::path& odbcIni() const { return odbcIni_; }
   const std::filesystem::path& mainDb() const { return mainDb_; }
   const std::filesystem::path& securityDb() const { return securityDb_; }
-  // Either engine's databases.
   const DatabaseRef& mainDatabase() const { return main_; }
   const DatabaseRef& securityDatabase() const { return security_; }
   Engine engine() const { return main_.engine(); }
@@ -92,27 +88,24 @@ class Installation {
 // What a null column reads as in Query and QueryValue.
 inline constexpr char kNullText[] = "(null)";
 
-// Runs one SQL statement (the engine's own dialect) against an existing
-// database (never created here) and returns its rows, each column as text:
-// numbers in decimal, date-times as YYYY-MM-DD HH:MM:SS, null as kNullText.
-// Throws std::runtime_error with the engine's message on failure.
+// Runs one statement (the engine's own SQL) on an existing database and
+// returns its rows as text (null as kNullText); throws the engine's message.
 std::vector<std::vector<std::string>> Query(const DatabaseRef& db, const std::string& sql);
 
-// The first column of the first row of Query; throws when there is no row.
+// The first column of the first row of Query; throws when there is none.
 std::string QueryValue(const DatabaseRef& db, const std::string& sql);
 
 // Runs a script of several statements (to prepare a case); throws on failure.
 void Exec(const DatabaseRef& db, const std::string& sql);
 
-// Makes server database `to` a copy of `from` (replacing it where it
-// exists), to put a database back as it was between the cases of a sweep.
-// Closes this process's connections to both first, and any other session on `to`.
+// Makes server database `to` a copy of `from` (replacing it), to put a
+// database back as it was between the cases of a sweep.
 void CopyServerDatabase(const DatabaseRef& from, const DatabaseRef& to);
 
 // A database of its own for one test, made from a SQLite `script`: a file in
 // `dir`, or a database on the server of the PG* environment with the script
 // translated as the installations' are, dropped when the last copy of `keep`
-// goes; it also holds group_concat(x[, sep]) and quote(x) as SQLite has them.
+// goes; it also holds group_concat(x[, sep]) as SQLite has it.
 struct ScratchDatabase {
   DatabaseRef ref;
   std::shared_ptr<void> keep;
@@ -120,8 +113,7 @@ struct ScratchDatabase {
 ScratchDatabase MakeScratchDatabase(Engine engine, const std::filesystem::path& dir,
                                     const std::string& script);
 
-// Names of the columns of `table`, in table order, as the engine stored them
-// (the server folds unquoted names to lower case).
+// Names of the columns of `table`, in order, as the engine stored them.
 std::vector<std::string> ColumnsOf(const DatabaseRef& db, const std::string& table);
 
 }  // namespace qv::testing
