@@ -176,16 +176,14 @@ Installation Installation::LayOut(const std::filesystem::path& dir, Kind kind,
     throw mkinstall::LayoutError(kNoServer + std::string(e.what()));
   }
   Installation installation;
-  if (engine == Engine::kPostgres) {
-    for (const std::string& name : {paths.mainDatabase, paths.securityDatabase})
-      Exec(DatabaseRef::OnServer(paths.server, name), kServerGroupConcat);
-  }
   installation.storageDir_ = paths.storageDir;
   installation.registryFile_ = paths.registryFile;
   installation.odbcIni_ = paths.odbcIni;
   installation.mainDb_ = paths.mainDb;
   installation.securityDb_ = paths.securityDb;
   if (engine == Engine::kPostgres) {
+    for (const std::string& name : {paths.mainDatabase, paths.securityDatabase})
+      Exec(DatabaseRef::OnServer(paths.server, name), kServerGroupConcat);
     installation.main_ = DatabaseRef::OnServer(paths.server, paths.mainDatabase);
     installation.security_ = DatabaseRef::OnServer(paths.server, paths.securityDatabase);
     installation.serverDatabases_ =
