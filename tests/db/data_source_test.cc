@@ -40,105 +40,77 @@ TEST(OdbcIniTest, ReadsSectionsKeysAndValuesWithoutCommentsOrBlanks) {
   EXPECT_DB_ERROR(ParseConnectionString("Provider=MSDASQL;User ID=admin"), kErrDataSource, "");
 }
 
+// Only regular files count: a FIFO would block the read for ever.
 TEST(OdbcIniTest, LocatesTheFileByEnvironmentThenHomeThenSystem) {
   qv::testing::ScopedTempDir dir;
-  const std::string home = dir.str(), named = home + "/named.ini", system = home + "/system.ini";
+  const std::string home = dir.str(), system = home + "/system.ini", fifo = home + "/fifo.ini";
   std::ofstream(system) << "[x]\n";
-  std::ofstream(named) << "[x]\n";
-  EXPECT_EQ(LocateOdbcIni(named.c_str(), home.c_str(), system), named);
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_EQ(LocateOdbcIni(system.c_str(), home.c_str(), fifo), system);
   EXPECT_EQ(LocateOdbcIni("", home.c_str(), system), system);  // empty counts as unset
   std::ofstream(home + "/.odbc.ini") << "[x]\n";
   EXPECT_EQ(LocateOdbcIni(nullptr, home.c_str(), system), home + "/.odbc.ini");
-  EXPECT_DB_ERROR(LocateOdbcIni((home + "/gone.ini").c_str(), home.c_str(), system), kErrDataSource,
-                  home + "/gone.ini");
-  EXPECT_DB_ERROR(LocateOdbcIni(nullptr, nullptr, home + "/none.ini"), kErrDataSource,
-                  home + "/none.ini");
-  // Only regular files count: a FIFO would block the read for ever.
-  const std::string fifo = home + "/fifo.ini";
-  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  EXPECT_DB_ERROR(LocateOdbcIni(fifo.c_str(), home.c_str(), system), kErrDataSource,
-                  fifo + " named by ODBCINI does not exist or is not a regular file");
-  EXPECT_DB_ERROR(LocateOdbcIni(nullptr, nullptr, fifo), kErrDataSource, fifo);
-  std::filesystem::remove(home + "/.odbc.ini");
-  std::filesystem::create_directory(home + "/.odbc.ini");
-  EXPECT_EQ(LocateOdbcIni(nullptr, home.c_str(), system), system);
+  const std::string gone = home + "/gone.ini";
+  const std::tuple<const char*, const char*, std::string> failures[] = {
+      {fifo.c_str(), home.c_str(), system}, {nullptr, nullptr, fifo}, {gone.c_str(), "", system}};
+  for (const auto& [named, inHome, systemFile] : failures)
+    EXPECT_DB_ERROR(LocateOdbcIni(named, inHome, systemFile), kErrDataSource,
+                    named ? std::string(named) : systemFile);
 }
 
-class DataSourceConnectorTest : public ::testing::Test {
- protected:
-  void WriteIni(const std::string& text) { std::ofstream(ini_) << text; }
-  std::string Section(const std::string& extra = "") {
-    return "[qv_main]\nDriver = SQLite3\nDatabase = " + db_.path + "\n" + extra;
-  }
-  std::unique_ptr<Connection> Open(const std::string& cs, const std::string& user = "",
-                                   const std::string& password = "") {
-    return MakeDataSourceConnector(ini_, 0)->Open(cs, user, password);
-  }
-
-  TestDb db_{"CREATE TABLE T (ID INTEGER PRIMARY KEY, Name TEXT);", "qv_main.mdb"};
-  std::string ini_ = db_.dir.str() + "/odbc.ini";
-};
-
-TEST_F(DataSourceConnectorTest, OpensTheNamedDatabaseOrFailsNamingDataSourceAndFile) {
-  WriteIni("[other]\nDriver = SQLite3\nDatabase = /nowhere\n" + Section());
-  Open("QV_MAIN")->Execute("INSERT INTO T (Name) VALUES ('via data source')");
-  EXPECT_EQ(db_.Query("SELECT Name FROM T"), "via data source");
-  EXPECT_DB_ERROR(Open("qv_security"), kErrDataSource,
-                  "Data source \"qv_security\" not found in " + ini_);
-  WriteIni("[qv_main]\nDriver = SQLite3\n");
-  EXPECT_DB_ERROR(Open("qv_main"), kErrDataSource, "\"qv_main\" in " + ini_ + " has no Database");
-  WriteIni("[qv_main]\nDriver = Microsoft Access Driver (*.mdb)\nDatabase = " + db_.path + "\n");
-  EXPECT_DB_ERROR(Open("qv_main"), kErrDataSource, "not supported");
-  const std::string gone = db_.dir.str() + "/gone.mdb", text = db_.dir.str() + "/text.mdb";
-  WriteIni("[qv_main]\nDriver = sqlite\nDatabase = " + gone + "\n");
-  EXPECT_DB_ERROR(Open("qv_main"), SQLITE_CANTOPEN, gone + " of data source \"qv_main\"");
-  EXPECT_FALSE(std::filesystem::exists(gone));  // an open never creates a database
+TEST(DataSourceConnectorTest, OpensTheNamedDatabaseOrFailsNamingDataSourceAndFile) {
+  TestDb db("CREATE TABLE T (ID INTEGER PRIMARY KEY, Name TEXT);");
+  const std::string dir = db.dir.str(), ini = dir + "/odbc.ini", gone = dir + "/gone.mdb",
+                    text = dir + "/text.mdb";
   std::ofstream(text) << "just some text, long enough to be read as a database header.........";
-  WriteIni("[qv_main]\nDriver = SQLite3\nDatabase = " + text + "\n");
-  EXPECT_DB_ERROR(Open("qv_main"), SQLITE_NOTADB, text);
-  std::filesystem::remove(ini_);
-  EXPECT_DB_ERROR(Open("qv_main"), kErrDataSource, ini_);
-  // A FIFO in the file's place is refused at once, not waited on.
-  ASSERT_EQ(::mkfifo(ini_.c_str(), 0600), 0);
-  EXPECT_DB_ERROR(Open("qv_main"), kErrDataSource,
-                  "The data-source file " + ini_ + " cannot be read");
-}
-
-TEST_F(DataSourceConnectorTest, CredentialsMustMatchWhenTheDataSourceHasThem) {
-  WriteIni(Section("UID = Admin ; comment\nPWD = quillmark\n"));
-  EXPECT_NE(Open("qv_main", "ADMIN", "quillmark"), nullptr);  // user name without regard to case
-  EXPECT_NE(Open("Provider=MSDASQL;Data Source=qv_main;User ID=admin;Password=quillmark;"),
-            nullptr);
-  // The open call's own arguments win over the connection string's.
-  EXPECT_DB_ERROR(
-      Open("Data Source=qv_main;User ID=admin;Password=quillmark", "guest", "quillmark"),
-      kErrDataSource, "\"qv_main\": wrong user name or password");
-  EXPECT_DB_ERROR(Open("qv_main", "admin", "QUILLMARK"), kErrDataSource, "wrong user");
-  EXPECT_DB_ERROR(Open("qv_main"), kErrDataSource, "wrong user name or password");
-  WriteIni(Section());
-  EXPECT_NE(Open("qv_main", "anyone", "anything"), nullptr);
-}
-
-TEST_F(DataSourceConnectorTest, LockedDatabaseFailsAfterTheWaitAndDefaultReadsOdbciniEachOpen) {
-  WriteIni(Section());
-  auto connection = Open("qv_main");
-  auto holder = db_.Open();
-  holder->BeginTrans();
-  holder->Execute("INSERT INTO T (Name) VALUES ('pending')");  // takes the write lock
-  EXPECT_DB_ERROR(connection->Execute("INSERT INTO T (Name) VALUES ('blocked')"), SQLITE_BUSY,
-                  "database is locked");
-  holder->RollbackTrans();
-  connection->Execute("INSERT INTO T (Name) VALUES ('after')");
-  EXPECT_EQ(db_.Query("SELECT group_concat(Name) FROM T"), "after");
-
+  const std::string section = "[qv_main]\nDriver = SQLite3\nDatabase = " + db.path() + "\n",
+                    withLogin = section + "UID = Admin ; comment\nPWD = quillmark\n";
+  // The file, the name opened with user and password, and the failure's
+  // number and text, 0 for an open that works.
+  const std::tuple<std::string, std::string, std::string, std::string, int32_t, std::string>
+      cases[] = {
+          {"[other]\nDriver = SQLite3\nDatabase = /nowhere\n" + section, "QV_MAIN", "", "", 0, ""},
+          {section, "qv_security", "", "", kErrDataSource,
+           "Data source \"qv_security\" not found in " + ini},
+          {"[qv_main]\nDriver = SQLite3\n", "qv_main", "", "", kErrDataSource,
+           "\"qv_main\" in " + ini + " has no Database"},
+          {"[qv_main]\nDriver = Microsoft Access Driver (*.mdb)\nDatabase = " + db.path(),
+           "qv_main", "", "", kErrDataSource, "not supported"},
+          {"[qv_main]\nDriver = sqlite\nDatabase = " + gone, "qv_main", "", "", SQLITE_CANTOPEN,
+           gone + " of data source \"qv_main\""},
+          {"[qv_main]\nDriver = SQLite3\nDatabase = " + text, "qv_main", "", "", SQLITE_NOTADB,
+           text},
+          // Credentials must match when the data source has them; the user
+          // name without regard to case; the open's own arguments win.
+          {withLogin, "qv_main", "ADMIN", "quillmark", 0, ""},
+          {withLogin, "Provider=MSDASQL;Data Source=qv_main;User ID=admin;Password=quillmark;", "",
+           "", 0, ""},
+          {withLogin, "Data Source=qv_main;User ID=admin;Password=quillmark", "guest", "quillmark",
+           kErrDataSource, "\"qv_main\": wrong user name or password"},
+          {withLogin, "qv_main", "admin", "QUILLMARK", kErrDataSource, "wrong user"},
+          {withLogin, "qv_main", "", "", kErrDataSource, "wrong user"},
+          {section, "qv_main", "anyone", "anything", 0, ""},
+      };
+  for (const auto& [file, name, user, password, number, message] : cases) {
+    std::ofstream(ini) << file;
+    EXPECT_DB_ERROR(MakeDataSourceConnector(ini, 0)->Open(name, user, password), number, message);
+  }
+  EXPECT_FALSE(std::filesystem::exists(gone));  // an open never creates a database
+  // The default connector reads ODBCINI at each open.
+  std::ofstream(ini) << section;
+  auto connector = MakeDataSourceConnector();
   const char* saved = getenv("ODBCINI");
   const std::string restore = saved != nullptr ? saved : "";
-  auto connector = MakeDataSourceConnector();
-  setenv("ODBCINI", ini_.c_str(), 1);
-  EXPECT_NE(connector->Open("qv_main", "", ""), nullptr);
-  setenv("ODBCINI", (ini_ + ".missing").c_str(), 1);
-  EXPECT_DB_ERROR(connector->Open("qv_main", "", ""), kErrDataSource, ini_ + ".missing");
+  setenv("ODBCINI", ini.c_str(), 1);
+  connector->Open("qv_main", "", "")->Execute("INSERT INTO T (Name) VALUES ('via data source')");
+  EXPECT_EQ(db.Query("SELECT Name FROM T"), "via data source");
+  setenv("ODBCINI", (ini + ".missing").c_str(), 1);
+  EXPECT_DB_ERROR(connector->Open("qv_main", "", ""), kErrDataSource, ini + ".missing");
   saved != nullptr ? setenv("ODBCINI", restore.c_str(), 1) : unsetenv("ODBCINI");
+  std::filesystem::remove(ini);
+  ASSERT_EQ(::mkfifo(ini.c_str(), 0600), 0);  // refused at once, not waited on
+  EXPECT_DB_ERROR(MakeDataSourceConnector(ini, 0)->Open("qv_main", "", ""), kErrDataSource,
+                  "The data-source file " + ini + " cannot be read");
 }
 
 }  // namespace

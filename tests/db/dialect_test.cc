@@ -80,17 +80,6 @@ TEST_F(DialectTest, TranslatesTokensAndLeavesLiteralsAndQuotedNamesAlone) {
   EXPECT_DB_ERROR(Translate("DROP INDEX Confirm ON Resource"), 1, "no such index");
 }
 
-TEST_F(DialectTest, ClassifiesTheStatementsThatNeedTheirOwnHandling) {
-  Translation view = Translate("CREATE VIEW IF NOT EXISTS [My View] AS SELECT Yes");
-  EXPECT_EQ(view.kind, StatementKind::kCreateView);
-  EXPECT_EQ(view.target, "\"My View\"");
-  Translation alter = Translate("ALTER TABLE Users ADD COLUMN DateFormat TEXT(50) NULL");
-  EXPECT_EQ(alter.kind, StatementKind::kAlterTableColumns);
-  EXPECT_EQ(alter.target, "Users");
-  EXPECT_EQ(Translate("ALTER TABLE T RENAME TO U").kind, StatementKind::kOther);
-  EXPECT_EQ(Translate(" /* c */ commit").kind, StatementKind::kTransactionControl);
-}
-
 TEST_F(DialectTest, TokensCoverAnyInputAndTranslationNeverFailsOtherwise) {
   // Unterminated literals, names and comments, bytes above 127, NULs.
   std::mt19937 random(20240601);
@@ -114,34 +103,32 @@ TEST_F(DialectTest, TokensCoverAnyInputAndTranslationNeverFailsOtherwise) {
   }
 }
 
+// Declared types (the server's from pg_type, where its INTEGER is 32 bits).
 TEST(ConversionTest, DeclaredTypesDecideTheKind) {
-  const std::pair<ColumnKind, std::vector<const char*>> groups[] = {
-      {ColumnKind::kInt16, {"SMALLINT", "short"}},
-      {ColumnKind::kInt32, {"LONG", "INT", "counter"}},
-      {ColumnKind::kInt64, {"INTEGER", "BIGINT"}},
-      {ColumnKind::kByte, {"BYTE"}},
-      {ColumnKind::kYesNo, {"BIT", "YesNo", "BOOLEAN", "LOGICAL"}},
-      {ColumnKind::kDate, {"DATETIME", "date", "TIMESTAMP"}},
-      {ColumnKind::kText, {"TEXT(50)", "VARCHAR (255)", "MEMO"}},
-      {ColumnKind::kNumber, {"DOUBLE", "CURRENCY"}},
-      {ColumnKind::kAny, {"", "BLOB"}},
+  using K = ColumnKind;
+  const std::tuple<ColumnKind, bool, std::vector<const char*>> groups[] = {
+      {K::kInt16, false, {"SMALLINT", "short"}},
+      {K::kInt32, false, {"LONG", "INT", "counter"}},
+      {K::kInt64, false, {"INTEGER", "BIGINT"}},
+      {K::kByte, false, {"BYTE"}},
+      {K::kYesNo, false, {"BIT", "YesNo", "BOOLEAN", "LOGICAL"}},
+      {K::kDate, false, {"DATETIME", "date", "TIMESTAMP"}},
+      {K::kText, false, {"TEXT(50)", "VARCHAR (255)", "MEMO"}},
+      {K::kNumber, false, {"DOUBLE", "CURRENCY"}},
+      {K::kAny, false, {"", "BLOB"}},
+      {K::kInt16, true, {"int2"}},
+      {K::kInt32, true, {"int4"}},
+      {K::kInt64, true, {"int8"}},
+      {K::kYesNo, true, {"yesno", "bool"}},
+      {K::kDate, true, {"timestamp", "date"}},
+      {K::kText, true, {"varchar", "text"}},
+      {K::kNumber, true, {"float8", "numeric"}},
+      {K::kAny, true, {"bytea"}},
   };
-  for (const auto& [kind, types] : groups) {
-    for (const char* type : types) EXPECT_EQ(KindOfDeclaredType(type), kind) << type;
-  }
-  // The server's type names (pg_type), where its INTEGER is 32 bits.
-  const std::pair<ColumnKind, std::vector<const char*>> serverGroups[] = {
-      {ColumnKind::kInt16, {"int2"}},
-      {ColumnKind::kInt32, {"int4"}},
-      {ColumnKind::kInt64, {"int8"}},
-      {ColumnKind::kYesNo, {"yesno", "bool"}},
-      {ColumnKind::kDate, {"timestamp", "date"}},
-      {ColumnKind::kText, {"varchar", "text"}},
-      {ColumnKind::kNumber, {"float8", "numeric"}},
-      {ColumnKind::kAny, {"bytea"}},
-  };
-  for (const auto& [kind, types] : serverGroups) {
-    for (const char* type : types) EXPECT_EQ(postgres::KindOfServerType(type), kind) << type;
+  for (const auto& [kind, server, types] : groups) {
+    for (const char* type : types) {
+      EXPECT_EQ(server ? postgres::KindOfServerType(type) : KindOfDeclaredType(type), kind) << type;
+    }
   }
 }
 

@@ -1,30 +1,10 @@
-// A connector for fault injection: it wraps a real connector and counts every
-// operation on the connections and row sets it opens, and can make exactly
-// the Nth of them fail with a DbError instead of reaching the database.
-//
-// Use it to prove that a routine is all-or-nothing: run once in count-only
-// mode to learn how many operations the routine performs, then, for every N
-// from 1 to that count, run on a fresh database with the Nth operation
-// failing and check what is left.
-//
-//   FaultyConnector counter(real);               // count only
-//   Module::InsertSampleData({counter, clock, box}, args);
-//   for (int64_t n = 1; n <= counter.count(); ++n) {
-//     FaultyConnector faulty(realOnFreshCopy, n);
-//     ... run, then check the database ...
-//   }
-//
-// Counted, one each: Connector::Open; on a connection BeginTrans,
-// CommitTrans, RollbackTrans, Execute, TableNames, ColumnNames, OpenTable,
-// CopyColumn, Close; on a row set (from OpenTable or a query) AddNew,
-// SetField, Field, Update, UpdateBatch, CancelBatch, Requery, MoveFirst,
-// MoveNext, MoveLast, Eof, RecordCount, Close. Not counted: Errors() (it
-// reports, it cannot fail) and destruction.
-//
-// A failing operation throws before it reaches the wrapped object, so that
-// object is left as it was. Every operation after the failing one passes
-// through. Connections and row sets share the count with the connector that
-// handed them out, so they may outlive it.
+// A connector for fault injection: it wraps a real connector, counts every
+// operation on the connections and row sets it opens (all of DbOp; not
+// Errors() or destruction), and can make exactly the Nth of them throw a
+// DbError before it reaches the wrapped object. To prove a routine
+// all-or-nothing: count its operations once, then for every N run it on a
+// fresh database with the Nth failing and check what is left. Connections
+// and row sets share the count with their connector, so may outlive it.
 #pragma once
 
 #include <cstdint>
@@ -46,8 +26,7 @@ enum class DbOp {
 
 const char* DbOpName(DbOp op);
 
-// One counted operation: its kind and what it named (a table, a field, a
-// statement), for messages.
+// One counted operation and what it named (a table, a field, a statement).
 struct DbOpRecord {
   DbOp op;
   std::string detail;

@@ -11,20 +11,13 @@
 #include <random>
 #include <stdexcept>
 
+#include "db/database_file.h"
 #include "db/db_error.h"
 #include "mkinstall/layout.h"
+#include "mkinstall/server_schema.h"
 
 namespace qv::testing {
 namespace {
-
-std::optional<std::string> GetEnv(const char* name) {
-  const char* value = std::getenv(name);
-  return value ? std::optional<std::string>(value) : std::nullopt;
-}
-
-void RestoreEnv(const char* name, const std::optional<std::string>& value) {
-  value ? setenv(name, value->c_str(), 1) : unsetenv(name);
-}
 
 using DbHandle = std::unique_ptr<sqlite3, int (*)(sqlite3*)>;
 
@@ -45,10 +38,7 @@ struct ConnectionCloser {
   void operator()(PGconn* connection) const { PQfinish(connection); }
 };
 using ServerConnection = std::unique_ptr<PGconn, ConnectionCloser>;
-struct ResultClearer {
-  void operator()(PGresult* result) const { PQclear(result); }
-};
-using ServerResult = std::unique_ptr<PGresult, ResultClearer>;
+using ServerResult = std::unique_ptr<PGresult, decltype(&PQclear)>;
 
 // One open connection per server database, kept while the test runs: a
 // password login costs tens of milliseconds, and a fact sweep asks hundreds
@@ -91,12 +81,9 @@ PGconn* ConnectTo(const DatabaseRef& db) {
   return open.get();
 }
 
-ServerResult RunOnServer(PGconn* connection, const std::string& sql,
-                         const std::vector<std::string>& params = {}) {
-  std::vector<const char*> values;
-  for (const std::string& p : params) values.push_back(p.c_str());
-  ServerResult result(PQexecParams(connection, sql.c_str(), static_cast<int>(values.size()),
-                                   nullptr, values.data(), nullptr, nullptr, 0));
+// Runs one or more statements; the result is the last one's.
+ServerResult RunOnServer(PGconn* connection, const std::string& sql) {
+  ServerResult result(PQexec(connection, sql.c_str()), PQclear);
   const ExecStatusType status = PQresultStatus(result.get());
   if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
     throw std::runtime_error(PQresultErrorMessage(result.get()) + (" in: " + sql));
@@ -122,6 +109,33 @@ std::string UniquePrefix() {
   return "qvt" + std::to_string(getpid()) + "_" + std::to_string(salt) + "_" +
          std::to_string(counter++) + "_";
 }
+
+// The embedded engine's group_concat(x[, separator]), for the tests' own
+// queries; nothing under test uses it.
+const char kServerGroupConcat[] = R"sql(
+  CREATE FUNCTION qv_test_concat(done text, value anyelement, separator text) RETURNS text
+    LANGUAGE sql IMMUTABLE AS $$ SELECT CASE WHEN value IS NULL THEN done
+      WHEN done IS NULL THEN value::text ELSE done || separator || value::text END $$;
+  CREATE FUNCTION qv_test_concat(done text, value anyelement) RETURNS text
+    LANGUAGE sql IMMUTABLE AS $$ SELECT qv_test_concat(done, value, ',') $$;
+  CREATE AGGREGATE group_concat(anyelement, text) (SFUNC = qv_test_concat, STYPE = text);
+  CREATE AGGREGATE group_concat(anyelement) (SFUNC = qv_test_concat, STYPE = text);
+)sql";
+
+// Drops the server databases when the last copy of the result goes.
+std::shared_ptr<void> DropLater(const db::ServerAddress& server, std::vector<std::string> names) {
+  return std::shared_ptr<void>(nullptr, [server, names](void*) {
+    for (const std::string& name : names) OpenConnections().erase(ConnectionKey(server, name));
+    try {
+      db::DropServerDatabases(server, names);
+    } catch (const db::DbError&) {  // the throw-away cluster goes anyway
+    }
+  });
+}
+
+const char kNoServer[] =
+    "no PostgreSQL server for the server cases (run the tests under pg_virtualenv, or set "
+    "QV_TEST_POSTGRES=off to skip them): ";
 
 }  // namespace
 
@@ -159,57 +173,21 @@ Installation Installation::LayOut(const std::filesystem::path& dir, Kind kind,
     paths = mkinstall::LayOutInstallation(dir, settings);
   } catch (const mkinstall::LayoutError& e) {
     if (engine != Engine::kPostgres || std::string(e.what()).find("cannot connect") != 0) throw;
-    throw mkinstall::LayoutError(
-        std::string("no PostgreSQL server for the server cases (run the tests under "
-                    "pg_virtualenv, or set QV_TEST_POSTGRES=off to skip them): ") +
-        e.what());
+    throw mkinstall::LayoutError(kNoServer + std::string(e.what()));
   }
   Installation installation;
-  if (engine == Engine::kPostgres) {
-    // Assertions that concatenate, on both engines: the embedded engine's
-    // group_concat, for the tests' own queries. Nothing under test uses it.
-    for (const std::string& name : {paths.mainDatabase, paths.securityDatabase}) {
-      Exec(DatabaseRef::OnServer(paths.server, name), R"sql(
-        CREATE FUNCTION qv_test_concat(done text, value anyelement, separator text) RETURNS text
-          LANGUAGE sql IMMUTABLE AS $$ SELECT CASE WHEN value IS NULL THEN done
-            WHEN done IS NULL THEN value::text ELSE done || separator || value::text END $$;
-        CREATE FUNCTION qv_test_concat(done text, value anyelement) RETURNS text
-          LANGUAGE sql IMMUTABLE AS $$ SELECT qv_test_concat(done, value, ',') $$;
-        CREATE AGGREGATE group_concat(anyelement, text) (SFUNC = qv_test_concat, STYPE = text);
-        CREATE AGGREGATE group_concat(anyelement) (SFUNC = qv_test_concat, STYPE = text);
-      )sql");
-    }
-  }
   installation.storageDir_ = paths.storageDir;
   installation.registryFile_ = paths.registryFile;
   installation.odbcIni_ = paths.odbcIni;
   installation.mainDb_ = paths.mainDb;
   installation.securityDb_ = paths.securityDb;
   if (engine == Engine::kPostgres) {
+    for (const std::string& name : {paths.mainDatabase, paths.securityDatabase})
+      Exec(DatabaseRef::OnServer(paths.server, name), kServerGroupConcat);
     installation.main_ = DatabaseRef::OnServer(paths.server, paths.mainDatabase);
     installation.security_ = DatabaseRef::OnServer(paths.server, paths.securityDatabase);
-    // Made in place: a moved-from copy must not drop anything.
-    class Dropper {
-     public:
-      Dropper(db::ServerAddress server, std::vector<std::string> names)
-          : server_(std::move(server)), names_(std::move(names)) {}
-      Dropper(const Dropper&) = delete;
-      Dropper& operator=(const Dropper&) = delete;
-      ~Dropper() {
-        for (const std::string& name : names_)
-          OpenConnections().erase(ConnectionKey(server_, name));
-        try {
-          db::DropServerDatabases(server_, names_);
-        } catch (const db::DbError&) {  // the throw-away cluster goes anyway
-        }
-      }
-
-     private:
-      db::ServerAddress server_;
-      std::vector<std::string> names_;
-    };
-    installation.serverDatabases_ = std::make_shared<Dropper>(
-        paths.server, std::vector<std::string>{paths.mainDatabase, paths.securityDatabase});
+    installation.serverDatabases_ =
+        DropLater(paths.server, {paths.mainDatabase, paths.securityDatabase});
   } else {
     installation.main_ = paths.mainDb;
     installation.security_ = paths.securityDb;
@@ -217,42 +195,19 @@ Installation Installation::LayOut(const std::filesystem::path& dir, Kind kind,
   return installation;
 }
 
-Installation::Activation::Activation(const Installation& installation)
-    : savedRegistry_(GetEnv("QV_REGISTRY_FILE")), savedOdbcIni_(GetEnv("ODBCINI")) {
-  setenv("QV_REGISTRY_FILE", installation.registryFile().c_str(), 1);
-  setenv("ODBCINI", installation.odbcIni().c_str(), 1);
-}
-
-Installation::Activation::~Activation() {
-  RestoreEnv("QV_REGISTRY_FILE", savedRegistry_);
-  RestoreEnv("ODBCINI", savedOdbcIni_);
-}
-
 std::vector<std::vector<std::string>> Query(const DatabaseRef& ref, const std::string& sql) {
-  if (ref.engine() == Engine::kPostgres) {
-    return RowsOf(RunOnServer(ConnectTo(ref), sql).get());
+  using Rows = std::vector<std::vector<std::string>>;
+  if (ref.engine() == Engine::kPostgres) return RowsOf(RunOnServer(ConnectTo(ref), sql).get());
+  DbHandle db = OpenExisting(ref.file());
+  Rows rows;
+  auto collect = [](void* out, int n, char** values, char**) {
+    std::vector<std::string>& row = static_cast<Rows*>(out)->emplace_back();
+    for (int i = 0; i < n; ++i) row.emplace_back(values[i] ? values[i] : kNullText);
+    return 0;
+  };
+  if (sqlite3_exec(db.get(), sql.c_str(), collect, &rows, nullptr) != SQLITE_OK) {
+    throw std::runtime_error(sqlite3_errmsg(db.get()) + (" in: " + sql));
   }
-  const std::filesystem::path& dbFile = ref.file();
-  DbHandle db = OpenExisting(dbFile);
-  sqlite3_stmt* raw = nullptr;
-  const char* tail = nullptr;
-  const int rc = sqlite3_prepare_v2(db.get(), sql.c_str(), -1, &raw, &tail);
-  std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> statement(raw, sqlite3_finalize);
-  if (rc != SQLITE_OK) throw std::runtime_error(sqlite3_errmsg(db.get()) + (" in: " + sql));
-  if (!statement) throw std::runtime_error("no statement in: " + sql);
-  if (std::string(tail).find_first_not_of(" \t\r\n;") != std::string::npos) {
-    throw std::runtime_error("more than one statement in: " + sql + " (use Exec)");
-  }
-  std::vector<std::vector<std::string>> rows;
-  int step;
-  while ((step = sqlite3_step(statement.get())) == SQLITE_ROW) {
-    std::vector<std::string>& row = rows.emplace_back();
-    for (int i = 0; i < sqlite3_column_count(statement.get()); ++i) {
-      const unsigned char* text = sqlite3_column_text(statement.get(), i);
-      row.emplace_back(text ? reinterpret_cast<const char*>(text) : kNullText);
-    }
-  }
-  if (step != SQLITE_DONE) throw std::runtime_error(sqlite3_errmsg(db.get()) + (" in: " + sql));
   return rows;
 }
 
@@ -263,18 +218,7 @@ std::string QueryValue(const DatabaseRef& db, const std::string& sql) {
 }
 
 void Exec(const DatabaseRef& ref, const std::string& sql) {
-  if (ref.engine() == Engine::kPostgres) {
-    ServerResult result(PQexec(ConnectTo(ref), sql.c_str()));  // several statements
-    const ExecStatusType status = PQresultStatus(result.get());
-    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
-      throw std::runtime_error(PQresultErrorMessage(result.get()) + (" in: " + sql));
-    }
-    return;
-  }
-  DbHandle db = OpenExisting(ref.file());
-  if (sqlite3_exec(db.get(), sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) {
-    throw std::runtime_error(sqlite3_errmsg(db.get()) + (" in: " + sql));
-  }
+  Query(ref, sql);
 }
 
 void CopyServerDatabase(const DatabaseRef& from, const DatabaseRef& to) {
@@ -292,21 +236,32 @@ void CopyServerDatabase(const DatabaseRef& from, const DatabaseRef& to) {
   RunOnServer(admin, "CREATE DATABASE \"" + to.name() + "\" TEMPLATE \"" + from.name() + "\"");
 }
 
+ScratchDatabase MakeScratchDatabase(Engine engine, const std::filesystem::path& dir,
+                                    const std::string& script) {
+  if (engine == Engine::kSqlite) {
+    const std::filesystem::path file = dir / "test.mdb";
+    db::CreateDatabaseFile(file.string(), script);
+    return {file, nullptr};
+  }
+  const std::string name = UniquePrefix() + "db";
+  const std::string serverScript = mkinstall::ServerSchemaScript(script) + kServerGroupConcat;
+  try {
+    const db::ServerAddress server = db::CreateServerDatabases({}, {{name, serverScript}});
+    return {DatabaseRef::OnServer(server, name), DropLater(server, {name})};
+  } catch (const db::DbError& e) {
+    throw std::runtime_error(kNoServer + e.description());
+  }
+}
+
 std::vector<std::string> ColumnsOf(const DatabaseRef& db, const std::string& table) {
+  const std::string sql =
+      db.engine() == Engine::kPostgres
+          ? "SELECT column_name FROM information_schema.columns WHERE table_schema = "
+            "current_schema() AND table_name = lower('" +
+                table + "') ORDER BY ordinal_position"
+          : "SELECT name FROM pragma_table_info('" + table + "')";
   std::vector<std::string> names;
-  if (db.engine() == Engine::kPostgres) {
-    for (const auto& row : RowsOf(RunOnServer(ConnectTo(db),
-                                              "SELECT column_name FROM information_schema.columns "
-                                              "WHERE table_schema = current_schema() AND "
-                                              "table_name = lower($1) ORDER BY ordinal_position",
-                                              {table})
-                                      .get()))
-      names.push_back(row[0]);
-    return names;
-  }
-  for (const auto& row : Query(db, "SELECT name FROM pragma_table_info('" + table + "')")) {
-    names.push_back(row[0]);
-  }
+  for (const auto& row : Query(db, sql)) names.push_back(row[0]);
   return names;
 }
 

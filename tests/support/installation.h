@@ -1,32 +1,14 @@
-// Installations for tests: a complete installation laid out in a folder with
-// the same code as qv-mkinstall, and a direct way to read and change its
-// databases for assertions and for preparing a case.
-//
-//   qv::testing::ScopedTempDir dir;
-//   auto inst = qv::testing::Installation::LayOut(dir.path(), Installation::Kind::kOld);
-//   auto env = inst.Activate();   // QV_REGISTRY_FILE and ODBCINI point at it
-//   ... run the code under test ...
-//   EXPECT_EQ(QueryValue(inst.mainDb(), "SELECT count(*) FROM ToDoEvent"), "30");
-//
-// The same on a PostgreSQL server (a throw-away cluster: run the tests under
-// pg_virtualenv, which sets PGHOST, PGPORT, PGUSER and PGPASSWORD):
-//
-//   auto inst = Installation::LayOut(dir.path(), Kind::kFresh, "Guild", Engine::kPostgres);
-//   EXPECT_EQ(QueryValue(inst.mainDatabase(), "SELECT count(*) FROM ToDoEvent"), "30");
-//
-// Case tables run on both engines as value-parametrized tests:
-//
-//   class MyTest : public ::testing::TestWithParam<Engine> {
-//     void SetUp() override { QV_SKIP_UNTESTED_ENGINE(GetParam()); }
-//   };
-//   INSTANTIATE_TEST_SUITE_P(Engines, MyTest, ::testing::ValuesIn(kEngines), EngineName);
+// Installations for tests, laid out with the same code as qv-mkinstall, on
+// either engine (the server of the PG* environment: run the tests under
+// pg_virtualenv), and a direct way to read and change their databases.
+// Case tables run on both engines as TEST_P over kEngines, named by
+// EngineName, each SetUp starting with QV_SKIP_UNTESTED_ENGINE(GetParam()).
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -39,12 +21,10 @@ using Engine = mkinstall::Engine;
 // Every engine under test, for INSTANTIATE_TEST_SUITE_P.
 inline constexpr Engine kEngines[] = {Engine::kSqlite, Engine::kPostgres};
 
-// "SQLite" or "PostgreSQL": the suffix of a parametrized test's name.
 std::string EngineName(const ::testing::TestParamInfo<Engine>& info);
 
-// True when the environment turns the server cases off (QV_TEST_POSTGRES=off)
-// and `engine` is the server. Without it a server case that finds no server
-// fails, saying so: a run without a server never passes by skipping.
+// True for the server when QV_TEST_POSTGRES=off; else a server case that
+// finds no server fails: a run without a server never passes by skipping.
 bool EngineTestsOff(Engine engine);
 
 #define QV_SKIP_UNTESTED_ENGINE(engine)                      \
@@ -52,9 +32,8 @@ bool EngineTestsOff(Engine engine);
     GTEST_SKIP() << "QV_TEST_POSTGRES=off: no server cases"; \
   }
 
-// A database to read and change in a test: a SQLite file, or a database on
-// the PostgreSQL server. A file path converts to one, so callers holding a
-// path compile unchanged.
+// A database to read and change in a test: a SQLite file (a path converts
+// to one), or a database on the server.
 class DatabaseRef {
  public:
   DatabaseRef(const std::filesystem::path& file) : file_(file) {}  // NOLINT: implicit
@@ -76,22 +55,16 @@ class DatabaseRef {
 
 class Installation {
  public:
-  // kFresh: current schema, the rows a fresh installation holds, the fifteen
-  // views. kOld: Public/Confirm columns with PublicID indexes, a few events,
-  // obsolete views, older view definitions, Users without date formats.
+  // kFresh: current schema, its rows and views. kOld: the schema before the
+  // migration, with a few events and obsolete views.
   enum class Kind { kFresh, kOld };
 
   // Lays out registry.reg, odbc.ini, db/qv_main.mdb and db/qv_security.mdb
-  // in `dir` (created when missing); with kPostgres the two databases on the
-  // server instead, under a name prefix of their own, dropped when the last
-  // copy of the Installation goes. The server databases also get the
-  // embedded engine's group_concat(x[, separator]) aggregate, so that the
-  // tests' own queries read the same on both engines. The registry's CompanyName is
-  // `companyName`; StorageDir is `dir` made absolute, MainDir <dir>/program,
-  // MainURL "http://localhost/quorvia/", DefaultSMTPServer "smtp.example.com",
-  // DefaultPOPServer "pop.example.com". The data sources qv_main and
-  // qv_security take user "admin", password "quillmark". Throws
-  // std::runtime_error when `dir` holds an installation already.
+  // in `dir`; with kPostgres the two databases on the server instead, under
+  // a name prefix of their own, dropped when the last copy goes, and with
+  // the embedded engine's group_concat(x[, separator]) for the tests' own
+  // queries. The data sources take user "admin", password "quillmark".
+  // Throws when `dir` holds an installation already.
   static Installation LayOut(const std::filesystem::path& dir, Kind kind = Kind::kFresh,
                              const std::string& companyName = "Artisan's Guild",
                              Engine engine = Engine::kSqlite);
@@ -101,25 +74,9 @@ class Installation {
   const std::filesystem::path& odbcIni() const { return odbcIni_; }
   const std::filesystem::path& mainDb() const { return mainDb_; }
   const std::filesystem::path& securityDb() const { return securityDb_; }
-  // Either engine's databases.
   const DatabaseRef& mainDatabase() const { return main_; }
   const DatabaseRef& securityDatabase() const { return security_; }
   Engine engine() const { return main_.engine(); }
-
-  // Points QV_REGISTRY_FILE and ODBCINI at this installation until the
-  // returned object goes out of scope; then both are as they were.
-  class Activation {
-   public:
-    explicit Activation(const Installation& installation);
-    ~Activation();
-    Activation(const Activation&) = delete;
-    Activation& operator=(const Activation&) = delete;
-
-   private:
-    std::optional<std::string> savedRegistry_;
-    std::optional<std::string> savedOdbcIni_;
-  };
-  [[nodiscard]] Activation Activate() const { return Activation(*this); }
 
  private:
   Installation() : main_(std::filesystem::path()), security_(std::filesystem::path()) {}
@@ -131,25 +88,32 @@ class Installation {
 // What a null column reads as in Query and QueryValue.
 inline constexpr char kNullText[] = "(null)";
 
-// Runs one SQL statement (the engine's own dialect) against an existing
-// database (never created here) and returns its rows, each column as text:
-// numbers in decimal, date-times as YYYY-MM-DD HH:MM:SS, null as kNullText.
-// Throws std::runtime_error with the engine's message on failure.
+// Runs one statement (the engine's own SQL) on an existing database and
+// returns its rows as text (null as kNullText); throws the engine's message.
 std::vector<std::vector<std::string>> Query(const DatabaseRef& db, const std::string& sql);
 
-// The first column of the first row of Query; throws when there is no row.
+// The first column of the first row of Query; throws when there is none.
 std::string QueryValue(const DatabaseRef& db, const std::string& sql);
 
 // Runs a script of several statements (to prepare a case); throws on failure.
 void Exec(const DatabaseRef& db, const std::string& sql);
 
-// Makes server database `to` a copy of `from` (replacing it where it
-// exists), to put a database back as it was between the cases of a sweep.
-// Closes this process's connections to both first, and any other session on `to`.
+// Makes server database `to` a copy of `from` (replacing it), to put a
+// database back as it was between the cases of a sweep.
 void CopyServerDatabase(const DatabaseRef& from, const DatabaseRef& to);
 
-// Names of the columns of `table`, in table order, as the engine stored them
-// (the server folds unquoted names to lower case).
+// A database of its own for one test, made from a SQLite `script`: a file in
+// `dir`, or a database on the server of the PG* environment with the script
+// translated as the installations' are, dropped when the last copy of `keep`
+// goes; it also holds group_concat(x[, sep]) as SQLite has it.
+struct ScratchDatabase {
+  DatabaseRef ref;
+  std::shared_ptr<void> keep;
+};
+ScratchDatabase MakeScratchDatabase(Engine engine, const std::filesystem::path& dir,
+                                    const std::string& script);
+
+// Names of the columns of `table`, in order, as the engine stored them.
 std::vector<std::string> ColumnsOf(const DatabaseRef& db, const std::string& table);
 
 }  // namespace qv::testing

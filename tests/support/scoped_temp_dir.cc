@@ -1,5 +1,7 @@
 #include "support/scoped_temp_dir.h"
 
+#include <sqlite3.h>
+
 #include <cstdlib>
 #include <stdexcept>
 #include <system_error>
@@ -17,6 +19,20 @@ ScopedTempDir::~ScopedTempDir() {
   std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
                                std::filesystem::perm_options::add, ignored);
   std::filesystem::remove_all(path_, ignored);
+}
+
+HeldReader::HeldReader(const std::filesystem::path& dbFile) {
+  if (sqlite3_open_v2(dbFile.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK ||
+      sqlite3_exec(db_, "BEGIN; SELECT count(*) FROM sqlite_schema", nullptr, nullptr, nullptr) !=
+          SQLITE_OK) {
+    const std::string why = sqlite3_errmsg(db_);
+    sqlite3_close(db_);
+    throw std::runtime_error("cannot hold a read on " + dbFile.string() + ": " + why);
+  }
+}
+
+HeldReader::~HeldReader() {
+  sqlite3_close(db_);  // ends the read transaction with it
 }
 
 }  // namespace qv::testing
