@@ -1,16 +1,9 @@
-# Writes the SQL that checks that no value of the installation's own rows is
-# lost or half changed: run it with the crashed database as main and the
-# same database before any run attached as "b", after one uninterrupted run
-# as "e".
-#
+# The SQL that finds old values lost or half changed in a database file: run
+# it on the crashed database with its state before any run attached as "b"
+# and after one uninterrupted run as "e".
 #   awk -f old_values.awk BASE.cols FINAL.cols CRASH.cols > check.sql
-#
-# For every row of every table before the run (matched by rowid) and every
-# column it had (Public and Confirm are looked for under their successors
-# Shared and Confirmation once a table is altered), the crashed state must
-# hold the old value or the value after a full run. A column the run adds
-# must hold the value of the full run in every old row. Each violation comes
-# out as one line starting with ERROR.
+# Rows match by rowid; Public and Confirm are looked for under Shared and
+# Confirmation once altered; an added column must hold its full-run value.
 function succ(c,   l) {
   l = tolower(c)
   if (l == "public") return "Shared"
