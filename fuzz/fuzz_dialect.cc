@@ -1,18 +1,12 @@
-// Fuzzes the SQL dialect translation (TranslateDialect) and its tokenizer
-// (Tokenize, OnlyBlanksAndComments), against a fixed fake schema.
-//
-// The input is one SQL text. Invariants:
+// The SQL dialect translation (TranslateDialect) and its tokenizer, against
+// a fixed schema:
 //   - the tokens cover the text exactly, each at least one byte long;
-//   - text of nothing but blanks, semicolons and comments translates to
-//     itself;
-//   - the translation raises nothing but DbError, and that only for a
-//     DROP INDEX whose table has neither index;
-//   - string literals, quoted and bracketed names and comments come out
-//     unchanged and in the same order: the only ones that may go are the
-//     index and table names of a DROP INDEX ... ON ..., and the comments
-//     between them, which give way to the one quoted index name;
-//   - what the translation says of the statement fits its first words.
-#include <cstddef>
+//   - blanks, semicolons and comments alone translate to themselves;
+//   - nothing but DbError is raised, and that only for a DROP INDEX;
+//   - string literals, quoted names and comments come out unchanged and in
+//     order, but for DROP INDEX n ON t, where one quoted index name takes
+//     the place of n through t;
+//   - the statement kind reported fits the first words.
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -29,9 +23,8 @@ using qv::db::Token;
 using qv::db::TokenKind;
 using qv::fuzz::Printable;
 
-// Views by name; every table but those starting with x has an index named
-// PublicID and one named <table>_Confirm, so that DROP INDEX both succeeds
-// and fails.
+// Every table but those starting with x has the indexes PublicID and
+// <table>_Confirm, so that DROP INDEX both succeeds and fails.
 class FakeSchema : public qv::db::SchemaLookup {
  public:
   bool IsView(const std::string& name) const override {
@@ -43,11 +36,6 @@ class FakeSchema : public qv::db::SchemaLookup {
     return {"PublicID", table + "_Confirm"};
   }
 };
-
-bool Protected(TokenKind kind) {
-  return kind == TokenKind::kString || kind == TokenKind::kQuotedName ||
-         kind == TokenKind::kComment;
-}
 
 bool Significant(TokenKind kind) {
   return kind != TokenKind::kSpace && kind != TokenKind::kComment;
@@ -63,8 +51,7 @@ std::vector<Token> CheckTokens(std::string_view sql) {
   const std::vector<Token> tokens = qv::db::Tokenize(sql);
   size_t at = 0;
   for (const Token& t : tokens) {
-    FUZZ_CHECK(t.begin == at);
-    FUZZ_CHECK(t.length > 0);
+    FUZZ_CHECK(t.begin == at && t.length > 0);
     at += t.length;
   }
   FUZZ_CHECK(at == sql.size());
@@ -75,7 +62,6 @@ std::string Text(std::string_view sql, const Token& t) {
   return std::string(sql.substr(t.begin, t.length));
 }
 
-// Indexes of the significant tokens.
 std::vector<size_t> SignificantTokens(const std::vector<Token>& tokens) {
   std::vector<size_t> out;
   for (size_t i = 0; i < tokens.size(); ++i) {
@@ -95,7 +81,9 @@ std::vector<Piece> ProtectedPieces(std::string_view sql, const std::vector<Token
                                    size_t from = 0, size_t to = SIZE_MAX) {
   std::vector<Piece> out;
   for (size_t i = from; i < tokens.size() && i < to; ++i) {
-    if (Protected(tokens[i].kind)) out.push_back({tokens[i].kind, Text(sql, tokens[i])});
+    const TokenKind k = tokens[i].kind;
+    if (k == TokenKind::kString || k == TokenKind::kQuotedName || k == TokenKind::kComment)
+      out.push_back({tokens[i].kind, Text(sql, tokens[i])});
   }
   return out;
 }
@@ -138,9 +126,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK_MSG(dropIndex && sig.size() >= 5 && IsWord(sql, tokens, sig, 3, "ON"),
                    Printable(sql) + ": " + Describe(before) + " became " + Describe(after));
     const std::vector<size_t> outSig = SignificantTokens(outTokens);
-    FUZZ_CHECK(outSig.size() >= 3);
+    FUZZ_CHECK(outSig.size() >= 3 && outTokens[outSig[2]].kind == TokenKind::kQuotedName);
     const Token& name = outTokens[outSig[2]];
-    FUZZ_CHECK(name.kind == TokenKind::kQuotedName);
     std::vector<Piece> expected = ProtectedPieces(sql, tokens, 0, sig[2]);
     expected.push_back({TokenKind::kQuotedName, Text(out, name)});
     const std::vector<Piece> tail = ProtectedPieces(sql, tokens, sig[4] + 1);
@@ -161,7 +148,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     case StatementKind::kTransactionControl: {
       bool known = false;
       for (const char* w : {"BEGIN", "COMMIT", "END", "ROLLBACK", "SAVEPOINT", "RELEASE"}) {
-        known = known || IsWord(sql, tokens, sig, 0, w);
+        known |= IsWord(sql, tokens, sig, 0, w);
       }
       FUZZ_CHECK(known);
       break;
