@@ -1,6 +1,6 @@
-# No value of the installation's own rows lost or half changed, on a server:
+# No value of the installation's own rows lost or half changed:
 #   awk [-v strict=1] -f old_rows.awk BASE.vals FINAL.vals STATE.vals
-# Lines "table <TAB> key <TAB> column <TAB> value (JSON)"; the key is the
+# Lines "table <TAB> key <TAB> column <TAB> value" on one line; the key is the
 # primary key, or "#n" without one. Keyed: every old value is in STATE as it
 # was or as after a full run (strict: only the latter); an added column holds
 # its full-run value. Keyless: the base rows, projected on the base columns,
