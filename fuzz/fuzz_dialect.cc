@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "db/db_error.h"
@@ -37,15 +38,7 @@ class FakeSchema : public qv::db::SchemaLookup {
   }
 };
 
-bool Significant(TokenKind kind) {
-  return kind != TokenKind::kSpace && kind != TokenKind::kComment;
-}
-
-struct Piece {
-  TokenKind kind;
-  std::string text;
-  bool operator==(const Piece& o) const { return kind == o.kind && text == o.text; }
-};
+using Piece = std::pair<TokenKind, std::string>;
 
 std::vector<Token> CheckTokens(std::string_view sql) {
   const std::vector<Token> tokens = qv::db::Tokenize(sql);
@@ -65,7 +58,9 @@ std::string Text(std::string_view sql, const Token& t) {
 std::vector<size_t> SignificantTokens(const std::vector<Token>& tokens) {
   std::vector<size_t> out;
   for (size_t i = 0; i < tokens.size(); ++i) {
-    if (Significant(tokens[i].kind)) out.push_back(i);
+    if (tokens[i].kind != TokenKind::kSpace && tokens[i].kind != TokenKind::kComment) {
+      out.push_back(i);
+    }
   }
   return out;
 }
@@ -82,15 +77,16 @@ std::vector<Piece> ProtectedPieces(std::string_view sql, const std::vector<Token
   std::vector<Piece> out;
   for (size_t i = from; i < tokens.size() && i < to; ++i) {
     const TokenKind k = tokens[i].kind;
-    if (k == TokenKind::kString || k == TokenKind::kQuotedName || k == TokenKind::kComment)
-      out.push_back({tokens[i].kind, Text(sql, tokens[i])});
+    if (k == TokenKind::kString || k == TokenKind::kQuotedName || k == TokenKind::kComment) {
+      out.emplace_back(k, Text(sql, tokens[i]));
+    }
   }
   return out;
 }
 
 std::string Describe(const std::vector<Piece>& pieces) {
   std::string out;
-  for (const Piece& p : pieces) out += "<" + Printable(p.text) + ">";
+  for (const Piece& p : pieces) out += "<" + Printable(p.second) + ">";
   return out;
 }
 
@@ -129,7 +125,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(outSig.size() >= 3 && outTokens[outSig[2]].kind == TokenKind::kQuotedName);
     const Token& name = outTokens[outSig[2]];
     std::vector<Piece> expected = ProtectedPieces(sql, tokens, 0, sig[2]);
-    expected.push_back({TokenKind::kQuotedName, Text(out, name)});
+    expected.emplace_back(TokenKind::kQuotedName, Text(out, name));
     const std::vector<Piece> tail = ProtectedPieces(sql, tokens, sig[4] + 1);
     expected.insert(expected.end(), tail.begin(), tail.end());
     FUZZ_CHECK_MSG(after == expected, Printable(sql) + " became " + Printable(out) + ": " +
