@@ -45,10 +45,9 @@ Lines Differences(const Facts& expected, const Facts& actual);
 std::string Integrity(const fs::path& dbFile);
 
 // What every run under a fault or hostile input must leave, against the
-// state when the Judge was made: both database files intact (unless
-// unreadable then) without a journal, no fact gone, every transaction of the
-// run whole against a clean run of `kind` (but `ownFacts`, which the case
-// checks), and nothing new below `root` but the lock file and a backup.
+// state when made: database files intact (unless unreadable then), no
+// journal, no fact gone, every transaction whole against a clean run of
+// `kind` (but `ownFacts`), nothing new below `root` but the lock and backup.
 class Judge {
  public:
   Judge(const Installation& installation, Installation::Kind kind, fs::path root,
@@ -98,8 +97,8 @@ void WriteBytes(const fs::path& path, const std::string& bytes);
 // Every path below `dir`, relative to it; folders end in '/'.
 std::set<std::string> Tree(const fs::path& dir);
 
-// Faults held until the result's last copy goes; null, with `why`, when they
-// cannot be made (mounts need root).
+// Faults held until the last copy goes; null, with `why`, when they cannot
+// be made (mounts need root).
 using Held = std::shared_ptr<void>;
 // Another connection reads `dbFile` in an open transaction (writers kept
 // out), has begun writing it, or holds it exclusively (readers kept out too).
