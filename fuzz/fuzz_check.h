@@ -1,6 +1,5 @@
-// What the fuzz targets share: a check that stops the fuzzer with a message
-// when an invariant breaks. It aborts rather than throws, so the fuzzer
-// records the input as a crash whatever the build type.
+// What the fuzz targets share: checks that abort, so that the fuzzer records
+// the input as a crash whatever the build type, and small text helpers.
 #pragma once
 
 #include <cstdio>
@@ -12,36 +11,46 @@ namespace qv::fuzz {
 
 [[noreturn]] inline void Broken(const char* condition, const char* file, int line,
                                 const std::string& detail) {
-  std::fprintf(stderr, "%s:%d: invariant broken: %s\n", file, line, condition);
-  if (!detail.empty()) std::fprintf(stderr, "  %s\n", detail.c_str());
+  std::fprintf(stderr, "%s:%d: invariant broken: %s\n  %s\n", file, line, condition,
+               detail.c_str());
   std::abort();
 }
 
-// `text` with every byte outside printable ASCII written as \xHH, for messages.
+// `text` with every byte outside printable ASCII (and '\') as \xHH.
 inline std::string Printable(std::string_view text) {
   static const char kHex[] = "0123456789abcdef";
   std::string out;
-  for (char c : text) {
-    const unsigned char u = static_cast<unsigned char>(c);
-    if (u >= 0x20 && u < 0x7f && c != '\\') {
-      out += c;
+  for (const unsigned char u : text) {
+    if (u >= 0x20 && u < 0x7f && u != '\\') {
+      out += static_cast<char>(u);
     } else {
-      out += "\\x";
-      out += kHex[u >> 4];
-      out += kHex[u & 15];
+      out += {'\\', 'x', kHex[u >> 4], kHex[u & 15]};
     }
   }
   return out;
 }
 
-}  // namespace qv::fuzz
+inline char Lower(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
-#define FUZZ_CHECK(condition)                                                 \
-  do {                                                                        \
-    if (!(condition)) ::qv::fuzz::Broken(#condition, __FILE__, __LINE__, ""); \
-  } while (false)
+inline bool SameNoCase(std::string_view a, std::string_view b) {
+  for (size_t i = 0; i < a.size() && a.size() == b.size(); ++i) {
+    if (Lower(a[i]) != Lower(b[i])) return false;
+  }
+  return a.size() == b.size();
+}
+
+inline std::string_view Trim(std::string_view s, std::string_view blanks) {
+  while (!s.empty() && blanks.find(s.front()) != std::string_view::npos) s.remove_prefix(1);
+  while (!s.empty() && blanks.find(s.back()) != std::string_view::npos) s.remove_suffix(1);
+  return s;
+}
+
+}  // namespace qv::fuzz
 
 #define FUZZ_CHECK_MSG(condition, detail)                                         \
   do {                                                                            \
     if (!(condition)) ::qv::fuzz::Broken(#condition, __FILE__, __LINE__, detail); \
   } while (false)
+#define FUZZ_CHECK(condition) FUZZ_CHECK_MSG(condition, "")

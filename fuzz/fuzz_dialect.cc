@@ -1,21 +1,16 @@
-// Fuzzes the SQL dialect translation (TranslateDialect) and its tokenizer
-// (Tokenize, OnlyBlanksAndComments), against a fixed fake schema.
-//
-// The input is one SQL text. Invariants:
+// The SQL dialect translation (TranslateDialect) and its tokenizer, against
+// a fixed schema:
 //   - the tokens cover the text exactly, each at least one byte long;
-//   - text of nothing but blanks, semicolons and comments translates to
-//     itself;
-//   - the translation raises nothing but DbError, and that only for a
-//     DROP INDEX whose table has neither index;
-//   - string literals, quoted and bracketed names and comments come out
-//     unchanged and in the same order: the only ones that may go are the
-//     index and table names of a DROP INDEX ... ON ..., and the comments
-//     between them, which give way to the one quoted index name;
-//   - what the translation says of the statement fits its first words.
-#include <cstddef>
+//   - blanks, semicolons and comments alone translate to themselves;
+//   - nothing but DbError is raised, and that only for a DROP INDEX;
+//   - string literals, quoted names and comments come out unchanged and in
+//     order, but for DROP INDEX n ON t, where one quoted index name takes
+//     the place of n through t;
+//   - the statement kind reported fits the first words.
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "db/db_error.h"
@@ -29,9 +24,8 @@ using qv::db::Token;
 using qv::db::TokenKind;
 using qv::fuzz::Printable;
 
-// Views by name; every table but those starting with x has an index named
-// PublicID and one named <table>_Confirm, so that DROP INDEX both succeeds
-// and fails.
+// Every table but those starting with x has the indexes PublicID and
+// <table>_Confirm, so that DROP INDEX both succeeds and fails.
 class FakeSchema : public qv::db::SchemaLookup {
  public:
   bool IsView(const std::string& name) const override {
@@ -44,27 +38,13 @@ class FakeSchema : public qv::db::SchemaLookup {
   }
 };
 
-bool Protected(TokenKind kind) {
-  return kind == TokenKind::kString || kind == TokenKind::kQuotedName ||
-         kind == TokenKind::kComment;
-}
-
-bool Significant(TokenKind kind) {
-  return kind != TokenKind::kSpace && kind != TokenKind::kComment;
-}
-
-struct Piece {
-  TokenKind kind;
-  std::string text;
-  bool operator==(const Piece& o) const { return kind == o.kind && text == o.text; }
-};
+using Piece = std::pair<TokenKind, std::string>;
 
 std::vector<Token> CheckTokens(std::string_view sql) {
   const std::vector<Token> tokens = qv::db::Tokenize(sql);
   size_t at = 0;
   for (const Token& t : tokens) {
-    FUZZ_CHECK(t.begin == at);
-    FUZZ_CHECK(t.length > 0);
+    FUZZ_CHECK(t.begin == at && t.length > 0);
     at += t.length;
   }
   FUZZ_CHECK(at == sql.size());
@@ -75,11 +55,12 @@ std::string Text(std::string_view sql, const Token& t) {
   return std::string(sql.substr(t.begin, t.length));
 }
 
-// Indexes of the significant tokens.
 std::vector<size_t> SignificantTokens(const std::vector<Token>& tokens) {
   std::vector<size_t> out;
   for (size_t i = 0; i < tokens.size(); ++i) {
-    if (Significant(tokens[i].kind)) out.push_back(i);
+    if (tokens[i].kind != TokenKind::kSpace && tokens[i].kind != TokenKind::kComment) {
+      out.push_back(i);
+    }
   }
   return out;
 }
@@ -95,14 +76,17 @@ std::vector<Piece> ProtectedPieces(std::string_view sql, const std::vector<Token
                                    size_t from = 0, size_t to = SIZE_MAX) {
   std::vector<Piece> out;
   for (size_t i = from; i < tokens.size() && i < to; ++i) {
-    if (Protected(tokens[i].kind)) out.push_back({tokens[i].kind, Text(sql, tokens[i])});
+    const TokenKind k = tokens[i].kind;
+    if (k == TokenKind::kString || k == TokenKind::kQuotedName || k == TokenKind::kComment) {
+      out.emplace_back(k, Text(sql, tokens[i]));
+    }
   }
   return out;
 }
 
 std::string Describe(const std::vector<Piece>& pieces) {
   std::string out;
-  for (const Piece& p : pieces) out += "<" + Printable(p.text) + ">";
+  for (const Piece& p : pieces) out += "<" + Printable(p.second) + ">";
   return out;
 }
 
@@ -138,11 +122,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK_MSG(dropIndex && sig.size() >= 5 && IsWord(sql, tokens, sig, 3, "ON"),
                    Printable(sql) + ": " + Describe(before) + " became " + Describe(after));
     const std::vector<size_t> outSig = SignificantTokens(outTokens);
-    FUZZ_CHECK(outSig.size() >= 3);
+    FUZZ_CHECK(outSig.size() >= 3 && outTokens[outSig[2]].kind == TokenKind::kQuotedName);
     const Token& name = outTokens[outSig[2]];
-    FUZZ_CHECK(name.kind == TokenKind::kQuotedName);
     std::vector<Piece> expected = ProtectedPieces(sql, tokens, 0, sig[2]);
-    expected.push_back({TokenKind::kQuotedName, Text(out, name)});
+    expected.emplace_back(TokenKind::kQuotedName, Text(out, name));
     const std::vector<Piece> tail = ProtectedPieces(sql, tokens, sig[4] + 1);
     expected.insert(expected.end(), tail.begin(), tail.end());
     FUZZ_CHECK_MSG(after == expected, Printable(sql) + " became " + Printable(out) + ": " +
@@ -161,7 +144,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     case StatementKind::kTransactionControl: {
       bool known = false;
       for (const char* w : {"BEGIN", "COMMIT", "END", "ROLLBACK", "SAVEPOINT", "RELEASE"}) {
-        known = known || IsWord(sql, tokens, sig, 0, w);
+        known |= IsWord(sql, tokens, sig, 0, w);
       }
       FUZZ_CHECK(known);
       break;

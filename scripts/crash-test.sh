@@ -115,13 +115,14 @@ RUN_ARGS=(/i Initialize /a /b)
 # snapshot DIR PREFIX INSTDIR: for both databases in DIR, PREFIX.<db>.integrity
 # (PRAGMA integrity_check; opening the file rolls a hot journal beside it
 # back), .cols ("table|column" lines), .dump (sqlite3 .dump with clock values
-# and the installation folder masked) and .counts (rows per table).
+# and the installation folder masked), .counts (rows per table) and .vals
+# (one value a line, keyed by rowid, for old_rows.awk).
 snapshot() {
   local dir=$1 prefix=$2 inst=$3 db
   for db in qv_main qv_security; do
     if [ ! -f "$dir/$db.mdb" ]; then
       echo "file missing" >"$prefix.$db.integrity"
-      : >"$prefix.$db.cols"; : >"$prefix.$db.dump"; : >"$prefix.$db.counts"
+      : >"$prefix.$db.cols"; : >"$prefix.$db.dump"; : >"$prefix.$db.counts"; : >"$prefix.$db.vals"
       continue
     fi
     sqlite3 -batch "$dir/$db.mdb" "PRAGMA integrity_check;" \
@@ -132,6 +133,12 @@ snapshot() {
       -e "s#$inst#<inst>#g" "$prefix.$db.raw" >"$prefix.$db.dump"
     rm -f "$prefix.$db.raw"
     awk -f "$CRASH_DIR/counts.awk" "$prefix.$db.dump" >"$prefix.$db.counts"
+    # Every value as "table TAB rowid TAB column TAB value", the value quoted
+    # with its line breaks and tabs escaped, so that it stays on one line.
+    sqlite3 -batch "$dir/$db.mdb" "$(sqlite3 -batch "$dir/$db.mdb" "SELECT group_concat(printf(
+      'SELECT %Q || char(9) || rowid || char(9) || %Q || char(9) || replace(replace(replace(quote(\"%w\"), char(92), char(92, 92)), char(10), char(92, 110)), char(9), char(92, 116)) FROM \"%w\"',
+      m.name, lower(p.name), p.name, m.name), ' UNION ALL ') FROM sqlite_master AS m JOIN pragma_table_info(m.name) AS p
+      WHERE m.type = 'table' AND m.name NOT LIKE 'sqlite_%'")" 2>&1 | sort >"$prefix.$db.vals"
   done
 }
 
@@ -328,10 +335,8 @@ run_case() {
     while IFS= read -r f; do [ -n "$f" ] && errs+=("$db: ${f#ERROR }"); done < <(grep '^ERROR' <<<"$out")
     info+="$db[$(grep -v '^ERROR' <<<"$out" | tr '\n' ' ' | sed 's/ $//')] "
     if [ -f "$cs/crash/$db.mdb" ]; then
-      awk -f "$CRASH_DIR/old_values.awk" "$ref/base.$db.cols" "$ref/final.$db.cols" "$cs/S.$db.cols" >"$cs/old_values.$db.sql"
-      out=$(sqlite3 -batch "$cs/crash/$db.mdb" "ATTACH '$ref/base/$db.mdb' AS b;" "ATTACH '$ref/final/$db.mdb' AS e;" \
-        ".read $cs/old_values.$db.sql" 2>&1 | head -5)
-      while IFS= read -r f; do [ -n "$f" ] && errs+=("$db old values: ${f#ERROR }"); done <<<"$out"
+      out=$(awk -f "$CRASH_DIR/old_rows.awk" "$ref/base.$db.vals" "$ref/final.$db.vals" "$cs/S.$db.vals")
+      while IFS= read -r f; do [ -n "$f" ] && errs+=("$db old values: ${f#ERROR }"); done < <(grep '^ERROR' <<<"$out")
     fi
   done
 

@@ -1,18 +1,10 @@
-# Row count per table of a database, from the text of the sqlite3 shell's
-# .dump (one INSERT line per row): prints "table count" for every table the
-# dump creates, 0 included.
-/^CREATE TABLE / {
+# "table rows" for every table a sqlite3 .dump creates (one INSERT line per
+# row), 0 included.
+/^(CREATE TABLE|INSERT INTO) / {
   t = $3
   gsub(/["\[\]`]/, "", t)
   sub(/\(.*/, "", t)
   if (!(t in n)) { n[t] = 0; order[++k] = t }
-  next
-}
-/^INSERT INTO / {
-  t = $3
-  gsub(/["\[\]`]/, "", t)
-  sub(/\(.*/, "", t)
-  if (!(t in n)) order[++k] = t
-  n[t]++
+  if ($1 == "INSERT") n[t]++
 }
 END { for (i = 1; i <= k; i++) print order[i], n[order[i]] }

@@ -1,20 +1,10 @@
-# No value of the installation's own rows lost or half changed, from the
-# rows of a server database written out one value a line:
-#
+# No value of the installation's own rows lost or half changed:
 #   awk [-v strict=1] -f old_rows.awk BASE.vals FINAL.vals STATE.vals
-#
-# Each line is "table <TAB> key <TAB> column <TAB> value" (the value as JSON,
-# so one line); the key is the row's primary key, or "#n" in a table without
-# one. BASE: before any run; FINAL: after one uninterrupted run; STATE: the
-# state under test. A column Public or Confirm is looked for under its
-# successor Shared or Confirmation once a table is altered.
-#
-# With a key, every value a row had must be in STATE as it was or as after a
-# full run (strict: as after a full run), and a column the run adds must hold
-# its full-run value in every old row. Without a key, the rows projected on
-# the columns the table had must be all still there in STATE, or every row of
-# STATE must be a row of FINAL (strict: STATE holds exactly FINAL's rows).
-# Prints one "ERROR ..." line per violation (at most 5 per table).
+# Lines "table <TAB> key <TAB> column <TAB> value" on one line; the key is the
+# primary key, or "#n" without one. Keyed: every old value is in STATE as it
+# was or as after a full run (strict: only the latter); an added column holds
+# its full-run value. Keyless: the base rows, projected on the base columns,
+# are all still there, or STATE holds only FINAL rows (strict: exactly them).
 function succ(c) {
   if (c == "public") return "shared"
   if (c == "confirm") return "confirmation"

@@ -1,15 +1,7 @@
-# Turns the output of `strace -f -k -o FILE -e trace=SET qvsetup ...` (an
-# uninterrupted reference run) into one line per traced system call:
-#
+# A reference run's `strace -f -k` output as one line per traced call:
 #   index <TAB> name <TAB> ordinal <TAB> step <TAB> commit <TAB> path
-#
-# index: position among all traced calls, from 1; ordinal: position among the
-# calls of the same name (what strace's inject=NAME:when=ORDINAL counts);
-# step: the part of the run the call was made in, read from the call's stack
-# (a sample-data module, a migration step, the backup, ...; "startup/exit"
-# for what lies outside every step: loading, reading the registry, ending);
-# commit: 1 for the unlink of a rollback journal, the moment a transaction
-# is committed; path: the first quoted argument, if any.
+# ordinal counts the calls of one name (strace's inject when=); step comes
+# from the call's stack; commit is 1 for the unlink of a rollback journal.
 function flush(   step, path, p) {
   if (name == "") return
   count++

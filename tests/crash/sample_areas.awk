@@ -1,15 +1,9 @@
-# All-or-nothing check of the sample data, from row counts.
-#
+# Sample data all or nothing, from counts (base, final, crashed state):
 #   awk -f sample_areas.awk BASE.counts FINAL.counts CRASH.counts
-#
-# BASE: the installation before any run; FINAL: after one uninterrupted run;
-# CRASH: the state under test (files made by counts.awk). The rows a module
-# adds to its area's tables are FINAL - BASE (derived, never written down
-# here). Each area must hold all of them in every one of its tables, or none
-# of them in any. Tables outside the areas must keep their row count.
-# Prints one "area: none|all|-" line per area and one "ERROR ..." line per
-# violation.
-# Table names match without regard to case: the server stores them folded.
+# An area's rows are FINAL - BASE per table: all of them in each of its
+# tables, or none in any; other tables keep their count. Prints
+# "area: none|all|-" per area and "ERROR ..." lines. Names match without
+# regard to case: the server folds them.
 function area_of(t) {
   t = tolower(t)
   if (t == "company" || t == "contact") return "Contact"

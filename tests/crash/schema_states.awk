@@ -1,15 +1,8 @@
-# All-or-nothing check of the column changes of one database (the Public and
-# Confirm columns of the main database, the date and time formats of the
-# security database's Users), from column lists.
-#
+# The column changes of one database all or nothing, from "table|column"
+# lines (base, final, crashed state):
 #   awk -f schema_states.awk BASE.cols FINAL.cols CRASH.cols
-#
-# Each file holds "table|column" lines in column order (base: before any run;
-# final: after one uninterrupted run; crash: the state under test). A table
-# whose columns change between BASE and FINAL must have exactly the BASE
-# columns or exactly the FINAL columns, and all such tables of one database
-# the same (one transaction changes them all); any other table keeps its
-# columns. Prints "columns: old|new|unchanged" and "ERROR ..." lines.
+# Each table whose columns change has the BASE or the FINAL columns, all of
+# them the same; other tables keep theirs. Prints "columns: old|new|unchanged".
 FNR == 1 { f++ }
 {
   p = index($0, "|")

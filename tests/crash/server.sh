@@ -1,17 +1,7 @@
 # The crash test's server mode, sourced by scripts/crash-test.sh --server
-# after it has read its arguments and found the binaries (QVSETUP,
-# MKINSTALL, CRASH_DIR, WORK, POINTS, KEEP, QUICK).
-#
-# Both databases live on a PostgreSQL server (the one PGHOST/PGPORT/PGUSER
-# name; without one reachable the script starts itself again inside a
-# throw-away cluster, pg_virtualenv -t). `qvsetup /i Initialize /a /b` is
-# killed with SIGKILL at chosen system calls of its own (strace: every
-# message to the server, every file the backup writes), in every step, on a
-# fresh and an older installation; and the server itself is restarted
-# (pg_ctlcluster ... restart -m fast) in the middle of runs. After each:
-# every sample-data area and every migration step is all or nothing
-# (sample_areas.awk, schema_states.awk, views.awk), no old value is lost
-# (old_rows.awk), and a second run ends where an uninterrupted run ends.
+# (QVSETUP, MKINSTALL, CRASH_DIR, WORK, POINTS, KEEP, QUICK set). Kills the run
+# at its own traced calls (every message to the server, every backup file)
+# and restarts the server mid-run; then judges as the file mode does.
 
 if ! psql -Atqc 'SELECT 1' >/dev/null 2>&1; then
   [ -n "${QV_CRASH_IN_CLUSTER:-}" ] && die "no server reachable inside the throw-away cluster"
@@ -44,7 +34,6 @@ declare -A SPAN
 
 sql() { PGOPTIONS='-c client_min_messages=warning' psql -X -Atq -v ON_ERROR_STOP=1 "$@"; }
 
-# restart_server: a fast restart of the cluster: every session ends at once.
 restart_server() {
   if [ -n "${PG_CLUSTER_CONF_ROOT:-}" ] && command -v pg_ctlcluster >/dev/null; then
     pg_ctlcluster "${PGVERSION:-$(pg_lsclusters -h | awk 'NR == 1 { print $1 }')}" regress restart -m fast >/dev/null 2>&1
@@ -57,9 +46,7 @@ restart_server() {
   die "the server did not come back after a restart"
 }
 
-# snapshot DB PREFIX: PREFIX.cols ("table|column" in column order),
-# .counts ("table rows"), .views ("CREATE VIEW name AS definition") and
-# .vals (one value a line, see old_rows.awk) of a database on the server.
+# snapshot DB PREFIX: PREFIX.cols, .counts, .views and .vals (old_rows.awk).
 snapshot() {
   local db=$1 prefix=$2 q
   local tables="SELECT table_name FROM information_schema.tables WHERE table_schema = 'public' AND table_type = 'BASE TABLE'"
@@ -90,8 +77,6 @@ snapshot_both() {
   snapshot "${PFX}case_qv_security" "$1.qv_security"
 }
 
-# fresh_case KIND: the case databases copied from KIND's template, and the
-# installation folder as laid out.
 fresh_case() {
   sql -d postgres -c "DROP DATABASE IF EXISTS ${PFX}case_qv_main WITH (FORCE)" \
     -c "DROP DATABASE IF EXISTS ${PFX}case_qv_security WITH (FORCE)" \
@@ -100,6 +85,9 @@ fresh_case() {
   rm -rf "$INST"
   cp -a "$WORK/tpl-$1" "$INST"
 }
+
+# errors PREFIX: the ERROR lines on standard input, added to run_case's errs.
+errors() { while IFS= read -r f; do [ -n "$f" ] && errs+=("$1${f#ERROR }"); done < <(grep '^ERROR'); }
 
 run_qvsetup() {
   env QV_REGISTRY_FILE="$INST/registry.reg" ODBCINI="$INST/odbc.ini" "$@"
@@ -160,10 +148,8 @@ for kind in fresh old; do
   echo "  $kind installation: $n1 traced calls, a run takes $((SPAN[$kind] / 1000)) ms"
 done
 
-# --- one case ---------------------------------------------------------------
-# run_case MODE KIND ARG: MODE kill (ARG the traced call at which qvsetup is
-# killed) or restart (ARG the delay in microseconds after which the server
-# restarts). Prints one result line.
+# run_case kill|restart KIND ARG: killed at traced call ARG, or the server
+# restarted after ARG microseconds. Prints one result line.
 run_case() {
   local mode=$1 kind=$2 arg=$3 ref=$REF/$2 cs=$WORK/case
   local errs=() step=restart name ord out rc f db
@@ -193,13 +179,11 @@ run_case() {
     [ $rc = 0 ] || errs+=("the run met the restart with exit status $rc")
   fi
   snapshot_both "$cs/S"
-  out=$(awk -f "$CRASH_DIR/sample_areas.awk" "$ref.base.qv_main.counts" "$ref.final.qv_main.counts" "$cs/S.qv_main.counts")
-  while IFS= read -r f; do [ -n "$f" ] && errs+=("sample data: ${f#ERROR }"); done < <(grep '^ERROR' <<<"$out")
+  errors "sample data: " < <(awk -f "$CRASH_DIR/sample_areas.awk" "$ref.base.qv_main.counts" "$ref.final.qv_main.counts" "$cs/S.qv_main.counts")
   for db in qv_main qv_security; do
-    out=$(awk -f "$CRASH_DIR/schema_states.awk" "$ref.base.$db.cols" "$ref.final.$db.cols" "$cs/S.$db.cols"
-      awk -f "$CRASH_DIR/views.awk" "$ref.base.$db.views" "$ref.final.$db.views" "$cs/S.$db.views"
-      awk -f "$CRASH_DIR/old_rows.awk" "$ref.base.$db.vals" "$ref.final.$db.vals" "$cs/S.$db.vals")
-    while IFS= read -r f; do [ -n "$f" ] && errs+=("$db: ${f#ERROR }"); done < <(grep '^ERROR' <<<"$out")
+    errors "$db: " < <(for f in schema_states:cols views:views old_rows:vals; do
+      awk -f "$CRASH_DIR/${f%:*}.awk" "$ref.base.$db.${f#*:}" "$ref.final.$db.${f#*:}" "$cs/S.$db.${f#*:}"
+    done)
   done
   # A dump under its final name is whole: pg_restore can read its table of
   # contents.
@@ -219,8 +203,8 @@ run_case() {
       cmp -s "$cs/F.$db.$f" "$ref.final.$db.$f" ||
         errs+=("the second run ends elsewhere ($db.$f): $(diff "$ref.final.$db.$f" "$cs/F.$db.$f" | grep '^[<>]' | head -3 | cut -c1-160 | tr '\n' ' ')")
     done
-    out=$(awk -v strict=1 -f "$CRASH_DIR/old_rows.awk" "$ref.base.$db.vals" "$ref.final.$db.vals" "$cs/F.$db.vals")
-    while IFS= read -r f; do [ -n "$f" ] && errs+=("after the second run, $db: ${f#ERROR }"); done < <(grep '^ERROR' <<<"$out")
+    errors "after the second run, $db: " < <(awk -v strict=1 -f "$CRASH_DIR/old_rows.awk" \
+      "$ref.base.$db.vals" "$ref.final.$db.vals" "$cs/F.$db.vals")
   done
   local verdict=PASS
   if [ ${#errs[@]} -gt 0 ]; then

@@ -1,15 +1,9 @@
-# All-or-nothing check of the views, from sqlite3 .dump texts.
-#
+# The views all or nothing, from .dump texts (base, final, crashed state):
 #   awk -f views.awk BASE.dump FINAL.dump CRASH.dump
-#
-# A view that the run drops (in BASE, not in FINAL) is either still there
-# with its old definition or gone. The views the run re-creates (in FINAL)
-# must all have their BASE definition or all their FINAL definition: they
-# are dropped and created in one transaction. No other view may appear.
-# On a server, a view that read a column the table alterations dropped
-# stands as a view whose one column is view_to_create_again until the view
-# step replaces it: that is its old state there (on files the old text
-# stays).
+# A dropped view is there unchanged or gone; the re-created views all have
+# their BASE or all their FINAL definition; no other view appears. On a
+# server a view that read a dropped column stands as "... AS
+# view_to_create_again" until re-created: its old state there.
 # Prints "views: old|new|same" and "ERROR ..." lines.
 function standIn(text) { return text ~ / AS view_to_create_again;?$/ }
 FNR == 1 { f++ }

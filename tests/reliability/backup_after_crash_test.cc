@@ -1,7 +1,5 @@
-// A backup taken after a crash: the process that died inside a transaction
-// left part of it in the database file and the original pages in the hot
-// journal beside it. The backup copies both, so the copy opens as the last
-// committed state; the run itself then finds the database rolled back too.
+// A backup after a crash inside a transaction copies the hot journal with
+// the file, so the copy opens as the last committed state, as the run does.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <sys/wait.h>
@@ -21,8 +19,8 @@ TEST(BackupAfterACrashTest, TheCopyOpensAsTheLastCommittedState) {
   const std::string filler = "SELECT count(*) FROM sqlite_master WHERE name = 'Filler'";
   const std::string committed = QueryValue(inst.mainDb(), companies);
 
-  // Another process renames every company and adds a megabyte, with a cache
-  // so small that changed pages reach the file, and dies before it commits.
+  // Another process writes a megabyte through a tiny cache and dies before
+  // it commits.
   const pid_t pid = ::fork();
   ASSERT_GE(pid, 0);
   if (pid == 0) {

@@ -1,12 +1,11 @@
 // Two runs started together on one installation (an installer retried, two
-// administrators) take turns on the run lock, so the result is that of one
-// run after another: sample data once, migrations one at a time.
+// administrators; on a server, two machines sharing its databases, each with
+// its own folder) take turns on the run lock: the result is that of one run
+// after another, sample data once, migrations one at a time.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
 #include <unistd.h>
-
-#include <string>
 
 #include <regex>
 
@@ -15,8 +14,6 @@
 
 namespace qv::reliability {
 namespace {
-
-const Installation::Kind kKinds[] = {Installation::Kind::kFresh, Installation::Kind::kOld};
 
 std::string Replaced(std::string text, const std::string& from, const std::string& to) {
   for (size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size()) {
@@ -32,125 +29,81 @@ int64_t Inserts(const Lines& boxes) {
   });
 }
 
-TEST(ConcurrentRunsTest, TwoRunsStartedTogetherLeaveWhatTwoRunsInTurnLeave) {
-  for (const Installation::Kind kind : kKinds) {
-    SCOPED_TRACE(kind == Installation::Kind::kFresh ? "fresh installation" : "older installation");
-    testing::ScopedTempDir dir;
-    const fs::path cwd = dir.path() / "cwd";
-    fs::create_directory(cwd);
+class ConcurrentRunsTest : public ::testing::TestWithParam<testing::Engine> {
+  void SetUp() override { QV_SKIP_UNTESTED_ENGINE(GetParam()); }
+};
 
-    const Installation inTurn = Installation::LayOut(dir.path() / "in turn", kind);
-    const Program::Outcome firstRun = Program(kFullRun, inTurn, cwd).Wait();
-    const Lines first = firstRun.boxes;
-    const Lines second = Program(kFullRun, inTurn, cwd).Wait().boxes;
-    EXPECT_EQ(firstRun.err, "") << "a run that gets the lock at once says nothing";
-    ASSERT_GT(Inserts(first), 0) << Shown(first);
-    ASSERT_EQ(Inserts(second), 0) << "the second run in turn finds every area filled";
-
-    const Installation together = Installation::LayOut(dir.path() / "together", kind);
-    const Facts before = FactsOf(together);
-    // Holding the lock here first proves that both runs wait for it before
-    // they touch anything.
-    const fs::path lockFile = together.storageDir() / "db" / "qvsetup.lock";
-    const int held = ::open(lockFile.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
-    ASSERT_EQ(::flock(held, LOCK_EX), 0);
-    Program a(kFullRun, together, cwd), b(kFullRun, together, cwd);
-    bool bothWait = false;
-    for (int i = 0; i < 6000 && !bothWait && !a.Ended() && !b.Ended(); ++i) {
-      bothWait = WaitsForFlock(a.pid(), lockFile) && WaitsForFlock(b.pid(), lockFile);
-      ::usleep(10 * 1000);
-    }
-    EXPECT_TRUE(bothWait) << "a run went ahead without waiting for the run lock";
-    EXPECT_EQ(Differences(before, FactsOf(together)), Lines{});
-    EXPECT_EQ(Tree(together.storageDir() / "db"),
-              (std::set<std::string>{"qv_main.mdb", "qv_security.mdb", "qvsetup.lock"}))
-        << "no backup while waiting";
-    ::close(held);
-
-    const Program::Outcome outA = a.Wait(), outB = b.Wait();
-    EXPECT_TRUE(outA.exitedWithZero && outB.exitedWithZero);
-    // Each says once that it waits, naming the file and the holder at the
-    // time, this test; the one that then waits for the other says no more.
-    const std::string waiting = "qvsetup: waiting for the run lock " + lockFile.string() +
-                                ", held by process " + std::to_string(::getpid()) + "\n";
-    EXPECT_EQ(outA.err, waiting);
-    EXPECT_EQ(outB.err, waiting);
-    EXPECT_TRUE((outA.boxes == first && outB.boxes == second) ||
-                (outB.boxes == first && outA.boxes == second))
-        << "one run inserts every area, the other none";
-    EXPECT_EQ(Differences(FactsOf(inTurn), FactsOf(together)), Lines{});
-    EXPECT_EQ(Integrity(together.mainDb()), "ok");
-    EXPECT_EQ(Integrity(together.securityDb()), "ok");
-    EXPECT_EQ(Tree(cwd), std::set<std::string>{});
-  }
-}
-
-// Two machines share an installation's databases on a server; each has its
-// own folder, lock file and backups. Their runs take turns on the server's
-// run lock, and the one that waits says on whom.
-TEST(ConcurrentRunsTest, RunsOnTwoMachinesSharingAServerTakeTurns) {
-  QV_SKIP_UNTESTED_ENGINE(testing::Engine::kPostgres);
-  for (const Installation::Kind kind : kKinds) {
+TEST_P(ConcurrentRunsTest, TwoRunsStartedTogetherLeaveWhatTwoRunsInTurnLeave) {
+  const bool files = GetParam() == testing::Engine::kSqlite;
+  for (const Installation::Kind kind : {Installation::Kind::kFresh, Installation::Kind::kOld}) {
     SCOPED_TRACE(kind == Installation::Kind::kFresh ? "fresh installation" : "older installation");
     testing::ScopedTempDir dir;
     const fs::path cwd = dir.path() / "cwd";
     fs::create_directory(cwd);
     auto layOut = [&](const char* name) {
-      return Installation::LayOut(dir.path() / name, kind, "Artisan's Guild",
-                                  testing::Engine::kPostgres);
+      return Installation::LayOut(dir.path() / name, kind, "Artisan's Guild", GetParam());
     };
     const Installation inTurn = layOut("in turn");
-    const Lines first = Program(kFullRun, inTurn, cwd).Wait().boxes;
+    const Program::Outcome firstRun = Program(kFullRun, inTurn, cwd).Wait();
+    const Lines first = firstRun.boxes;
     const Lines second = Program(kFullRun, inTurn, cwd).Wait().boxes;
+    EXPECT_TRUE(!files || firstRun.err.empty()) << "a run that locks at once says nothing";
     ASSERT_GT(Inserts(first), 0) << Shown(first);
-    ASSERT_EQ(Inserts(second), 0) << Shown(first) << Shown(second);
+    ASSERT_EQ(Inserts(second), 0) << "the second run in turn finds every area filled";
 
+    // The second run is another machine's on a server: a folder of its own.
     const Installation together = layOut("together");
-    const fs::path other = dir.path() / "other machine";
+    const fs::path here = together.storageDir(), other = files ? here : dir.path() / "other";
     fs::create_directories(other / "db");
-    const std::string here = together.storageDir().string();
     WriteBytes(other / "registry.reg",
-               Replaced(ReadBytes(together.registryFile()), here, other.string()));
+               Replaced(ReadBytes(together.registryFile()), here.string(), other.string()));
     const Facts before = FactsOf(together);
-
     // Holding the lock here first proves that both runs wait for it before
     // they touch anything.
+    const fs::path lockFile = here / "db" / "qvsetup.lock";
+    const int fd = ::open(lockFile.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
     const auto connector = db::MakeDataSourceConnector(together.odbcIni().string(), 1000);
     std::unique_ptr<db::RunLock> held = connector->HoldRunLock("qv_main");
-    ASSERT_NE(held, nullptr);
-    // pg_locks shows the whole cluster, where other tests hold run locks too.
-    const std::string thisDatabase =
-        " AND database = (SELECT oid FROM pg_database WHERE datname = current_database())";
-    const std::string holder = testing::QueryValue(
-        together.mainDatabase(),
-        "SELECT pid FROM pg_locks WHERE locktype = 'advisory' AND granted" + thisDatabase);
+    ASSERT_TRUE(files ? ::flock(fd, LOCK_EX) == 0 : held != nullptr);
+    // The server's session that holds the lock (pg_locks spans the cluster).
+    const std::string holder =
+        files ? std::to_string(::getpid())
+              : testing::QueryValue(together.mainDatabase(),
+                                    "SELECT pid FROM pg_locks WHERE locktype = 'advisory' AND "
+                                    "granted AND database = (SELECT oid FROM pg_database WHERE "
+                                    "datname = current_database())");
     Program a(kFullRun, together, cwd),
         b(kFullRun, other / "registry.reg", together.odbcIni(), cwd);
-    const std::string waiting =
-        "SELECT count(*) FROM pg_locks WHERE locktype = 'advisory' AND NOT granted" + thisDatabase;
     bool bothWait = false;
     for (int i = 0; i < 6000 && !bothWait && !a.Ended() && !b.Ended(); ++i) {
-      bothWait = testing::QueryValue(together.mainDatabase(), waiting) == "2";
+      bothWait = a.Err().find("waiting") != std::string::npos &&
+                 b.Err().find("waiting") != std::string::npos;
       ::usleep(10 * 1000);
     }
-    EXPECT_TRUE(bothWait) << "a run went ahead without waiting for the server's run lock";
+    EXPECT_TRUE(bothWait) << "a run went ahead without waiting for the run lock";
     EXPECT_EQ(Differences(before, FactsOf(together)), Lines{});
-    EXPECT_EQ(Tree(together.storageDir() / "db"), std::set<std::string>{"qvsetup.lock"});
-    EXPECT_EQ(Tree(other / "db"), std::set<std::string>{"qvsetup.lock"})
-        << "no backup while waiting";
+    for (const fs::path& db : {here / "db", other / "db"}) {
+      EXPECT_EQ(Tree(db).count("qvsetup.lock") + (files ? 2 : 0), Tree(db).size())
+          << "no backup while waiting";
+    }
+    ::close(fd);
     held.reset();
 
     const Program::Outcome outA = a.Wait(), outB = b.Wait();
     EXPECT_TRUE(outA.exitedWithZero && outB.exitedWithZero);
-    const std::regex said(
-        "qvsetup: waiting for the run lock on server database \\S+ \\(advisory "
-        "lock [0-9]+\\), held by server pid " +
-        holder + "( \\(client [^)]*\\))?\n");
+    // Each says once that it waits, naming the lock and the holder at the
+    // time, this test; the one that then waits for the other says no more.
+    // (The older installation's views that the server drops are said after.)
+    const std::regex said(files ? "qvsetup: waiting for the run lock " + lockFile.string() +
+                                      ", held by process " + holder + "\n"
+                                : "qvsetup: waiting for the run lock on server database \\S+ "
+                                  "\\(advisory lock [0-9]+\\), held by server pid " +
+                                      holder + "( \\(client [^)]*\\))?\n");
     for (const std::string& err : {outA.err, outB.err}) {
-      // Said once, when the wait begins; the older installation's views
-      // that the server drops are named after it.
-      EXPECT_TRUE(std::regex_match(err.substr(0, err.find('\n') + 1), said)) << err;
-      EXPECT_EQ(err.find("waiting", err.find('\n')), std::string::npos) << err;
+      const size_t line = err.find('\n') + 1;
+      EXPECT_TRUE(std::regex_match(err.substr(0, line), said)) << err;
+      EXPECT_TRUE(files ? err.size() == line : err.find("waiting", line) == std::string::npos)
+          << err;
     }
     EXPECT_TRUE((outA.boxes == first && outB.boxes == second) ||
                 (outB.boxes == first && outA.boxes == second))
@@ -158,11 +111,17 @@ TEST(ConcurrentRunsTest, RunsOnTwoMachinesSharingAServerTakeTurns) {
     Facts after = FactsOf(together);
     for (auto& [key, value] : after) value = Replaced(value, other.string(), "<storage>");
     EXPECT_EQ(Differences(FactsOf(inTurn), after), Lines{});
-    for (const fs::path& db : {together.storageDir() / "db", other / "db"}) {
-      EXPECT_EQ(Tree(db).size(), 4u) << db << ": the lock file and a backup of two dumps";
+    EXPECT_TRUE(!files ||
+                (Integrity(together.mainDb()) == "ok" && Integrity(together.securityDb()) == "ok"));
+    EXPECT_EQ(Tree(cwd), std::set<std::string>{});
+    for (const fs::path& db : {here / "db", other / "db"}) {
+      EXPECT_TRUE(files || Tree(db).size() == 4u) << db << ": the lock file and two dumps";
     }
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Engines, ConcurrentRunsTest, ::testing::ValuesIn(testing::kEngines),
+                         testing::EngineName);
 
 }  // namespace
 }  // namespace qv::reliability

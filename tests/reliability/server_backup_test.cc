@@ -1,7 +1,6 @@
-// The backup of an installation on a server: the two databases' dumps,
-// taken before the run changes anything. Restored with pg_restore into
-// scratch databases they hold what was there before the run; a dump that
-// cannot be made is said on standard error, without a box.
+// A server installation's backup: the databases' dumps from before the run,
+// which pg_restore brings back; a dump that cannot be made is said on
+// standard error, without a box.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -62,8 +61,7 @@ TEST(ServerBackupTest, TheDumpsRestoreTheStateBeforeTheRun) {
             Lines{});
 }
 
-// Without pg_dump on PATH, or with a dump that fails, that backup is
-// skipped: one line on standard error each, and the run goes on.
+// Without pg_dump, or when a dump fails, that backup is skipped, said once.
 TEST(ServerBackupTest, ADumpThatCannotBeMadeIsSaidOnStandardError) {
   QV_SKIP_UNTESTED_ENGINE(Engine::kPostgres);
   struct Case {
