@@ -1,25 +1,33 @@
-// The database interface on both engines, from the same cases, then what
-// only one engine does. The server's schema is the SQLite one translated as
-// the installations' are.
+// The database interface on both engines from the same cases, then what
+// only one engine does.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 
 #include "db/data_source.h"
 #include "db/database_file.h"
 #include "db/diagnostics.h"
+#include "db/module_sql.h"
 #include "db/postgres/create_database.h"
 #include "db/sqlite/session.h"
 #include "db_test_util.h"
+#include "support/faulty_connector.h"
 
 namespace qv::db {
 namespace {
 
 using qv::db::testing::Engine;
 using qv::db::testing::TestDb;
+using qv::testing::DbOp;
+using qv::testing::Exec;
+using qv::testing::FaultyConnector;
+using qv::testing::Installation;
+using qv::testing::QueryValue;
 using Names = std::vector<std::string>;
 
 const char kSchema[] = R"(
@@ -42,14 +50,10 @@ class ConnectionTest : public ::testing::TestWithParam<Engine> {
     c_ = db_->Open();
   }
   std::string Query(const std::string& sql) { return db_->Query(sql); }
-  // Whether a table, view or index of that name exists, asked past the layer under test.
   bool Exists(const std::string& name) {
     return Query(E().Pick("SELECT count(*) FROM sqlite_schema WHERE name = '" + name + "'",
                           "SELECT count(*) FROM pg_class WHERE relname = lower('" + name + "')")) !=
            "0";
-  }
-  void Run(std::initializer_list<std::string> statements) {
-    for (const std::string& sql : statements) c_->Execute(sql);
   }
   std::unique_ptr<Recordset> Items() {
     return c_->OpenTable("item", CursorType::kStatic, LockType::kBatchOptimistic);
@@ -79,8 +83,6 @@ TEST_P(ConnectionTest, StatementsFailWithTheEnginesNumberAndTextAndUndoOnlyThems
        E().Pick("no such column: Nope", "column \"nope\" does not exist")},
       {"INSERT INTO Other VALUES (7)", E().server() ? E().error() : SQLITE_CONSTRAINT,
        E().Pick("UNIQUE", "duplicate key")},
-      {"DROP INDEX Nope ON Event", E().error(), "Nope"},
-      {"DROP TABLE Nope", E().error(), E().Pick("no such table", "does not exist")},
   };
   for (const auto& [sql, number, text] : cases) EXPECT_DB_ERROR(c_->Execute(sql), number, text);
   c_->Execute("CREATE VIEW Confirmed AS SELECT DISTINCTROW EventID FROM Event WHERE Confirm = Yes");
@@ -93,7 +95,6 @@ TEST_P(ConnectionTest, StatementsFailWithTheEnginesNumberAndTextAndUndoOnlyThems
 
   auto rs = c_->Execute("SELECT Max(EventID) as MaxPrimary FROM Event");
   EXPECT_EQ(rs->Field("maxprimary"), Value(2));
-  EXPECT_EQ(rs->RecordCount(), 1);
   rs->MoveNext();
   EXPECT_DB_ERROR(rs->Field("MaxPrimary"), kErrNoCurrentRecord, "current record");
   EXPECT_DB_ERROR(rs->AddNew(), 3251, "");
@@ -105,8 +106,8 @@ TEST_P(ConnectionTest, StatementsFailWithTheEnginesNumberAndTextAndUndoOnlyThems
 
 // A transaction holds nothing before its first statement. On the embedded
 // engine that statement takes the write lock, so a database in use fails it,
-// never the commit, and a transaction that could not begin fails the rest of
-// its statements at once instead of waiting again for each.
+// never the commit, and a transaction that could not begin fails the rest at
+// once.
 TEST_P(ConnectionTest, TransactionsHoldNothingBeforeTheirFirstStatementAndNeverFailTheCommit) {
   c_->BeginTrans();
   auto second = db_->Open();
@@ -116,7 +117,6 @@ TEST_P(ConnectionTest, TransactionsHoldNothingBeforeTheirFirstStatementAndNeverF
   EXPECT_EQ(c_->TableNames(TableKind::kView), Names{});
   c_->CommitTrans();
   if (E().server()) return;  // on the server readers never block writers
-
   c_->BeginTrans();
   c_->Execute("SELECT * FROM Event");
   EXPECT_DB_ERROR(second->Execute("SELECT * FROM Event"), SQLITE_BUSY, "database is locked");
@@ -138,16 +138,9 @@ TEST_P(ConnectionTest, NamesMatchWithoutRegardToCaseAndWhatCannotBeDoneIsRefused
             (Names{E().Stored("Event"), E().Stored("Item"), E().Stored("Other")}));
   EXPECT_EQ(c_->ColumnNames("event", "confirm"), Names{E().Stored("Confirm")});
   EXPECT_TRUE(c_->ColumnNames("Missing").empty());
-  Run({"DROP TABLE PUBLICEVENTS", "DROP INDEX publicid ON event",
-       "ALTER TABLE Other ADD COLUMN Flag BIT", "ALTER TABLE Other ADD COLUMN [LongText] MEMO"});
+  c_->Execute("DROP TABLE PUBLICEVENTS");
+  c_->Execute("DROP INDEX publicid ON event");
   EXPECT_FALSE(Exists("PublicEvents") || Exists("Event_PublicID"));
-  auto other = c_->OpenTable("OTHER", CursorType::kStatic, LockType::kBatchOptimistic);
-  other->AddNew();
-  other->SetField("OtherID", 1);
-  other->SetField("Flag", "True");  // a yes/no column converts as one on both engines
-  other->SetField("LongText", std::string(300, 'x'));
-  other->UpdateBatch();
-  EXPECT_EQ(Query("SELECT 1000 * Flag + length(LongText) FROM Other"), "1300");
   EXPECT_DB_ERROR(c_->OpenTable("Item", CursorType::kForwardOnly, LockType::kReadOnly)->AddNew(),
                   3251, "");
   EXPECT_DB_ERROR(c_->OpenTable("Nope", CursorType::kStatic, LockType::kReadOnly), E().error(),
@@ -221,17 +214,109 @@ TEST_P(ConnectionTest, PendingWorkIsSentWholeByUpdateBatchOrDiscarded) {
   EXPECT_DB_ERROR(rs->UpdateBatch(), kErrRowNotFoundForUpdate, "Row cannot be located");
 }
 
+TEST_P(ConnectionTest, ExecuteSqlReportsEveryFailureAndCommitsAllOrNothing) {
+  const Installation inst =
+      Installation::LayOut(db_->dir.path() / "inst", Installation::Kind::kFresh, "G", GetParam());
+  auto connector = MakeDataSourceConnector(inst.odbcIni().string(), 0);
+  FaultyConnector counting(*connector);
+  std::string message;
+  auto run = [&](Connector& with, const std::string& sql, const std::string& dataSource,
+                 const std::string& password) {
+    return ExecuteSQL(with, "admin", password, message, dataSource, sql);
+  };
+  // The statement and data source, the message (its start, or a pattern).
+  const std::tuple<std::string, std::string, std::string, std::string> cases[] = {
+      {"", "qv_main", "quillmark", "Invalid Table Name or SQL statement"},
+      {"UPDATE T SET A = 1", "", "quillmark", "Invalid Table Name or SQL statement"},
+      {"UPDATE NoSuchTable SET X = 1", "qv_main", "quillmark",
+       "-?[0-9]+ :.*(nosuchtable|NoSuchTable).*"},
+      {"UPDATE Install SET InstallFlag = 1", "qv_main", "wrong",
+       std::to_string(kErrDataSource) + " :.*"},
+      // A second statement is never run, and the first is not committed.
+      {"UPDATE Install SET InstallFlag = 1; DROP TABLE Users", "qv_security", "quillmark",
+       "-?[0-9]+ :[^ ].*"}};
+  for (const auto& [sql, dataSource, password, pattern] : cases) {
+    EXPECT_FALSE(
+        run(sql.empty() || dataSource.empty() ? counting : *connector, sql, dataSource, password));
+    EXPECT_TRUE(std::regex_match(message, std::regex(pattern))) << message;
+  }
+  EXPECT_EQ(counting.count(), 0);  // nothing opened
+  EXPECT_EQ(QueryValue(inst.securityDatabase(),
+                       "SELECT max(InstallFlag) + 10 * count(*) FROM Install "
+                       "WHERE EXISTS (SELECT * FROM Users)"),
+            "10");
+
+  const std::string update = "UPDATE Company SET CompanyName = 'y' WHERE CompanyID = 1";
+  const std::string name = "SELECT CompanyName FROM Company WHERE CompanyID = 1";
+  message = "earlier";
+  ASSERT_TRUE(run(counting, update, "qv_main", "quillmark"));
+  EXPECT_EQ(QueryValue(inst.mainDatabase(), name) + message, "yearlier");
+  // Each operation up to the commit fails in turn: nothing is kept.
+  const int64_t commit = counting.PositionOf(DbOp::kCommitTrans);
+  ASSERT_GT(commit, 0);
+  for (int64_t n = 1; n <= commit; ++n) {
+    Exec(inst.mainDatabase(), "UPDATE Company SET CompanyName = 'x' WHERE CompanyID = 1");
+    FaultyConnector faulty(*connector, n);
+    EXPECT_FALSE(run(faulty, update, "qv_main", "quillmark")) << counting.Describe(n);
+    EXPECT_EQ(message, std::to_string(FaultyConnector::kInjectedErrorNumber) + " :" +
+                           FaultyConnector::kInjectedErrorDescription);
+    EXPECT_EQ(QueryValue(inst.mainDatabase(), name), "x") << counting.Describe(n);
+  }
+}
+
+TEST(DataSourceConnectorTest, OpensTheNamedDatabaseOrFailsNamingDataSourceAndFile) {
+  TestDb db(kSchema);
+  const std::string dir = db.dir.str(), ini = dir + "/odbc.ini", gone = dir + "/gone.mdb",
+                    text = dir + "/text.mdb";
+  std::ofstream(text) << "just some text, long enough to be read as a database header.........";
+  const std::string section = "[qv_main]\nDriver = SQLite3\nDatabase = " + db.path() + "\n",
+                    withLogin = section + "UID = Admin ; comment\nPWD = quillmark\n";
+  // The file, the name opened with user and password, and the failure's
+  // number and text, 0 for an open that works.
+  const std::tuple<std::string, std::string, std::string, std::string, int32_t, std::string>
+      cases[] = {
+          {"[other]\nDriver = SQLite3\nDatabase = /nowhere\n" + section, "QV_MAIN", "", "", 0, ""},
+          {section, "qv_security", "", "", kErrDataSource,
+           "Data source \"qv_security\" not found in " + ini},
+          {"[qv_main]\nDriver = SQLite3\n", "qv_main", "", "", kErrDataSource,
+           "\"qv_main\" in " + ini + " has no Database"},
+          {"[qv_main]\nDriver = Microsoft Access Driver (*.mdb)\nDatabase = " + db.path(),
+           "qv_main", "", "", kErrDataSource, "not supported"},
+          {"[qv_main]\nDriver = sqlite\nDatabase = " + gone, "qv_main", "", "", SQLITE_CANTOPEN,
+           gone + " of data source \"qv_main\""},
+          {"[qv_main]\nDriver = SQLite3\nDatabase = " + text, "qv_main", "", "", SQLITE_NOTADB,
+           text},
+          // Credentials must match when the data source has them (the user
+          // name without regard to case); the open's own arguments win.
+          {withLogin, "qv_main", "ADMIN", "quillmark", 0, ""},
+          {withLogin, "Provider=MSDASQL;Data Source=qv_main;User ID=admin;Password=quillmark;", "",
+           "", 0, ""},
+          {withLogin, "Data Source=qv_main;User ID=admin;Password=quillmark", "guest", "quillmark",
+           kErrDataSource, "\"qv_main\": wrong user name or password"},
+          {withLogin, "qv_main", "admin", "QUILLMARK", kErrDataSource, "wrong user"},
+          {section, "qv_main", "anyone", "anything", 0, ""},
+      };
+  for (const auto& [file, name, user, password, number, message] : cases) {
+    std::ofstream(ini) << file;
+    EXPECT_DB_ERROR(MakeDataSourceConnector(ini, 0)->Open(name, user, password), number, message);
+  }
+  EXPECT_FALSE(std::filesystem::exists(gone));  // an open never creates a database
+  std::filesystem::remove(ini);
+  ASSERT_EQ(::mkfifo(ini.c_str(), 0600), 0);  // refused at once, not waited on
+  EXPECT_DB_ERROR(MakeDataSourceConnector(ini, 0)->Open("qv_main", "", ""), kErrDataSource,
+                  "The data-source file " + ini + " cannot be read");
+}
+
 // The embedded engine keeps its default durability, refuses libraries too
 // old for the views (RIGHT JOIN), and makes a database file only new.
-TEST(SqliteConnectionTest, KeepsDurabilityAndRefusesOldLibrariesAndTakenFiles) {
-  TestDb db(kSchema);
-  auto c = db.Open();
-  EXPECT_EQ(c->Execute("PRAGMA journal_mode")->Field("journal_mode"), Value("delete"));
-  EXPECT_EQ(c->Execute("PRAGMA synchronous")->Field("synchronous"), Value(2));  // FULL
+TEST_P(ConnectionTest, SqliteKeepsDurabilityAndRefusesOldLibrariesAndTakenFiles) {
+  if (E().server()) GTEST_SKIP() << "the embedded engine only";
+  EXPECT_EQ(c_->Execute("PRAGMA journal_mode")->Field("journal_mode"), Value("delete"));
+  EXPECT_EQ(c_->Execute("PRAGMA synchronous")->Field("synchronous"), Value(2));  // FULL
   EXPECT_DB_ERROR(sqlite::CheckEngineVersion(3038005, "3.38.5"), SQLITE_ERROR,
                   "version 3.38.5; the setup needs SQLite 3.39.0 or later");
   EXPECT_NO_THROW(sqlite::CheckEngineVersion(3039000, "3.39.0"));
-  const std::string taken = db.dir.str() + "/taken.mdb", broken = db.dir.str() + "/broken.mdb";
+  const std::string taken = db_->dir.str() + "/taken.mdb", broken = db_->dir.str() + "/broken.mdb";
   std::ofstream(taken) << "keep me";
   EXPECT_DB_ERROR(CreateDatabaseFile(taken, "CREATE TABLE A (X);"), SQLITE_CANTOPEN, taken);
   EXPECT_EQ(std::filesystem::file_size(taken), 7u);
@@ -241,65 +326,29 @@ TEST(SqliteConnectionTest, KeepsDurabilityAndRefusesOldLibrariesAndTakenFiles) {
   EXPECT_FALSE(std::filesystem::exists(broken) || std::filesystem::exists(broken + "-journal"));
 }
 
-// What only the server does: opening through the data-source keys and its
-// failures, waiting for locks, and views across a dropped column.
-class ServerTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    QV_SKIP_UNTESTED_ENGINE(Engine::kPostgres);
-    db_ = std::make_unique<TestDb>(Engine::kPostgres, kSchema);
-  }
-  std::unique_ptr<TestDb> db_;
-};
-
-TEST_F(ServerTest, DataSourceKeysReachTheServerAndEachFailureNamesTheDataSource) {
-  const std::string ini = db_->dir.str() + "/odbc.ini", name = db_->ref().name();
-  const std::string latin1 = name + "_latin1";
-  qv::testing::Exec(qv::testing::DatabaseRef::OnServer(db_->ref().server(), "postgres"),
-                    "CREATE DATABASE " + latin1 +
-                        " ENCODING 'LATIN1' LC_COLLATE 'C' LC_CTYPE "
-                        "'C' TEMPLATE template0");
-  // Keys given, or left to the PG* environment; the number and a part of
-  // the description of the failure, or 0 for an open that works.
-  const std::tuple<std::string, int32_t, std::string> cases[] = {
-      {"Database = " + name + "\nSSLmode = prefer", 0, ""},
-      {"Servername = 127.0.0.1\nPort = 1\nDatabase = " + name, kErrDataSource, "127.0.0.1"},
-      {"Database = " + name + "\nUsername = qv_nobody\nPassword = it's wrong", kErrDataSource,
-       "qv_nobody"},
-      {"Database = qv_no_such_database", kErrDataSource, "\"qv_no_such_database\" does not exist"},
-      // A value is never read as connection options.
-      {"Database = dbname=postgres", kErrDataSource, "\"dbname=postgres\" does not exist"},
-      {"Database = " + latin1, kErrDataSource, "encoding LATIN1"},
-  };
-  for (const auto& [keys, number, text] : cases) {
-    std::ofstream(ini) << "[qv_main]\nDriver = PostgreSQL Unicode\n" << keys << "\n";
-    EXPECT_DB_ERROR(MakeDataSourceConnector(ini, 0)->Open("qv_main", "", "")->Close(), number,
-                    text);
-    if (number != 0) {
-      EXPECT_DB_ERROR(MakeDataSourceConnector(ini, 0)->Open("qv_main", "", ""), number,
-                      "(data source \"qv_main\")");
-    }
+// A value is never read as connection options; a database that cannot hold
+// every text is refused.
+TEST_P(ConnectionTest, ServerDataSourcesReadNoOptionsAndRefuseOtherEncodings) {
+  if (!E().server()) GTEST_SKIP() << "the server only";
+  const std::string ini = db_->dir.str() + "/odbc.ini", latin1 = db_->ref().name() + "_latin1";
+  Exec(qv::testing::DatabaseRef::OnServer(db_->ref().server(), "postgres"),
+       "CREATE DATABASE " + latin1 +
+           " ENCODING 'LATIN1' LC_COLLATE 'C' LC_CTYPE 'C' TEMPLATE "
+           "template0");
+  for (const auto& [database, text] :
+       {std::pair<std::string, std::string>{latin1, "encoding LATIN1"},
+        {"dbname=postgres", "\"dbname=postgres\" does not exist"}}) {
+    std::ofstream(ini) << "[qv_main]\nDriver = PostgreSQL Unicode\nDatabase = " << database;
+    EXPECT_DB_ERROR(MakeDataSourceConnector(ini, 0)->Open("qv_main", "", ""), kErrDataSource, text);
   }
   DropServerDatabases(db_->ref().server(), {latin1});
-}
-
-TEST_F(ServerTest, ALockHeldElsewhereFailsTheStatementAfterTheTimeout) {
-  auto holder = db_->Open(), waiter = db_->Open(50);
-  holder->BeginTrans();
-  holder->Execute("UPDATE Event SET Title = 'held' WHERE EventID = 1");
-  waiter->BeginTrans();
-  waiter->Execute("UPDATE Event SET Title = 'free' WHERE EventID = 2");
-  EXPECT_DB_ERROR(waiter->Execute("UPDATE Event SET Title = 'x' WHERE EventID = 1"), db_->error(),
-                  "lock timeout (SQLSTATE 55P03)");
-  waiter->CommitTrans();  // the failure undid only itself
-  holder->RollbackTrans();
-  EXPECT_EQ(db_->Query("SELECT string_agg(Title, ',' ORDER BY EventID) FROM Event"), "a,free");
 }
 
 // A dropped column takes with it the views that read it, and those that
 // read them: each stands as a view that fails, naming what to do, and is
 // named on standard error; the other views keep grants, comments, triggers.
-TEST_F(ServerTest, DropColumnReplacesOnlyTheViewsThatReadItAndNamesThem) {
+TEST_P(ConnectionTest, ServerDropColumnReplacesOnlyTheViewsThatReadItAndNamesThem) {
+  if (!E().server()) GTEST_SKIP() << "the server only";
   db_->Exec(R"(
     DROP INDEX Event_PublicID;
     CREATE VIEW Counted AS SELECT count(*) AS n FROM PublicEvents;
@@ -313,36 +362,31 @@ TEST_F(ServerTest, DropColumnReplacesOnlyTheViewsThatReadItAndNamesThem) {
       "'') || coalesce(obj_description(c.oid), '') || (SELECT count(*) FROM pg_trigger t "
       "WHERE t.tgrelid = c.oid), '|' ORDER BY c.relname) FROM pg_class c "
       "WHERE c.relkind = 'v' AND c.relnamespace = current_schema()::regnamespace";
-  auto c = db_->Open();
   const std::string before = db_->Query(views);
   std::ostringstream diagnostics;
   std::ostream* saved = SetDiagnosticStream(&diagnostics);
-  c->BeginTrans();
-  c->Execute("ALTER TABLE Event DROP COLUMN Public");
-  c->RollbackTrans();
+  c_->BeginTrans();
+  c_->Execute("ALTER TABLE Event DROP COLUMN Public");
+  c_->RollbackTrans();
   EXPECT_EQ(db_->Query(views), before);  // undone with the rollback
   diagnostics.str("");
-  c->Execute("ALTER TABLE Event DROP COLUMN Visible");  // no view reads it
-  c->Execute("ALTER TABLE EVENT DROP COLUMN Public");
+  c_->Execute("ALTER TABLE Event DROP COLUMN Visible");  // no view reads it
+  c_->Execute("ALTER TABLE EVENT DROP COLUMN Public");
   SetDiagnosticStream(saved);
   const std::string after = db_->Query(views);
   EXPECT_EQ(after.substr(after.find("titles:")), before.substr(before.find("titles:")));
-  EXPECT_DB_ERROR(c->Execute("SELECT * FROM PublicEvents"), db_->error(),
+  EXPECT_DB_ERROR(c_->Execute("SELECT * FROM PublicEvents"), db_->error(),
                   "view publicevents read column public of table event, which was dropped: "
                   "create the view again");
-  EXPECT_DB_ERROR(c->Execute("SELECT * FROM Counted"), db_->error(),
+  EXPECT_DB_ERROR(c_->Execute("SELECT * FROM Counted"), db_->error(),
                   "view counted depended on view publicevents, which was dropped");
   const std::string lines = diagnostics.str();
-  EXPECT_EQ(lines.rfind("qvsetup: view publicevents read column public of table event and was "
-                        "replaced by a view that fails until it is created again; its "
-                        "definition was: CREATE VIEW publicevents AS SELECT",
-                        0),
-            0u)
+  EXPECT_TRUE(std::regex_match(
+      lines, std::regex("qvsetup: view publicevents read column public of table event and was "
+                        "replaced by a view that fails until it is created again; its definition "
+                        "was: CREATE VIEW publicevents AS SELECT[^\n]*\nqvsetup: view counted "
+                        "depended on view publicevents and was replaced[^\n]*\n")))
       << lines;
-  EXPECT_NE(lines.find("\nqvsetup: view counted depended on view publicevents and was replaced"),
-            std::string::npos)
-      << lines;
-  EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 2) << lines;
 }
 
 }  // namespace

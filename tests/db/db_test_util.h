@@ -1,6 +1,5 @@
-// Helpers of the database-layer tests: a database of either engine made from
-// a SQLite script, with what the cases expect that differs by engine, and an
-// assertion on the number and text of a DbError.
+// A database of either engine made from a SQLite script, what the cases
+// expect that differs by engine, and an assertion on a DbError.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,14 +7,13 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "db/db_error.h"
 #include "db/names.h"
 #include "db/postgres/pg_connection.h"
 #include "db/sqlite/sqlite_connection.h"
+#include "support/held_reader.h"
 #include "support/installation.h"
-#include "support/scoped_temp_dir.h"
 
 namespace qv::db::testing {
 
@@ -43,17 +41,15 @@ struct TestDb {
   TestDb(Engine engine, const std::string& script)
       : scratch(qv::testing::MakeScratchDatabase(engine, dir.path(), script)) {}
   explicit TestDb(const std::string& script) : TestDb(Engine::kSqlite, script) {}
-
-  std::unique_ptr<Connection> Open(int busyTimeoutMs = 0) const {
-    if (!server()) return sqlite::OpenConnection(path(), busyTimeoutMs);
+  std::unique_ptr<Connection> Open() const {
+    if (!server()) return sqlite::OpenConnection(path(), 0);
     postgres::ServerAddress address;
     address.host = ref().server().host;
     address.port = ref().server().port;
     address.user = ref().server().user;
     address.database = ref().name();
-    return postgres::OpenConnection(address, busyTimeoutMs);
+    return postgres::OpenConnection(address, 0);
   }
-  // The first value of `sql`, read past the layer under test.
   std::string Query(const std::string& sql) const { return qv::testing::QueryValue(ref(), sql); }
   void Exec(const std::string& sql) const { qv::testing::Exec(ref(), sql); }
   const qv::testing::DatabaseRef& ref() const { return scratch.ref; }

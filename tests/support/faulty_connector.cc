@@ -11,7 +11,6 @@ struct FaultyConnector::State {
   bool injected = false;
   std::vector<DbOpRecord> log;
 
-  // Counts one operation and throws when it is the one to fail.
   void Hit(DbOp op, std::string detail) {
     log.push_back({op, std::move(detail)});
     if (failAt != 0 && static_cast<int64_t>(log.size()) == failAt) {
@@ -25,7 +24,6 @@ namespace {
 
 using State = FaultyConnector::State;
 
-// Each operation is counted, then passed to the wrapped object by In().
 class FaultyRecordset : public db::Recordset {
  public:
   FaultyRecordset(std::unique_ptr<db::Recordset> inner, std::shared_ptr<State> state,
@@ -104,8 +102,6 @@ class FaultyConnection : public db::Connection {
   std::shared_ptr<State> state_;
 };
 
-}  // namespace
-
 const char* DbOpName(DbOp op) {
   static const char* const kNames[] = {
       "Open",        "BeginTrans",  "CommitTrans",    "RollbackTrans", "Execute",
@@ -116,6 +112,8 @@ const char* DbOpName(DbOp op) {
   static_assert(sizeof kNames / sizeof kNames[0] == static_cast<size_t>(DbOp::kCloseRecordset) + 1);
   return kNames[static_cast<size_t>(op)];
 }
+
+}  // namespace
 
 FaultyConnector::FaultyConnector(db::Connector& inner, int64_t failAt)
     : inner_(inner), state_(std::make_shared<State>()) {

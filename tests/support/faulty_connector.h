@@ -1,10 +1,6 @@
-// A connector for fault injection: it wraps a real connector, counts every
-// operation on the connections and row sets it opens (all of DbOp; not
-// Errors() or destruction), and can make exactly the Nth of them throw a
-// DbError before it reaches the wrapped object. To prove a routine
-// all-or-nothing: count its operations once, then for every N run it on a
-// fresh database with the Nth failing and check what is left. Connections
-// and row sets share the count with their connector, so may outlive it.
+// Wraps a real connector, counts every operation (DbOp) on what it opens,
+// and makes exactly the Nth throw a DbError before it reaches the real one:
+// to prove a routine all-or-nothing, fail each N in turn on a fresh database.
 #pragma once
 
 #include <cstdint>
@@ -24,8 +20,6 @@ enum class DbOp {
 };
 // clang-format on
 
-const char* DbOpName(DbOp op);
-
 // One counted operation and what it named (a table, a field, a statement).
 struct DbOpRecord {
   DbOp op;
@@ -34,22 +28,17 @@ struct DbOpRecord {
 
 class FaultyConnector : public db::Connector {
  public:
-  // The number and description the failing operation raises.
   static constexpr int32_t kInjectedErrorNumber = 3146;
   static constexpr const char* kInjectedErrorDescription = "ODBC--call failed (injected).";
 
-  // `failAt` counts from 1; 0 only counts. `inner` must outlive every
-  // connection opened through this connector.
+  // `failAt` counts from 1; 0 only counts. `inner` outlives what is opened.
   explicit FaultyConnector(db::Connector& inner, int64_t failAt = 0);
 
   std::unique_ptr<db::Connection> Open(const std::string& connectionString, const std::string& user,
                                        const std::string& password) override;
 
-  // Operations seen so far, the failing one included.
-  int64_t count() const;
-  // Every operation seen so far, in order; entry i is operation i + 1.
-  const std::vector<DbOpRecord>& log() const;
-  // Whether the failing operation was reached.
+  int64_t count() const;                       // the failing one included
+  const std::vector<DbOpRecord>& log() const;  // entry i is operation i + 1
   bool injected() const;
   // Position (from 1) of the first operation of kind `op`, 0 when none.
   int64_t PositionOf(DbOp op) const;

@@ -21,7 +21,6 @@ namespace {
 
 using DbHandle = std::unique_ptr<sqlite3, int (*)(sqlite3*)>;
 
-// Opens an existing database file; never creates one.
 DbHandle OpenExisting(const std::filesystem::path& dbFile) {
   sqlite3* raw = nullptr;
   const int rc = sqlite3_open_v2(dbFile.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
@@ -40,9 +39,8 @@ struct ConnectionCloser {
 using ServerConnection = std::unique_ptr<PGconn, ConnectionCloser>;
 using ServerResult = std::unique_ptr<PGresult, decltype(&PQclear)>;
 
-// One open connection per server database, kept while the test runs: a
-// password login costs tens of milliseconds, and a fact sweep asks hundreds
-// of questions. Idle between statements, it holds no lock.
+// One connection per server database, kept: a login costs tens of
+// milliseconds, and a sweep asks hundreds of questions.
 std::map<std::string, ServerConnection>& OpenConnections() {
   static std::map<std::string, ServerConnection> connections;
   return connections;
@@ -101,8 +99,7 @@ std::vector<std::vector<std::string>> RowsOf(PGresult* result) {
   return rows;
 }
 
-// A prefix no other installation on the server has, even one laid out by a
-// test running beside this one.
+// Unique on the server, even beside other test processes.
 std::string UniquePrefix() {
   static std::atomic<unsigned> counter{0};
   static const unsigned salt = std::random_device()() % 0x10000;
@@ -110,8 +107,7 @@ std::string UniquePrefix() {
          std::to_string(counter++) + "_";
 }
 
-// The embedded engine's group_concat(x[, separator]), for the tests' own
-// queries; nothing under test uses it.
+// The embedded engine's group_concat(x[, sep]), for the tests' queries only.
 const char kServerGroupConcat[] = R"sql(
   CREATE FUNCTION qv_test_concat(done text, value anyelement, separator text) RETURNS text
     LANGUAGE sql IMMUTABLE AS $$ SELECT CASE WHEN value IS NULL THEN done
@@ -122,7 +118,6 @@ const char kServerGroupConcat[] = R"sql(
   CREATE AGGREGATE group_concat(anyelement) (SFUNC = qv_test_concat, STYPE = text);
 )sql";
 
-// Drops the server databases when the last copy of the result goes.
 std::shared_ptr<void> DropLater(const db::ServerAddress& server, std::vector<std::string> names) {
   return std::shared_ptr<void>(nullptr, [server, names](void*) {
     for (const std::string& name : names) OpenConnections().erase(ConnectionKey(server, name));
@@ -176,11 +171,7 @@ Installation Installation::LayOut(const std::filesystem::path& dir, Kind kind,
     throw mkinstall::LayoutError(kNoServer + std::string(e.what()));
   }
   Installation installation;
-  installation.storageDir_ = paths.storageDir;
-  installation.registryFile_ = paths.registryFile;
-  installation.odbcIni_ = paths.odbcIni;
-  installation.mainDb_ = paths.mainDb;
-  installation.securityDb_ = paths.securityDb;
+  installation.paths_ = paths;
   if (engine == Engine::kPostgres) {
     for (const std::string& name : {paths.mainDatabase, paths.securityDatabase})
       Exec(DatabaseRef::OnServer(paths.server, name), kServerGroupConcat);
@@ -225,14 +216,11 @@ void CopyServerDatabase(const DatabaseRef& from, const DatabaseRef& to) {
   OpenConnections().erase(ConnectionKey(from.server(), from.name()));
   OpenConnections().erase(ConnectionKey(to.server(), to.name()));
   db::DropServerDatabases(to.server(), {to.name()});
-  // A template must have no session; the one asking sits in another database.
-  // Connections the code under test keeps idle for reuse are ended (they
-  // notice when next taken); the server waits for them to go.
+  // A template must have no session: end those the code under test keeps
+  // idle for reuse (they notice when next taken).
   PGconn* admin = ConnectTo(DatabaseRef::OnServer(from.server(), "postgres"));
-  RunOnServer(admin,
-              "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname = $1 AND "
-              "pid <> pg_backend_pid()",
-              {from.name()});
+  RunOnServer(admin, "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname = '" +
+                         from.name() + "'");
   RunOnServer(admin, "CREATE DATABASE \"" + to.name() + "\" TEMPLATE \"" + from.name() + "\"");
 }
 

@@ -1,12 +1,14 @@
-#include "db/dialect.h"
-
+// What the database layer parses: the SQL dialect, the data-source file and
+// connection strings, and values for a column's declared type.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <fstream>
 #include <random>
-#include <tuple>
-#include <utility>
 
 #include "db/conversion.h"
+#include "db/data_source.h"
+#include "db/dialect.h"
 #include "db/postgres/pg_dialect.h"
 #include "db/postgres/pg_schema.h"
 #include "db_test_util.h"
@@ -81,7 +83,6 @@ TEST_F(DialectTest, TranslatesTokensAndLeavesLiteralsAndQuotedNamesAlone) {
 }
 
 TEST_F(DialectTest, TokensCoverAnyInputAndTranslationNeverFailsOtherwise) {
-  // Unterminated literals, names and comments, bytes above 127, NULs.
   std::mt19937 random(20240601);
   static const char kAlphabet[] =
       "ab Yes No'\"[]`-/*;.()\n\0\x80\xff DROP TABLE INDEX ON DISTINCTROW";
@@ -103,38 +104,62 @@ TEST_F(DialectTest, TokensCoverAnyInputAndTranslationNeverFailsOtherwise) {
   }
 }
 
-// Declared types (the server's from pg_type, where its INTEGER is 32 bits).
-TEST(ConversionTest, DeclaredTypesDecideTheKind) {
-  using K = ColumnKind;
-  const std::tuple<ColumnKind, bool, std::vector<const char*>> groups[] = {
-      {K::kInt16, false, {"SMALLINT", "short"}},
-      {K::kInt32, false, {"LONG", "INT", "counter"}},
-      {K::kInt64, false, {"INTEGER", "BIGINT"}},
-      {K::kByte, false, {"BYTE"}},
-      {K::kYesNo, false, {"BIT", "YesNo", "BOOLEAN", "LOGICAL"}},
-      {K::kDate, false, {"DATETIME", "date", "TIMESTAMP"}},
-      {K::kText, false, {"TEXT(50)", "VARCHAR (255)", "MEMO"}},
-      {K::kNumber, false, {"DOUBLE", "CURRENCY"}},
-      {K::kAny, false, {"", "BLOB"}},
-      {K::kInt16, true, {"int2"}},
-      {K::kInt32, true, {"int4"}},
-      {K::kInt64, true, {"int8"}},
-      {K::kYesNo, true, {"yesno", "bool"}},
-      {K::kDate, true, {"timestamp", "date"}},
-      {K::kText, true, {"varchar", "text"}},
-      {K::kNumber, true, {"float8", "numeric"}},
-      {K::kAny, true, {"bytea"}},
-  };
-  for (const auto& [kind, server, types] : groups) {
-    for (const char* type : types) {
-      EXPECT_EQ(server ? postgres::KindOfServerType(type) : KindOfDeclaredType(type), kind) << type;
-    }
-  }
+TEST(OdbcIniTest, ReadsSectionsKeysAndValuesWithoutCommentsOrBlanks) {
+  std::vector<OdbcSection> sections = ParseOdbcIni(
+      "; header comment\r\nstray = before any section\n[ODBC Data Sources]\nqv_main = SQLite3\n"
+      "  [ qv_main ]  \nDriver   = SQLite3\n# a comment line\nUID      = admin        ; optional\n"
+      "PWD=quill;mark\t# trailing\nnot a pair\ndriver = second value loses\n");
+  ASSERT_EQ(sections.size(), 2u);
+  const OdbcSection* main = FindDataSource(sections, "QV_MAIN");
+  ASSERT_NE(main, nullptr);
+  EXPECT_EQ(main->Get("DRIVER"), "SQLite3");
+  EXPECT_EQ(main->Get("uid"), "admin");
+  EXPECT_EQ(main->Get("Pwd"), "quill;mark");  // a ';' inside a value is not a comment
+  EXPECT_FALSE(main->Get("stray").has_value());
+  EXPECT_EQ(FindDataSource(sections, "qv_security"), nullptr);
+
+  ConnectionString full = ParseConnectionString(
+      "Provider=MSDASQL;Data Source=qv_main;User ID=admin;Password=quillmark;");
+  EXPECT_EQ(full.provider + full.dataSource + *full.userId + *full.password,
+            "MSDASQLqv_mainadminquillmark");
+  ConnectionString shortKeys = ParseConnectionString(" dsn = qv_security ; uid=u;PWD=;Extra=1");
+  EXPECT_EQ(shortKeys.dataSource + *shortKeys.userId + "|" + *shortKeys.password, "qv_securityu|");
+  EXPECT_FALSE(ParseConnectionString("qv_main").userId.has_value());
+  EXPECT_DB_ERROR(ParseConnectionString(""), kErrDataSource, "No data source");
+  EXPECT_DB_ERROR(ParseConnectionString("Provider=MSDASQL;User ID=admin"), kErrDataSource, "");
 }
 
-// Assignments that the row set and column copy tests do not already make.
-TEST(ConversionTest, AssignmentConvertsByColumnKindOrFails) {
+// Only regular files count: a FIFO would block the read for ever.
+TEST(OdbcIniTest, LocatesTheFileByEnvironmentThenHomeThenSystem) {
+  qv::testing::ScopedTempDir dir;
+  const std::string home = dir.str(), system = home + "/system.ini", fifo = home + "/fifo.ini";
+  std::ofstream(system) << "[x]\n";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_EQ(LocateOdbcIni(system.c_str(), home.c_str(), fifo), system);
+  EXPECT_EQ(LocateOdbcIni("", home.c_str(), system), system);  // empty counts as unset
+  std::ofstream(home + "/.odbc.ini") << "[x]\n";
+  EXPECT_EQ(LocateOdbcIni(nullptr, home.c_str(), system), home + "/.odbc.ini");
+  const std::string gone = home + "/gone.ini";
+  const std::tuple<const char*, const char*, std::string> failures[] = {
+      {fifo.c_str(), home.c_str(), system}, {nullptr, nullptr, fifo}, {gone.c_str(), "", system}};
+  for (const auto& [named, inHome, systemFile] : failures)
+    EXPECT_DB_ERROR(LocateOdbcIni(named, inHome, systemFile), kErrDataSource,
+                    named ? std::string(named) : systemFile);
+}
+
+// Declared types: one of each rule (the server's kinds are a plain lookup).
+TEST(ConversionTest, DeclaredTypesDecideTheKindAndAssignmentConvertsOrFails) {
   using K = ColumnKind;
+  const std::pair<const char*, ColumnKind> types[] = {
+      {"", K::kAny},          {"short", K::kInt16},
+      {"LONG", K::kInt32},    {"BYTE", K::kByte},
+      {"YesNo", K::kYesNo},   {"date", K::kDate},
+      {"MEMO", K::kText},     {"CURRENCY", K::kNumber},
+      {"INTEGER", K::kInt64}, {"VARCHAR (255)", K::kText},
+      {"BLOB", K::kAny},      {"DOUBLE", K::kNumber},
+      {"GEOMETRY", K::kAny}};
+  for (const auto& [type, kind] : types) EXPECT_EQ(KindOfDeclaredType(type), kind) << type;
+  EXPECT_EQ(postgres::KindOfServerType("bytea"), K::kAny);
   // Value, column kind, value stored or, for 0, the error raised.
   const std::tuple<Value, ColumnKind, Value, int32_t> cases[] = {
       {" -7 ", K::kInt32, -7, 0},
@@ -165,11 +190,9 @@ TEST(ConversionTest, AssignmentConvertsByColumnKindOrFails) {
       EXPECT_EQ(ConvertForColumn(in, kind), out);
     }
   }
-  // Read back, a stored date is a date value; other text stays text.
-  EXPECT_EQ(ReadStored(Value("1999-03-05 14:07:09"), ColumnKind::kDate),
+  EXPECT_EQ(ReadStored(Value("1999-03-05 14:07:09"), K::kDate),
             Value(DateTime{1999, 3, 5, 14, 7, 9}));
-  EXPECT_EQ(ReadStored(Value("garbage"), ColumnKind::kDate), Value("garbage"));
-  EXPECT_EQ(ReadStored(Value("1999-03-05"), ColumnKind::kText), Value("1999-03-05"));
+  EXPECT_EQ(ReadStored(Value("garbage"), K::kDate), Value("garbage"));
 }
 
 }  // namespace
