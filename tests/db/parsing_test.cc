@@ -1,10 +1,13 @@
 // What the database layer parses: the SQL dialect, the data-source file and
-// connection strings, and values for a column's declared type.
+// connection strings, values for a column's declared type; and qv-mkinstall's
+// command line and schema translation.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <fstream>
 #include <random>
+#include <sstream>
 
 #include "db/conversion.h"
 #include "db/data_source.h"
@@ -12,6 +15,8 @@
 #include "db/postgres/pg_dialect.h"
 #include "db/postgres/pg_schema.h"
 #include "db_test_util.h"
+#include "mkinstall/command.h"
+#include "mkinstall/server_schema.h"
 
 namespace qv::db {
 namespace {
@@ -29,13 +34,11 @@ class FakeSchema : public SchemaLookup {
   }
 };
 
-class DialectTest : public ::testing::Test {
- protected:
-  Translation Translate(const std::string& sql) { return TranslateDialect(sql, schema_); }
-  FakeSchema schema_;
-};
+Translation Translate(const std::string& sql) {
+  return TranslateDialect(sql, FakeSchema());
+}
 
-TEST_F(DialectTest, TranslatesTokensAndLeavesLiteralsAndQuotedNamesAlone) {
+TEST(DialectTest, TranslatesTokensAndLeavesLiteralsAndQuotedNamesAlone) {
   const std::pair<const char*, const char*> cases[] = {
       {"SELECT * FROM T WHERE ((T.visible)=Yes) AND (T.Completed=no)",
        "SELECT * FROM T WHERE ((T.visible)=1) AND (T.Completed=0)"},
@@ -70,19 +73,20 @@ TEST_F(DialectTest, TranslatesTokensAndLeavesLiteralsAndQuotedNamesAlone) {
       {"DROP INDEX publicid ON [contact]", "DROP INDEX \"PublicID\""},
   };
   for (const auto& [in, out] : serverCases) {
-    EXPECT_EQ(TranslateDialect(in, schema_, postgres::ServerDialect()).sql, out) << in;
+    EXPECT_EQ(TranslateDialect(in, FakeSchema(), postgres::ServerDialect()).sql, out) << in;
   }
   EXPECT_EQ(postgres::DroppedColumns("ALTER TABLE T DROP COLUMN [Public], DROP IF EXISTS Confirm, "
                                      "ALTER COLUMN X DROP DEFAULT, DROP CONSTRAINT C"),
             (std::vector<std::string>{"Public", "Confirm"}));
-  EXPECT_DB_ERROR(TranslateDialect("DROP INDEX X ON Resource", schema_, postgres::ServerDialect()),
-                  -2147217900, "no such index");
+  EXPECT_DB_ERROR(
+      TranslateDialect("DROP INDEX X ON Resource", FakeSchema(), postgres::ServerDialect()),
+      -2147217900, "no such index");
   EXPECT_DB_ERROR(Translate("DROP INDEX PublicID ON ToDoEvent"), 1, "ToDoEvent_PublicID");
   // Another table's index of that name is not taken.
   EXPECT_DB_ERROR(Translate("DROP INDEX Confirm ON Resource"), 1, "no such index");
 }
 
-TEST_F(DialectTest, TokensCoverAnyInputAndTranslationNeverFailsOtherwise) {
+TEST(DialectTest, TokensCoverAnyInputAndTranslationNeverFailsOtherwise) {
   std::mt19937 random(20240601);
   static const char kAlphabet[] =
       "ab Yes No'\"[]`-/*;.()\n\0\x80\xff DROP TABLE INDEX ON DISTINCTROW";
@@ -193,6 +197,63 @@ TEST(ConversionTest, DeclaredTypesDecideTheKindAndAssignmentConvertsOrFails) {
   EXPECT_EQ(ReadStored(Value("1999-03-05 14:07:09"), K::kDate),
             Value(DateTime{1999, 3, 5, 14, 7, 9}));
   EXPECT_EQ(ReadStored(Value("garbage"), K::kDate), Value("garbage"));
+}
+
+TEST(MkinstallCommandTest, PrintsTheEnvironmentForEvalOrTheUsage) {
+  qv::testing::ScopedTempDir dir;
+  const std::string inst = dir.str() + "/my inst", other = dir.str() + "/other";
+  std::ostringstream out, err;
+  EXPECT_EQ(mkinstall::RunMkinstall({"--old", "--company", "G & S", "--", inst}, out, err), 0);
+  EXPECT_EQ(out.str() + err.str(),
+            "QV_REGISTRY_FILE='" + inst + "/registry.reg'\nODBCINI='" + inst + "/odbc.ini'\n");
+  const auto columns = qv::testing::ColumnsOf(inst + "/db/qv_main.mdb", "ScheduleEvent");
+  EXPECT_NE(std::find(columns.begin(), columns.end(), "Public"), columns.end());  // --old
+  // Exit status 1 for what cannot be made (nothing is), 2 with the usage for
+  // what cannot be read.
+  const std::pair<std::vector<std::string>, int> cases[] = {
+      {{"--company", "Other", inst}, 1},
+      {{"--engine=postgresql", "--prefix", "Upper-Case", other}, 1},
+      {{"--company", std::string(250, 'x'), other}, 1},  // the setup reads 249 bytes
+      {{"--company", "two\nlines", other}, 1},
+      {{dir.str() + "/semi;colon"}, 1},
+      {{"--help"}, 0},
+      {{}, 2},
+      {{"--company"}, 2},
+      {{"--bogus", other}, 2},
+      {{other, inst}, 2},
+      {{"--engine", "oracle", other}, 2},
+      {{"--prefix", "p_", other}, 2},
+      {{"--engine=postgresql", "--port"}, 2}};
+  for (const auto& [args, status] : cases) {
+    out.str("");
+    err.str("");
+    EXPECT_EQ(mkinstall::RunMkinstall(args, out, err), status) << err.str();
+    EXPECT_EQ((out.str() + err.str()).find("usage: qv-mkinstall") != std::string::npos, status != 1)
+        << err.str();
+  }
+  EXPECT_FALSE(std::filesystem::exists(other) ||
+               std::filesystem::exists(dir.path() / "semi;colon"));
+  EXPECT_EQ(qv::testing::QueryValue(inst + "/db/qv_main.mdb", "SELECT count(*) FROM ScheduleEvent"),
+            "3");
+  EXPECT_EQ(mkinstall::ShellWord("/tmp/it's"), "'/tmp/it'\\''s'");
+}
+
+// The server's scripts are translated from the embedded engine's: types in
+// column definitions only, never inside literals, quoted names or comments.
+TEST(ServerSchemaTranslationTest, WritesColumnTypesAndNamesInTheServersDialect) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"create table t (k integer primary key, -- BIT [b] stays\n \"Long\" long, PRIMARY KEY (k));",
+       "create table t (k integer primary key, -- BIT [b] stays\n \"Long\" integer, PRIMARY KEY "
+       "(k));"},
+      {"INSERT INTO T (N) VALUES ('TEXT(5) BIT [x] it''s'), ('備品');",
+       "INSERT INTO T (N) VALUES ('TEXT(5) BIT [x] it''s'), ('備品');"}};
+  for (const auto& [sqlite, server] : cases)
+    EXPECT_EQ(mkinstall::TranslateStatements(sqlite), server);
+  for (const char* untranslatable :
+       {"CREATE TABLE T (X BLOB);", "CREATE TABLE T (X INTEGER AUTOINCREMENT);",
+        "INSERT INTO T VALUES ('open);", "SELECT [open FROM T;"})
+    EXPECT_THROW(mkinstall::TranslateStatements(untranslatable), mkinstall::SchemaTranslationError)
+        << untranslatable;
 }
 
 }  // namespace

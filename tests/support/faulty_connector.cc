@@ -1,24 +1,19 @@
 #include "support/faulty_connector.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "db/db_error.h"
 
 namespace qv::testing {
 
-struct FaultyConnector::State {
-  int64_t failAt = 0;
-  bool injected = false;
-  std::vector<DbOpRecord> log;
-
-  void Hit(DbOp op, std::string detail) {
-    log.push_back({op, std::move(detail)});
-    if (failAt != 0 && static_cast<int64_t>(log.size()) == failAt) {
-      injected = true;
-      throw db::DbError(kInjectedErrorNumber, kInjectedErrorDescription);
-    }
+void FaultyConnector::State::Hit(DbOp op, std::string detail) {
+  log.push_back({op, std::move(detail)});
+  if (failAt != 0 && static_cast<int64_t>(log.size()) == failAt) {
+    injected = true;
+    throw db::DbError(kInjectedErrorNumber, kInjectedErrorDescription);
   }
-};
+}
 
 namespace {
 
@@ -127,21 +122,10 @@ std::unique_ptr<db::Connection> FaultyConnector::Open(const std::string& connect
   return std::make_unique<FaultyConnection>(inner_.Open(connectionString, user, password), state_);
 }
 
-int64_t FaultyConnector::count() const {
-  return static_cast<int64_t>(state_->log.size());
-}
-const std::vector<DbOpRecord>& FaultyConnector::log() const {
-  return state_->log;
-}
-bool FaultyConnector::injected() const {
-  return state_->injected;
-}
-
 int64_t FaultyConnector::PositionOf(DbOp op) const {
-  for (size_t i = 0; i < state_->log.size(); ++i) {
-    if (state_->log[i].op == op) return static_cast<int64_t>(i) + 1;
-  }
-  return 0;
+  const auto& log = state_->log;
+  const auto at = std::find_if(log.begin(), log.end(), [op](const auto& r) { return r.op == op; });
+  return at == log.end() ? 0 : at - log.begin() + 1;
 }
 
 std::string FaultyConnector::Describe(int64_t position) const {

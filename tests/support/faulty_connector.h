@@ -37,15 +37,21 @@ class FaultyConnector : public db::Connector {
   std::unique_ptr<db::Connection> Open(const std::string& connectionString, const std::string& user,
                                        const std::string& password) override;
 
-  int64_t count() const;                       // the failing one included
-  const std::vector<DbOpRecord>& log() const;  // entry i is operation i + 1
-  bool injected() const;
+  // Operations seen so far, the failing one included; entry i is operation i + 1.
+  int64_t count() const { return static_cast<int64_t>(state_->log.size()); }
+  const std::vector<DbOpRecord>& log() const { return state_->log; }
+  bool injected() const { return state_->injected; }
   // Position (from 1) of the first operation of kind `op`, 0 when none.
   int64_t PositionOf(DbOp op) const;
   // "17 SetField Company.Email", for assertion messages.
   std::string Describe(int64_t position) const;
 
-  struct State;  // shared with the wrappers
+  struct State {  // shared with the wrappers, which may outlive the connector
+    int64_t failAt = 0;
+    bool injected = false;
+    std::vector<DbOpRecord> log;
+    void Hit(DbOp op, std::string detail);  // throws when it is the one to fail
+  };
 
  private:
   db::Connector& inner_;

@@ -19,19 +19,7 @@
 namespace qv::testing {
 namespace {
 
-using DbHandle = std::unique_ptr<sqlite3, int (*)(sqlite3*)>;
-
-DbHandle OpenExisting(const std::filesystem::path& dbFile) {
-  sqlite3* raw = nullptr;
-  const int rc = sqlite3_open_v2(dbFile.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
-  DbHandle db(raw, sqlite3_close);
-  if (rc != SQLITE_OK) {
-    throw std::runtime_error("cannot open " + dbFile.string() + ": " +
-                             (raw ? sqlite3_errmsg(raw) : sqlite3_errstr(rc)));
-  }
-  sqlite3_busy_timeout(db.get(), 5000);
-  return db;
-}
+using Rows = std::vector<std::vector<std::string>>;
 
 struct ConnectionCloser {
   void operator()(PGconn* connection) const { PQfinish(connection); }
@@ -51,19 +39,15 @@ std::string ConnectionKey(const db::ServerAddress& server, const std::string& na
 }
 
 ServerConnection NewConnection(const DatabaseRef& db) {
-  std::vector<const char*> keys, values;
+  // libpq leaves an empty value to the PG* environment.
   const db::ServerAddress& server = db.server();
-  const std::pair<const char*, const std::string*> fields[] = {
-      {"host", &server.host},         {"port", &server.port},       {"user", &server.user},
-      {"password", &server.password}, {"sslmode", &server.sslmode}, {"dbname", &db.name()}};
-  for (const auto& [key, value] : fields) {
-    if (value->empty()) continue;
-    keys.push_back(key);
-    values.push_back(value->c_str());
-  }
-  keys.insert(keys.end(), {"client_encoding", nullptr});
-  values.insert(values.end(), {"UTF8", nullptr});
-  ServerConnection connection(PQconnectdbParams(keys.data(), values.data(), 0));
+  const char* keys[] = {"dbname",          "host", "port", "user", "password", "sslmode",
+                        "client_encoding", nullptr};
+  const std::string* given[] = {&db.name(),   &server.host,     &server.port,
+                                &server.user, &server.password, &server.sslmode};
+  const char* values[] = {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, "UTF8", nullptr};
+  for (size_t i = 0; i < 6; ++i) values[i] = given[i]->c_str();
+  ServerConnection connection(PQconnectdbParams(keys, values, 0));
   if (PQstatus(connection.get()) != CONNECTION_OK) {
     throw std::runtime_error("cannot connect to " + db.name() + ": " +
                              PQerrorMessage(connection.get()));
@@ -89,8 +73,8 @@ ServerResult RunOnServer(PGconn* connection, const std::string& sql) {
   return result;
 }
 
-std::vector<std::vector<std::string>> RowsOf(PGresult* result) {
-  std::vector<std::vector<std::string>> rows;
+Rows RowsOf(PGresult* result) {
+  Rows rows;
   for (int r = 0; r < PQntuples(result); ++r) {
     std::vector<std::string>& row = rows.emplace_back();
     for (int c = 0; c < PQnfields(result); ++c)
@@ -186,10 +170,13 @@ Installation Installation::LayOut(const std::filesystem::path& dir, Kind kind,
   return installation;
 }
 
-std::vector<std::vector<std::string>> Query(const DatabaseRef& ref, const std::string& sql) {
-  using Rows = std::vector<std::vector<std::string>>;
+Rows Query(const DatabaseRef& ref, const std::string& sql) {
   if (ref.engine() == Engine::kPostgres) return RowsOf(RunOnServer(ConnectTo(ref), sql).get());
-  DbHandle db = OpenExisting(ref.file());
+  sqlite3* raw = nullptr;  // an existing file only: never creates one
+  const int rc = sqlite3_open_v2(ref.file().c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
+  const std::unique_ptr<sqlite3, int (*)(sqlite3*)> db(raw, sqlite3_close);
+  if (rc != SQLITE_OK) throw std::runtime_error("cannot open " + ref.file().string());
+  sqlite3_busy_timeout(raw, 5000);
   Rows rows;
   auto collect = [](void* out, int n, char** values, char**) {
     std::vector<std::string>& row = static_cast<Rows*>(out)->emplace_back();

@@ -23,12 +23,10 @@ class ScopedTempDir {
   std::filesystem::path path_;
 };
 
-// Another connection that keeps reading a database file: its open read
-// transaction holds the file's shared lock, which lets others read but keeps
-// every writer from taking the write lock, until the reader goes away.
+// A connection in a read transaction on a database file: its shared lock
+// keeps every writer out until it goes. Throws when it cannot read.
 class HeldReader {
  public:
-  // Throws std::runtime_error when the file cannot be opened and read.
   explicit HeldReader(const std::filesystem::path& dbFile);
   ~HeldReader();
   HeldReader(const HeldReader&) = delete;
