@@ -13,17 +13,22 @@
 #include "db/database_file.h"
 #include "db/diagnostics.h"
 #include "db/module_sql.h"
+#include "db/names.h"
 #include "db/postgres/create_database.h"
+#include "db/postgres/pg_connection.h"
 #include "db/sqlite/session.h"
+#include "db/sqlite/sqlite_connection.h"
 #include "db_test_util.h"
 #include "support/faulty_connector.h"
+#include "support/held_reader.h"
+#include "support/installation.h"
 
 namespace qv::db {
 namespace {
 
-using qv::db::testing::Engine;
-using qv::db::testing::TestDb;
+using qv::testing::DatabaseRef;
 using qv::testing::DbOp;
+using qv::testing::Engine;
 using qv::testing::Exec;
 using qv::testing::FaultyConnector;
 using qv::testing::Installation;
@@ -41,6 +46,36 @@ const char kSchema[] = R"(
                      Qty SMALLINT DEFAULT 3, Made DATETIME, Done BIT);
   INSERT INTO Item (ItemID, Name) VALUES (5, 'five'), (2, 'two');
 )";
+
+// A database of either engine made from a SQLite script, and what the cases
+// expect that differs by engine.
+struct TestDb {
+  TestDb(Engine engine, const std::string& script)
+      : scratch(qv::testing::MakeScratchDatabase(engine, dir.path(), script)) {}
+  explicit TestDb(const std::string& script) : TestDb(Engine::kSqlite, script) {}
+  std::unique_ptr<Connection> Open() const {
+    if (!server()) return sqlite::OpenConnection(path(), 0);
+    postgres::ServerAddress address;
+    address.host = ref().server().host;
+    address.port = ref().server().port;
+    address.user = ref().server().user;
+    address.database = ref().name();
+    return postgres::OpenConnection(address, 0);
+  }
+  std::string Query(const std::string& sql) const { return QueryValue(ref(), sql); }
+  void Exec(const std::string& sql) const { qv::testing::Exec(ref(), sql); }
+  const DatabaseRef& ref() const { return scratch.ref; }
+  std::string path() const { return ref().file().string(); }
+  bool server() const { return ref().engine() == Engine::kPostgres; }
+  int32_t error() const { return server() ? -2147217900 : 1; }  // of a failed statement
+  std::string Pick(const std::string& sqlite, const std::string& onServer) const {
+    return server() ? onServer : sqlite;
+  }
+  std::string Stored(const std::string& name) const { return server() ? LowerAscii(name) : name; }
+
+  qv::testing::ScopedTempDir dir;
+  qv::testing::ScratchDatabase scratch;
+};
 
 class ConnectionTest : public ::testing::TestWithParam<Engine> {
  protected:

@@ -13,10 +13,11 @@
 #include "db/data_source.h"
 #include "db/dialect.h"
 #include "db/postgres/pg_dialect.h"
-#include "db/postgres/pg_schema.h"
 #include "db_test_util.h"
 #include "mkinstall/command.h"
 #include "mkinstall/server_schema.h"
+#include "support/installation.h"
+#include "support/scoped_temp_dir.h"
 
 namespace qv::db {
 namespace {
@@ -34,53 +35,44 @@ class FakeSchema : public SchemaLookup {
   }
 };
 
-Translation Translate(const std::string& sql) {
-  return TranslateDialect(sql, FakeSchema());
+std::string Translate(const std::string& sql, bool server = false) {
+  return server ? TranslateDialect(sql, FakeSchema(), postgres::ServerDialect()).sql
+                : TranslateDialect(sql, FakeSchema()).sql;
 }
 
 TEST(DialectTest, TranslatesTokensAndLeavesLiteralsAndQuotedNamesAlone) {
-  const std::pair<const char*, const char*> cases[] = {
-      {"SELECT * FROM T WHERE ((T.visible)=Yes) AND (T.Completed=no)",
-       "SELECT * FROM T WHERE ((T.visible)=1) AND (T.Completed=0)"},
-      {"SELECT 'Yes', \"No\", [Yes], `no`, T.Yes, No.x, a AS No /* Yes */ FROM T -- No",
-       "SELECT 'Yes', \"No\", [Yes], `no`, T.Yes, No.x, a AS No /* Yes */ FROM T -- No"},
-      {"SELECT 'it''s Yes', Yesterday, YES", "SELECT 'it''s Yes', Yesterday, 1"},
-      {"SELECT DISTINCTROW D.Int3 From D", "SELECT DISTINCT D.Int3 From D"},
-      {"SELECT 'DISTINCTROW' FROM [DISTINCTROW]", "SELECT 'DISTINCTROW' FROM [DISTINCTROW]"},
-      {"DROP TABLE ScheduleOwnerShip", "DROP VIEW ScheduleOwnerShip"},
-      {"drop table [Old View]", "drop VIEW [Old View]"},
-      {"DROP TABLE IF EXISTS scheduleownership", "DROP VIEW IF EXISTS scheduleownership"},
-      {"DROP TABLE Contact", "DROP TABLE Contact"},
-      {"SELECT 1; DROP TABLE ScheduleOwnership", "SELECT 1; DROP TABLE ScheduleOwnership"},
-      // DROP INDEX N ON T: T's index named N, else named T_N.
-      {"DROP INDEX publicid ON [contact]", "DROP INDEX \"PublicID\""},
-      {"DROP INDEX Confirm ON Contact;", "DROP INDEX \"Contact_Confirm\";"},
-      {"DROP INDEX PublicID ON RESOURCE", "DROP INDEX \"Resource_PublicID\""},
-      {"DROP INDEX PublicID", "DROP INDEX PublicID"},  // the engine's own form
-      {"DROP INDEX publicid ON contact\"\"", "DROP INDEX \"PublicID\" \"\""},  // kept apart
-  };
-  for (const auto& [in, out] : cases) EXPECT_EQ(Translate(in).sql, out) << in;
   // The server's own rules come on top: names as it stores them, its types.
-  const std::pair<const char*, const char*> serverCases[] = {
-      {"SELECT [Event].[EventID], `Long Name`, \"Kept\" FROM [Event] WHERE [Yes] = Yes",
+  const std::tuple<bool, const char*, const char*> cases[] = {
+      {false, "SELECT * FROM T WHERE ((T.visible)=Yes) AND (T.Completed=no)",
+       "SELECT * FROM T WHERE ((T.visible)=1) AND (T.Completed=0)"},
+      {false, "SELECT 'Yes', \"No\", [Yes], `no`, T.Yes, No.x, a AS No /* Yes */ FROM T -- No",
+       "SELECT 'Yes', \"No\", [Yes], `no`, T.Yes, No.x, a AS No /* Yes */ FROM T -- No"},
+      {false, "SELECT 'it''s Yes', Yesterday, YES", "SELECT 'it''s Yes', Yesterday, 1"},
+      {false, "SELECT DISTINCTROW D.Int3 From D", "SELECT DISTINCT D.Int3 From D"},
+      {false, "DROP TABLE ScheduleOwnerShip", "DROP VIEW ScheduleOwnerShip"},
+      {false, "drop table [Old View]", "drop VIEW [Old View]"},
+      {false, "DROP TABLE IF EXISTS scheduleownership", "DROP VIEW IF EXISTS scheduleownership"},
+      {false, "DROP TABLE Contact", "DROP TABLE Contact"},
+      {false, "SELECT 1; DROP TABLE ScheduleOwnership", "SELECT 1; DROP TABLE ScheduleOwnership"},
+      // DROP INDEX N ON T: T's index named N, else named T_N.
+      {false, "DROP INDEX publicid ON [contact]", "DROP INDEX \"PublicID\""},
+      {false, "DROP INDEX Confirm ON Contact;", "DROP INDEX \"Contact_Confirm\";"},
+      {true, "DROP INDEX PublicID ON RESOURCE", "DROP INDEX \"Resource_PublicID\""},
+      {false, "DROP INDEX PublicID", "DROP INDEX PublicID"},  // the engine's own form
+      {true, "SELECT [Event].[EventID], `Long Name`, \"Kept\" FROM [Event] WHERE [Yes] = Yes",
        "SELECT \"event\".\"eventid\", \"long name\", \"Kept\" FROM \"event\" WHERE \"yes\" = 1"},
-      {"ALTER TABLE Users ADD COLUMN DateFormat TEXT(50) NULL",
+      {true, "ALTER TABLE Users ADD COLUMN DateFormat TEXT(50) NULL",
        "ALTER TABLE Users ADD COLUMN DateFormat varchar(50) NULL"},
-      {"CREATE TABLE T (A LONG, B BIT, C TEXT, D MEMO, E DATETIME, F COUNTER, Text SHORT)",
+      {true, "CREATE TABLE T (A LONG, B BIT, C TEXT, D MEMO, E DATETIME, F COUNTER, Text SHORT)",
        "CREATE TABLE T (A integer, B yesno, C text, D text, E timestamp(0), F integer GENERATED "
        "BY DEFAULT AS IDENTITY, Text smallint)"},
-      {"SELECT Long, Text, Bit FROM T", "SELECT Long, Text, Bit FROM T"},
-      {"DROP INDEX publicid ON [contact]", "DROP INDEX \"PublicID\""},
+      {true, "SELECT Long, Text, Bit FROM T", "SELECT Long, Text, Bit FROM T"},
   };
-  for (const auto& [in, out] : serverCases) {
-    EXPECT_EQ(TranslateDialect(in, FakeSchema(), postgres::ServerDialect()).sql, out) << in;
-  }
+  for (const auto& [server, in, out] : cases) EXPECT_EQ(Translate(in, server), out) << in;
   EXPECT_EQ(postgres::DroppedColumns("ALTER TABLE T DROP COLUMN [Public], DROP IF EXISTS Confirm, "
                                      "ALTER COLUMN X DROP DEFAULT, DROP CONSTRAINT C"),
             (std::vector<std::string>{"Public", "Confirm"}));
-  EXPECT_DB_ERROR(
-      TranslateDialect("DROP INDEX X ON Resource", FakeSchema(), postgres::ServerDialect()),
-      -2147217900, "no such index");
+  EXPECT_DB_ERROR(Translate("DROP INDEX X ON Resource", true), -2147217900, "no such index");
   EXPECT_DB_ERROR(Translate("DROP INDEX PublicID ON ToDoEvent"), 1, "ToDoEvent_PublicID");
   // Another table's index of that name is not taken.
   EXPECT_DB_ERROR(Translate("DROP INDEX Confirm ON Resource"), 1, "no such index");
@@ -151,52 +143,44 @@ TEST(OdbcIniTest, LocatesTheFileByEnvironmentThenHomeThenSystem) {
                     named ? std::string(named) : systemFile);
 }
 
-// Declared types: one of each rule (the server's kinds are a plain lookup).
-TEST(ConversionTest, DeclaredTypesDecideTheKindAndAssignmentConvertsOrFails) {
-  using K = ColumnKind;
-  const std::pair<const char*, ColumnKind> types[] = {
-      {"", K::kAny},          {"short", K::kInt16},
-      {"LONG", K::kInt32},    {"BYTE", K::kByte},
-      {"YesNo", K::kYesNo},   {"date", K::kDate},
-      {"MEMO", K::kText},     {"CURRENCY", K::kNumber},
-      {"INTEGER", K::kInt64}, {"VARCHAR (255)", K::kText},
-      {"BLOB", K::kAny},      {"DOUBLE", K::kNumber},
-      {"GEOMETRY", K::kAny}};
-  for (const auto& [type, kind] : types) EXPECT_EQ(KindOfDeclaredType(type), kind) << type;
-  EXPECT_EQ(postgres::KindOfServerType("bytea"), K::kAny);
-  // Value, column kind, value stored or, for 0, the error raised.
-  const std::tuple<Value, ColumnKind, Value, int32_t> cases[] = {
-      {" -7 ", K::kInt32, -7, 0},
-      {2.5, K::kInt64, 2, 0},  // half to even
-      {32767, K::kInt16, 32767, 0},
-      {"2147483648", K::kInt32, {}, kErrOverflow},
-      {256, K::kByte, {}, kErrOverflow},
-      {"12abc", K::kInt64, {}, kErrTypeMismatch},
-      {DateTime{}, K::kInt32, {}, kErrTypeMismatch},
-      {DateTime{2024, 2, 29, 8, 0, 0}, K::kDate, "2024-02-29 08:00:00", 0},
-      {"2023/2/29", K::kDate, {}, kErrTypeMismatch},
-      {DateTime{2023, 13, 1}, K::kDate, {}, kErrTypeMismatch},
-      {Value(), K::kDate, Value(), 0},
-      {0.0, K::kYesNo, 0, 0},
-      {"True", K::kYesNo, 1, 0},
-      {"0", K::kYesNo, 0, 0},
-      {"maybe", K::kYesNo, {}, kErrTypeMismatch},
-      {DateTime{2001, 1, 2}, K::kText, "2001-01-02 00:00:00", 0},
-      {"5", K::kNumber, 5, 0},
-      {7, K::kAny, 7, 0},
+// Assignment by the column's declared type: one type for each rule of the
+// kinds, and the bounds and words of each kind.
+TEST(ConversionTest, AssignmentConvertsByDeclaredTypeOrFails) {
+  // Value, declared type, value stored or, for 0, the error raised.
+  const std::tuple<Value, const char*, Value, int32_t> cases[] = {
+      {" -7 ", "LONG", -7, 0},
+      {2.5, "INTEGER", 2, 0},  // half to even
+      {32768, "short", {}, kErrOverflow},
+      {"2147483648", "INT", {}, kErrOverflow},
+      {256, "BYTE", {}, kErrOverflow},
+      {"12abc", "BIGINT", {}, kErrTypeMismatch},
+      {DateTime{}, "COUNTER", {}, kErrTypeMismatch},
+      {DateTime{2024, 2, 29, 8, 0, 0}, "DATETIME", "2024-02-29 08:00:00", 0},
+      {"2023/2/29", "date", {}, kErrTypeMismatch},
+      {DateTime{2023, 13, 1}, "TIMESTAMP", {}, kErrTypeMismatch},
+      {Value(), "DATETIME", Value(), 0},
+      {0.0, "BIT", 0, 0},
+      {"True", "YesNo", 1, 0},
+      {"maybe", "BOOLEAN", {}, kErrTypeMismatch},
+      {DateTime{2001, 1, 2}, "VARCHAR (255)", "2001-01-02 00:00:00", 0},
+      {7, "MEMO", "7", 0},
+      {"5", "CURRENCY", 5, 0},
+      {"2.5", "DOUBLE", 2.5, 0},
+      {"z", "GEOMETRY", "z", 0},
+      {"z", "", "z", 0},
   };
-  for (const auto& [in, kind, out, error] : cases) {
-    SCOPED_TRACE(in.IsNull() ? "null" : in.AsText());
+  for (const auto& [in, type, out, error] : cases) {
+    SCOPED_TRACE(std::string(type) + " " + (in.IsNull() ? "null" : in.AsText()));
     if (error != 0) {
-      EXPECT_DB_ERROR(ConvertForColumn(in, kind), error,
+      EXPECT_DB_ERROR(ConvertForColumn(in, KindOfDeclaredType(type)), error,
                       error == kErrOverflow ? "Overflow" : "Type mismatch");
     } else {
-      EXPECT_EQ(ConvertForColumn(in, kind), out);
+      EXPECT_EQ(ConvertForColumn(in, KindOfDeclaredType(type)), out);
     }
   }
-  EXPECT_EQ(ReadStored(Value("1999-03-05 14:07:09"), K::kDate),
+  EXPECT_EQ(ReadStored(Value("1999-03-05 14:07:09"), ColumnKind::kDate),
             Value(DateTime{1999, 3, 5, 14, 7, 9}));
-  EXPECT_EQ(ReadStored(Value("garbage"), K::kDate), Value("garbage"));
+  EXPECT_EQ(ReadStored(Value("garbage"), ColumnKind::kDate), Value("garbage"));
 }
 
 TEST(MkinstallCommandTest, PrintsTheEnvironmentForEvalOrTheUsage) {
