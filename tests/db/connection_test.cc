@@ -1,5 +1,4 @@
-// The database interface on both engines from the same cases, then what
-// only one engine does.
+// The database interface on both engines from the same cases.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
@@ -14,7 +13,6 @@
 #include "db/diagnostics.h"
 #include "db/module_sql.h"
 #include "db/names.h"
-#include "db/postgres/create_database.h"
 #include "db/postgres/pg_connection.h"
 #include "db/sqlite/session.h"
 #include "db/sqlite/sqlite_connection.h"
@@ -58,12 +56,8 @@ class ConnectionTest : public ::testing::TestWithParam<Engine> {
   }
   std::unique_ptr<Connection> Open() const {
     if (!server()) return sqlite::OpenConnection(path(), 0);
-    postgres::ServerAddress address;
-    address.host = ref().server().host;
-    address.port = ref().server().port;
-    address.user = ref().server().user;
-    address.database = ref().name();
-    return postgres::OpenConnection(address, 0);
+    const auto& server = ref().server();
+    return postgres::OpenConnection({server.host, server.port, ref().name(), server.user}, 0);
   }
   std::string Query(const std::string& sql) const { return QueryValue(ref(), sql); }
   const DatabaseRef& ref() const { return scratch_.ref; }
@@ -105,9 +99,9 @@ TEST_P(ConnectionTest, StatementsFailWithTheEnginesNumberAndTextAndUndoOnlyThems
   c_->Execute("CREATE VIEW Confirmed AS SELECT DISTINCTROW EventID FROM Event WHERE Confirm = Yes");
   EXPECT_EQ(c_->Execute("INSERT INTO Other VALUES (1);; -- done\n"), nullptr);
   c_->CommitTrans();
-  EXPECT_EQ(Query("SELECT count(*) FROM Other") + Query("SELECT sum(OtherID) FROM Other"), "28");
-  EXPECT_EQ(Query("SELECT count(*) FROM Event") + Query("SELECT max(EventID) FROM Confirmed"),
-            "21");
+  EXPECT_EQ(Query("SELECT count(*) || sum(OtherID) || (SELECT count(*) FROM Event) || (SELECT "
+                  "max(EventID) FROM Confirmed) FROM Other"),
+            "2821");
   EXPECT_EQ(c_->TableNames(TableKind::kView), (Names{Stored("Confirmed"), Stored("PublicEvents")}));
 
   auto rs = c_->Execute("SELECT Max(EventID) as MaxPrimary FROM Event");
@@ -119,9 +113,8 @@ TEST_P(ConnectionTest, StatementsFailWithTheEnginesNumberAndTextAndUndoOnlyThems
       Value("予定表の公開 ✓"));
 }
 
-// A transaction holds nothing before its first statement. On the embedded
-// engine that statement takes the write lock, so a database in use fails it,
-// never the commit, and a transaction that could not begin fails the rest.
+// A transaction holds nothing before its first statement. On the embedded engine that
+// statement takes the write lock: a database in use fails it, never the commit, and the rest.
 TEST_P(ConnectionTest, TransactionsHoldNothingBeforeTheirFirstStatementAndNeverFailTheCommit) {
   c_->BeginTrans();
   auto second = Open();
@@ -166,8 +159,7 @@ TEST_P(ConnectionTest, PendingWorkIsSentWholeByUpdateBatchOrDiscarded) {
   EXPECT_EQ(Query(all), "2=two=3,5=five=3");
   rs->SetField("Name", "second");
   rs->UpdateBatch();
-  // Keys are read back at once. The server's counters do not roll back: the
-  // failed batch used two keys.
+  // Keys are read back at once; the server's counters do not roll back (the failed batch used 2).
   EXPECT_EQ(rs->Field("ItemID"), Value(server() ? 9 : 7));
   EXPECT_EQ(Query(all),
             Pick("2=two=2,5=five=5,6=first=3,7=second=3", "2=two=2,5=five=5,8=first=3,9=second=3"));
@@ -204,25 +196,14 @@ TEST_P(ConnectionTest, ExecuteSqlReportsEveryFailureAndCommitsAllOrNothing) {
   auto connector = MakeDataSourceConnector(inst.odbcIni().string(), 0);
   FaultyConnector counting(*connector);
   std::string message;
-  // The statement, data source and password, and the message's pattern.
-  const std::tuple<std::string, std::string, std::string, std::string> cases[] = {
-      {"", "qv_main", "quillmark", "Invalid Table Name or SQL statement"},
-      {"UPDATE T SET A = 1", "", "quillmark", "Invalid Table Name or SQL statement"},
-      {"UPDATE Install SET InstallFlag = 1", "qv_main", "wrong",
-       std::to_string(kErrDataSource) + " :.*"},
-      // A second statement is never run, and the first is not committed.
-      {"UPDATE Install SET InstallFlag = 1; DROP TABLE Users", "qv_security", "quillmark",
-       "-?[0-9]+ :[^ ].*"}};
-  for (const auto& [sql, source, password, pattern] : cases) {
-    Connector& with = sql.empty() || source.empty() ? counting : *connector;
-    EXPECT_FALSE(ExecuteSQL(with, "admin", password, message, source, sql));
-    EXPECT_TRUE(std::regex_match(message, std::regex(pattern))) << message;
+  // A statement or data source missing: refused before anything is opened.
+  // (Failing statements and logins are the whole runs' hostile input.)
+  for (const auto& [sql, source] :
+       {std::pair<std::string, std::string>{"", "qv_main"}, {"UPDATE T SET A = 1", ""}}) {
+    EXPECT_FALSE(ExecuteSQL(counting, "admin", "quillmark", message, source, sql));
+    EXPECT_EQ(message, "Invalid Table Name or SQL statement");
   }
-  EXPECT_EQ(counting.count(), 0);  // nothing opened
-  EXPECT_EQ(QueryValue(inst.securityDatabase(),
-                       "SELECT max(InstallFlag) + 10 * count(*) FROM Install "
-                       "WHERE EXISTS (SELECT * FROM Users)"),
-            "10");
+  EXPECT_EQ(counting.count(), 0);
   const std::string update = "UPDATE Company SET CompanyName = 'y' WHERE CompanyID = 1",
                     name = "SELECT CompanyName FROM Company WHERE CompanyID = 1";
   message = "earlier";
@@ -281,9 +262,8 @@ TEST_P(ConnectionTest, SqliteKeepsDurabilityAndRefusesOldLibrariesAndTakenFiles)
   EXPECT_FALSE(std::filesystem::exists(broken) || std::filesystem::exists(broken + "-journal"));
 }
 
-// A dropped column takes with it the views that read it, and those that
-// read them: each stands as a view that fails, naming what to do, and is
-// named on standard error; other views stay as they were (grants too).
+// A dropped column takes the views reading it, and those reading them: each becomes a view that
+// fails naming what to do, and is named on standard error; other views stay as they were.
 TEST_P(ConnectionTest, ServerDropColumnReplacesOnlyTheViewsThatReadItAndNamesThem) {
   if (!server()) GTEST_SKIP() << "the server only";
   Exec(ref(), R"(

@@ -1,6 +1,5 @@
-// Installations laid out as qv-mkinstall does, on either engine (the server
-// of the PG* environment), and direct access to their databases. Case tables
-// run on both engines as TEST_P over kEngines, named by EngineName.
+// Installations laid out as qv-mkinstall does, on either engine (the server of
+// the PG* environment), and direct access to their databases.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -54,10 +53,8 @@ class Installation {
   // kOld: the schema before the migration, with a few events and obsolete views.
   enum class Kind { kFresh, kOld };
 
-  // Lays out registry.reg, odbc.ini and the two databases (with kPostgres on
-  // the server under a prefix of their own, dropped with the last copy, and
-  // with group_concat(x[, sep]) for the tests' queries). The data sources
-  // take user "admin", password "quillmark".
+  // On the server: under a prefix of their own, dropped with the last copy,
+  // with group_concat(x[, sep]). The data sources take admin/quillmark.
   static Installation LayOut(const std::filesystem::path& dir, Kind kind = Kind::kFresh,
                              const std::string& companyName = "Artisan's Guild",
                              Engine engine = Engine::kSqlite);
@@ -80,8 +77,7 @@ class Installation {
 
 inline constexpr char kNullText[] = "(null)";
 
-// Rows of one statement in the engine's own SQL, as text (null as
-// kNullText); throws the engine's message.
+// Rows of one statement in the engine's own SQL as text; throws its message.
 std::vector<std::vector<std::string>> Query(const DatabaseRef& db, const std::string& sql);
 
 std::string QueryValue(const DatabaseRef& db, const std::string& sql);

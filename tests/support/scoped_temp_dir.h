@@ -1,5 +1,4 @@
-// A temporary folder that is removed with everything in it when the scope
-// ends, even when an assertion failed.
+// A temporary folder, removed with everything in it when the scope ends.
 #pragma once
 
 #include <filesystem>
