@@ -196,8 +196,7 @@ TEST_P(ConnectionTest, ExecuteSqlReportsEveryFailureAndCommitsAllOrNothing) {
   auto connector = MakeDataSourceConnector(inst.odbcIni().string(), 0);
   FaultyConnector counting(*connector);
   std::string message;
-  // A statement or data source missing: refused before anything is opened.
-  // (Failing statements and logins are the whole runs' hostile input.)
+  // No statement or no data source: refused before anything is opened.
   for (const auto& [sql, source] :
        {std::pair<std::string, std::string>{"", "qv_main"}, {"UPDATE T SET A = 1", ""}}) {
     EXPECT_FALSE(ExecuteSQL(counting, "admin", "quillmark", message, source, sql));

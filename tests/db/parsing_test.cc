@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 #include <random>
 #include <sstream>
 
@@ -51,22 +52,16 @@ TEST(DialectTest, TranslatesTokensAndLeavesLiteralsAndQuotedNamesAlone) {
       {false, "DROP TABLE Contact", "DROP TABLE Contact"},
       // DROP INDEX N ON T: T's index named N, else named T_N.
       {false, "DROP INDEX publicid ON [contact]", "DROP INDEX \"PublicID\""},
-      {false, "DROP INDEX Confirm ON Contact;", "DROP INDEX \"Contact_Confirm\";"},
-      {true, "DROP INDEX PublicID ON RESOURCE", "DROP INDEX \"Resource_PublicID\""},
+      {false, "DROP INDEX PublicID ON RESOURCE", "DROP INDEX \"Resource_PublicID\""},
       {false, "DROP INDEX PublicID", "DROP INDEX PublicID"},  // the engine's own form
       {true, "SELECT [Event].[EventID], `Long Name`, \"Kept\" FROM [Event] WHERE [Yes] = Yes",
        "SELECT \"event\".\"eventid\", \"long name\", \"Kept\" FROM \"event\" WHERE \"yes\" = 1"},
-      {true, "ALTER TABLE Users ADD COLUMN DateFormat TEXT(50) NULL",
-       "ALTER TABLE Users ADD COLUMN DateFormat varchar(50) NULL"},
       {true, "CREATE TABLE T (A LONG, B BIT, C TEXT, D MEMO, E DATETIME, F COUNTER, Text SHORT)",
        "CREATE TABLE T (A integer, B yesno, C text, D text, E timestamp(0), F integer GENERATED "
        "BY DEFAULT AS IDENTITY, Text smallint)"},
       {true, "SELECT Long, Text, Bit FROM T", "SELECT Long, Text, Bit FROM T"},
   };
   for (const auto& [server, in, out] : cases) EXPECT_EQ(Translate(in, server), out) << in;
-  EXPECT_EQ(postgres::DroppedColumns("ALTER TABLE T DROP COLUMN [Public], DROP IF EXISTS Confirm, "
-                                     "ALTER COLUMN X DROP DEFAULT, DROP CONSTRAINT C"),
-            (std::vector<std::string>{"Public", "Confirm"}));
   EXPECT_DB_ERROR(Translate("DROP INDEX X ON Resource", true), -2147217900, "no such index");
   EXPECT_DB_ERROR(Translate("DROP INDEX PublicID ON ToDoEvent"), 1, "ToDoEvent_PublicID");
   // Another table's index of that name is not taken.
@@ -113,6 +108,12 @@ TEST(OdbcIniTest, ReadsSectionsKeysAndValuesWithoutCommentsOrBlanks) {
   EXPECT_FALSE(ParseConnectionString("qv_main").userId.has_value());
   EXPECT_DB_ERROR(ParseConnectionString(""), kErrDataSource, "No data source");
   EXPECT_DB_ERROR(ParseConnectionString("Provider=MSDASQL;User ID=admin"), kErrDataSource, "");
+  // Without ODBCINI (empty counts as unset), the file in HOME, then the system's.
+  qv::testing::ScopedTempDir home;
+  std::ofstream(home.str() + "/.odbc.ini") << "[x]\n";
+  EXPECT_EQ(LocateOdbcIni("", home.str().c_str(), "/nowhere"), home.str() + "/.odbc.ini");
+  EXPECT_DB_ERROR(LocateOdbcIni(nullptr, "/nowhere", "/nowhere.ini"), kErrDataSource,
+                  "neither /nowhere/.odbc.ini nor /nowhere.ini exists");
 }
 
 // Assignment by the column's declared type: one type for each rule of the
