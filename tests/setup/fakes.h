@@ -8,8 +8,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
-#include <iterator>
-#include <stdexcept>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -23,41 +22,36 @@ class CapturingMessageBoxes : public setup::MessageBoxes {
   std::vector<std::string> shown;
 };
 
-// Sets TZ for the scope; unset afterwards. Within it Use() moves to another
-// zone.
-class ScopedTimeZone {
- public:
-  explicit ScopedTimeZone(const char* tz) { Use(tz); }
+// Puts the process in zone `tz` (TZ is unset again when the scope ends).
+inline void UseZone(const char* tz) {
+  ::setenv("TZ", tz, 1);
+  ::tzset();
+}
+struct ScopedTimeZone {
+  explicit ScopedTimeZone(const char* tz) { UseZone(tz); }
   ~ScopedTimeZone() {
     ::unsetenv("TZ");
     ::tzset();
   }
-  static void Use(const char* tz) {
-    ::setenv("TZ", tz, 1);
-    ::tzset();
-  }
 };
 
+// An empty text when the file cannot be read.
 inline std::string ReadFileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw std::runtime_error("cannot read " + path);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  std::ostringstream bytes;
+  bytes << std::ifstream(path, std::ios::binary).rdbuf();
+  return bytes.str();
 }
 
 inline void WriteFileBytes(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << bytes;
-  if (!out) throw std::runtime_error("cannot write " + path);
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
-// Whether a lock on `path` could be taken through another open of it now,
-// without waiting (a FIFO must not hang the probe): false while someone
-// holds it, or when it cannot be opened.
+// Whether another open of `path` could lock it now (non-blocking, so a FIFO
+// cannot hang the probe).
 inline bool FreeToLock(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return false;
-  const bool free = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
-  ::close(fd);
+  const bool free = fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+  if (fd >= 0) ::close(fd);
   return free;
 }
 

@@ -11,11 +11,6 @@
 
 namespace qv::timezone {
 
-void PrintTo(const CivilTime& t, std::ostream* os) {
-  *os << t.year << "-" << t.month << "-" << t.day << " " << t.hour << ":" << t.minute << ":"
-      << t.second;
-}
-
 namespace {
 
 // The instant of a GMT time written "YYYY-MM-DD HH:MM:SS".
@@ -25,13 +20,10 @@ std::time_t Gmt(const std::string& text) {
   return timegm(&tm);
 }
 
-class GmtTest : public ::testing::Test {
- protected:
-  static void UseZone(const char* zone) { testing::ScopedTimeZone::Use(zone); }
-  testing::ScopedTimeZone tz_{"UTC"};
-};
+using testing::UseZone;
 
-TEST_F(GmtTest, OffsetNameAndDaylightFollowTheZoneRulesInForce) {
+TEST(GmtTest, OffsetNameAndDaylightFollowTheZoneRulesInForce) {
+  const testing::ScopedTimeZone restored("UTC");
   // Zone, GMT instant, offset, name, daylight.
   const std::tuple<const char*, const char*, int32_t, const char*, bool> cases[] = {
       {"Asia/Tokyo", "2024-01-15 12:00:00", 9, "JST", false},
@@ -61,8 +53,8 @@ TEST_F(GmtTest, OffsetNameAndDaylightFollowTheZoneRulesInForce) {
   }
 }
 
-TEST_F(GmtTest, TheClockInstantDecidesAndAFailedZoneReadGivesZero) {
-  UseZone("Asia/Tokyo");
+TEST(GmtTest, TheClockInstantDecidesAndAFailedZoneReadGivesZero) {
+  const testing::ScopedTimeZone tokyo("Asia/Tokyo");
   EXPECT_EQ(GmtNowText(FixedClock(Gmt("2000-01-01 09:05:07"))), "2000/1/1 9:5:7");
   // An instant the C library cannot express stands for a failing system
   // call: offset 0, empty name, daylight flag unchanged.
@@ -80,7 +72,8 @@ TEST_F(GmtTest, TheClockInstantDecidesAndAFailedZoneReadGivesZero) {
 
 // ToGMT moves a local time by the offset in force now, not by the one of the
 // date converted.
-TEST_F(GmtTest, ToGmtShiftsByTheCurrentOffsetAndGivesTheZeroDateForNonDates) {
+TEST(GmtTest, ToGmtShiftsByTheCurrentOffsetAndGivesTheZeroDateForNonDates) {
+  const testing::ScopedTimeZone restored("UTC");
   const std::tuple<const char*, const char*, const char*, CivilTime> cases[] = {
       {"Asia/Tokyo", "2024-06-10 03:00:00", "2024/6/11 14:00:00", CivilTime{2024, 6, 11, 5}},
       {"Asia/Tokyo", "2024-01-01 00:00:00", "2024/3/1 05:00:00", CivilTime{2024, 2, 29, 20}},
@@ -99,14 +92,8 @@ TEST_F(GmtTest, ToGmtShiftsByTheCurrentOffsetAndGivesTheZeroDateForNonDates) {
     UseZone(zone);
     EXPECT_EQ(ToGMT(text, FixedClock(Gmt(now))), expected) << zone << " " << text;
   }
-  // The way the sample data makes its dates: a run at 23:30 in Tokyo on the
-  // last day of a month books the first of the next, 15:30 local.
-  const FixedClock lateJanuary(Gmt("2024-01-31 14:30:00"));
   UseZone("Asia/Tokyo");
-  EXPECT_EQ(ToGMT(ShortDateText(AddDays(LocalNow(lateJanuary), 1)) + " 15:30:00", lateJanuary),
-            (CivilTime{2024, 2, 1, 6, 30}));
-  EXPECT_EQ(ToGMT(CivilTime{2024, 7, 15, 14}, lateJanuary), (CivilTime{2024, 7, 15, 5}));
-
+  const FixedClock lateJanuary(Gmt("2024-01-31 14:30:00"));
   // clang-format off
   const char* const unreadable[] = {
       "", "   ", "hello", "2024/3", "2024/3/", "24/3/5", "20240/3/5", "2024/3/5x", "2024/3/5 10",
