@@ -1,9 +1,5 @@
-// Helpers for the setup tests: kept boxes, a pinned zone, files, lock probes.
+// Helpers for the setup tests: kept boxes, a pinned zone, files.
 #pragma once
-
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <ctime>
@@ -44,15 +40,6 @@ inline std::string ReadFileBytes(const std::string& path) {
 
 inline void WriteFileBytes(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
-
-// Whether another open of `path` could lock it now (non-blocking, so a FIFO
-// cannot hang the probe).
-inline bool FreeToLock(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  const bool free = fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
-  if (fd >= 0) ::close(fd);
-  return free;
 }
 
 }  // namespace qv::testing

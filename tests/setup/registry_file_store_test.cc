@@ -1,6 +1,5 @@
-// Registry operations on the registry file that stands in for the system's
-// registry: reads, writes, creates and deletes in the two encodings the
-// export format comes in, and files that must be refused.
+// Registry operations on the file that stands in for the system's registry,
+// in both encodings of the export format, and files that must be refused.
 #include "setup/registry_file_store.h"
 
 #include <gtest/gtest.h>
@@ -54,10 +53,10 @@ const std::u16string kUtf16Key =
 struct Op {
   int16_t flag;
   int32_t root;
-  std::string subKey, name, data;
+  std::string subKey, name = "", data = "";
 };
 Op R(const std::string& name) {
-  return {kRegRead, kHkeyLocalMachine, kProduct, name, ""};
+  return {kRegRead, kHkeyLocalMachine, kProduct, name};
 }
 
 class RegistryFileStoreTest : public ::testing::Test {
@@ -67,6 +66,9 @@ class RegistryFileStoreTest : public ::testing::Test {
   // Runs `op` on a fresh store, as a new run would open the file.
   std::string Run(const Op& op) {
     RegistryFileStore store(path(), diagnostics_);
+    return RunOn(store, op);
+  }
+  static std::string RunOn(RegistryStore& store, const Op& op) {
     clsRegOp reg(store);
     reg.RootKey = op.root;
     reg.SubKey = op.subKey;
@@ -95,16 +97,16 @@ TEST_F(RegistryFileStoreTest, OperationsThatChangeNothing) {
       {kSample, R("Kanji"), "日本語"},
       {kSample, R("Missing"), ""},
       {kSample,
-       {kRegRead, kHkeyCurrentUser, "software\\other", "storagedir", ""},
+       {kRegRead, kHkeyCurrentUser, "software\\other", "storagedir"},
        "elsewhere"},  // any case
-      {kSample, {kRegRead, kHkeyLocalMachine, "SOFTWARE\\Tavolent", "x", ""}, "1: No Key"},
-      {kSample, {kRegWrite, kHkeyLocalMachine, "SOFTWARE\\Nothing", "x", "y"}, "1: No Key"},
+      {kSample, {kRegRead, kHkeyLocalMachine, "SOFTWARE\\Tavolent", "x"}, kRegNoKey},
+      {kSample, {kRegWrite, kHkeyLocalMachine, "SOFTWARE\\Nothing", "x", "y"}, kRegNoKey},
       {kSample, {kRegWrite, kHkeyCurrentUser, "Software\\Other", "A", "two\nlines"}, kError},
-      {kSample, {kRegCreate, 0, "SOFTWARE\\X", "", ""}, kError},
-      {kSample, {kRegCreate, 0, "", "", ""}, "2: Ilegal Data"},
-      {kSample, {kRegDelete, kHkeyLocalMachine, "SOFTWARE\\Tavolent Inc.", "", ""}, kError},
-      {kSample, {kRegDelete, kHkeyLocalMachine, "", "", ""}, kError},
-      {kSample, {4, 0, "", "", ""}, "0: Success"},  // unknown operations do nothing
+      {kSample, {kRegCreate, 0, "SOFTWARE\\X"}, kError},
+      {kSample, {kRegCreate, 0, ""}, "2: Ilegal Data"},
+      {kSample, {kRegDelete, kHkeyLocalMachine, "SOFTWARE\\Tavolent Inc."}, kError},
+      {kSample, {kRegDelete, kHkeyLocalMachine, ""}, kError},
+      {kSample, {4, 0, ""}, kRegSuccess},  // unknown operations do nothing
       {"\xEF\xBB\xBFREGEDIT4\r\n\r\n" + kKey.substr(0, kKey.size() - 1) +
            "\r\n\"MainURL\"=\"http://qv/\"\r\n",
        R("MainURL"), "http://qv/"},
@@ -118,13 +120,13 @@ TEST_F(RegistryFileStoreTest, OperationsThatChangeNothing) {
     EXPECT_EQ(ReadFileBytes(path()), c.file) << c.op.subKey << " " << c.op.name;
   }
   fs::remove(path());
-  EXPECT_EQ(Run(R("StorageDir")), "1: No Key") << "a missing file is an empty registry";
-  EXPECT_EQ(Run({kRegWrite, kHkeyLocalMachine, "SOFTWARE", "a", "b"}), "1: No Key");
-  EXPECT_EQ(Run({kRegCreate, kHkeyUsers, "", "", ""}), "2: Ilegal Data");
+  EXPECT_EQ(Run(R("StorageDir")), kRegNoKey) << "a missing file is an empty registry";
+  EXPECT_EQ(Run({kRegWrite, kHkeyLocalMachine, "SOFTWARE", "a", "b"}), kRegNoKey);
+  EXPECT_EQ(Run({kRegCreate, kHkeyUsers, ""}), "2: Ilegal Data");
   EXPECT_FALSE(fs::exists(path()));
   file_ = "missing/registry.reg";  // nothing can be created, nothing is remembered
-  EXPECT_EQ(Run({kRegCreate, kHkeyUsers, "New", "", ""}), kError);
-  EXPECT_EQ(Run({kRegRead, kHkeyUsers, "New", "x", ""}), "1: No Key");
+  EXPECT_EQ(Run({kRegCreate, kHkeyUsers, "New"}), kError);
+  EXPECT_EQ(Run({kRegRead, kHkeyUsers, "New", "x"}), kRegNoKey);
   EXPECT_EQ(diagnostics_.str(), "");
 }
 
@@ -132,9 +134,7 @@ TEST_F(RegistryFileStoreTest, UnusableFilesFailEveryOperationWithOneDiagnostic) 
   const std::pair<std::string, std::string> cases[] = {
       {"REGEDIT4\n\"StorageDir\"=\"x\"\n", ":2: value line outside any key"},
       {kKey + "\"StorageDir\"=\"D:\\\\Group", ":2: value without closing quote"},
-
       {"[HKEY_NOWHERE\\SOFTWARE]\n", ":1: unknown root key \"HKEY_NOWHERE\""},
-
       {"[HKEY_LOCAL_MACHINE\\SOFTWARE\\\\x]\n", ":1: empty key name in the key path"},
       {kKey + "\"Name\"=\"caf\xE9\"\n", ":2: text is not valid UTF-8"},
       {kKey + "\"Blob\"=hex:01,\\\n", ":2: value continued past the end of the file"},
@@ -160,14 +160,8 @@ TEST_F(RegistryFileStoreTest, UnusableFilesFailEveryOperationWithOneDiagnostic) 
     }
     diagnostics_.str("");
     RegistryFileStore store(path(), diagnostics_);
-    EXPECT_EQ(ReadSetting(store, "StorageDir"), "3: Unexpected Error");
-    clsRegOp op(store);
-    op.RootKey = kHkeyLocalMachine;
-    op.SubKey = "SOFTWARE\\New";
-    for (int16_t flag : {kRegWrite, kRegCreate, kRegDelete}) {
-      op.Flag = flag;
-      EXPECT_EQ(op.RegistOperation(), "3: Unexpected Error");
-    }
+    EXPECT_EQ(RunOn(store, R("StorageDir")), kRegUnexpectedError);
+    EXPECT_EQ(RunOn(store, {kRegCreate, kHkeyUsers, "New"}), kRegUnexpectedError);
     EXPECT_EQ(diagnostics_.str(), "qvsetup: " + path() + diagnostic + "\n") << "one line";
     if (content[0] != '<') {
       EXPECT_EQ(ReadFileBytes(path()), content) << "never rewritten";
@@ -178,7 +172,7 @@ TEST_F(RegistryFileStoreTest, UnusableFilesFailEveryOperationWithOneDiagnostic) 
 // A write puts a new file in place of the old one (through a link to it),
 // with the old file's mode, encoding and line ends and every other line.
 TEST_F(RegistryFileStoreTest, WritesRewriteAtomicallyKeepingEveryOtherLine) {
-  EXPECT_EQ(Run({kRegCreate, kHkeyLocalMachine, kProduct, "", ""}), "0: Success");
+  EXPECT_EQ(Run({kRegCreate, kHkeyLocalMachine, kProduct}), kRegSuccess);
   EXPECT_EQ(ReadFileBytes(path()), "Windows Registry Editor Version 5.00\n\n" + kKey);
   EXPECT_EQ(Run(R("StorageDir")), "") << "the key exists, the value does not";
 
@@ -190,15 +184,15 @@ TEST_F(RegistryFileStoreTest, WritesRewriteAtomicallyKeepingEveryOtherLine) {
   struct stat before {};
   ASSERT_EQ(::stat(real.c_str(), &before), 0);
   EXPECT_EQ(Run({kRegWrite, kHkeyLocalMachine, kProduct, "storagedir", "E:\\Data \"new\""}),
-            "0: Success");
+            kRegSuccess);
   struct stat after {};
   ASSERT_EQ(::stat(real.c_str(), &after), 0);
   EXPECT_NE(before.st_ino, after.st_ino) << "a new file renamed into place";
   EXPECT_EQ(after.st_mode & 07777, 0640u);
   EXPECT_TRUE(fs::is_symlink(path()));
-  EXPECT_EQ(Run({kRegWrite, kHkeyLocalMachine, kProduct, "MainDir", "/opt/quorvia"}), "0: Success");
-  EXPECT_EQ(Run({kRegWrite, kHkeyCurrentUser, "Software\\Other", "", "dflt"}), "0: Success");
-  EXPECT_EQ(Run({kRegCreate, kHkeyUsers, "New", "", ""}), "0: Success");
+  EXPECT_EQ(Run({kRegWrite, kHkeyLocalMachine, kProduct, "MainDir", "/opt/quorvia"}), kRegSuccess);
+  EXPECT_EQ(Run({kRegWrite, kHkeyCurrentUser, "Software\\Other", "", "dflt"}), kRegSuccess);
+  EXPECT_EQ(Run({kRegCreate, kHkeyUsers, "New"}), kRegSuccess);
   std::string written = kSample;
   const std::string oldDir = "D:\\\\GroupData";
   written.replace(written.find(oldDir), oldDir.size(), "E:\\\\Data \\\"new\\\"");
@@ -208,12 +202,12 @@ TEST_F(RegistryFileStoreTest, WritesRewriteAtomicallyKeepingEveryOtherLine) {
   EXPECT_EQ(Run(R("StorageDir")), "E:\\Data \"new\"");
 
   // A string ends at its first null; a key with sub keys stays, a leaf goes.
-  EXPECT_EQ(Run({kRegWrite, kHkeyUsers, "New", "A", std::string("ab\0cd", 5)}), "0: Success");
+  EXPECT_EQ(Run({kRegWrite, kHkeyUsers, "New", "A", std::string("ab\0cd", 5)}), kRegSuccess);
   EXPECT_EQ(Run({kRegRead, kHkeyUsers, "New", "A", ""}), "ab");
-  EXPECT_EQ(Run({kRegCreate, kHkeyLocalMachine, "software\\tavolent inc.", "", ""}), "0: Success");
-  EXPECT_EQ(Run({kRegDelete, kHkeyLocalMachine, kProduct, "", ""}), "0: Success");
-  EXPECT_EQ(Run(R("StorageDir")), "1: No Key");
-  EXPECT_EQ(Run({kRegRead, kHkeyLocalMachine, "SOFTWARE\\Tavolent Inc.\\Quorvia", "x", ""}), "");
+  EXPECT_EQ(Run({kRegCreate, kHkeyLocalMachine, "software\\tavolent inc."}), kRegSuccess);
+  EXPECT_EQ(Run({kRegDelete, kHkeyLocalMachine, kProduct}), kRegSuccess);
+  EXPECT_EQ(Run(R("StorageDir")), kRegNoKey);
+  EXPECT_EQ(Run({kRegRead, kHkeyLocalMachine, "SOFTWARE\\Tavolent Inc.\\Quorvia", "x"}), "");
   EXPECT_EQ(ReadFileBytes(real).find("Kanji"), std::string::npos);
   EXPECT_EQ(std::distance(fs::directory_iterator(dir_.path()), {}), 2) << "no temporary file left";
 
@@ -221,7 +215,7 @@ TEST_F(RegistryFileStoreTest, WritesRewriteAtomicallyKeepingEveryOtherLine) {
   const std::u16string other = u"\r\n[HKEY_CURRENT_USER\\Software\\Other]\r\n\"N\"=\"日本語\"\r\n";
   WriteFileBytes(real, Utf16File(head + other));
   EXPECT_EQ(Run({kRegWrite, kHkeyLocalMachine, kProduct, "CompanyName", "株式会社𠮷野"}),
-            "0: Success");
+            kRegSuccess);
   EXPECT_EQ(ReadFileBytes(real), Utf16File(head + u"\"CompanyName\"=\"株式会社𠮷野\"\r\n" + other));
   EXPECT_EQ(Run(R("CompanyName")), "株式会社𠮷野");
 }
