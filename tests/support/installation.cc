@@ -229,10 +229,8 @@ void CopyServerDatabase(const DatabaseRef& from, const DatabaseRef& to) {
   // Connections the code under test keeps idle for reuse are ended (they
   // notice when next taken); the server waits for them to go.
   PGconn* admin = ConnectTo(DatabaseRef::OnServer(from.server(), "postgres"));
-  RunOnServer(admin,
-              "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname = $1 AND "
-              "pid <> pg_backend_pid()",
-              {from.name()});
+  RunOnServer(admin, "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname = '" +
+                         from.name() + "' AND pid <> pg_backend_pid()");
   RunOnServer(admin, "CREATE DATABASE \"" + to.name() + "\" TEMPLATE \"" + from.name() + "\"");
 }
 
