@@ -199,7 +199,7 @@ void CopyServerDatabase(const DatabaseRef& from, const DatabaseRef& to) {
   // idle for reuse (they notice when next taken).
   PGconn* admin = ConnectTo(DatabaseRef::OnServer(from.server(), "postgres"));
   RunOnServer(admin, "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname = '" +
-                         from.name() + "'");
+                         from.name() + "' AND pid <> pg_backend_pid()");
   RunOnServer(admin, "CREATE DATABASE \"" + to.name() + "\" TEMPLATE \"" + from.name() + "\"");
 }
 

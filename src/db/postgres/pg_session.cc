@@ -69,6 +69,17 @@ bool StillUsable(PGconn* conn) {
   return PQtransactionStatus(conn) == PQTRANS_IDLE && PQisBusy(conn) == 0;
 }
 
+// The answer to the DISCARD ALL sent when the connection was put aside;
+// false when the reset failed or the connection broke meanwhile.
+bool ResetAnswered(PGconn* conn) {
+  bool reset = false;
+  while (PGresult* next = PQgetResult(conn)) {
+    reset = PQresultStatus(next) == PGRES_COMMAND_OK;
+    PQclear(next);
+  }
+  return reset;
+}
+
 ConnHandle TakeIdle(const std::string& key) {
   auto& idle = IdleConnections();
   for (auto it = idle.end(); it != idle.begin();) {
@@ -76,7 +87,7 @@ ConnHandle TakeIdle(const std::string& key) {
     if (it->first != key) continue;
     ConnHandle conn = std::move(it->second);
     idle.erase(it);
-    if (StillUsable(conn.get())) return conn;
+    if (ResetAnswered(conn.get()) && StillUsable(conn.get())) return conn;
   }
   return nullptr;
 }
@@ -211,14 +222,14 @@ void Session::Rollback() {
 void Session::Close() noexcept {
   // A connection with a transaction begun is dropped: the server rolls back
   // what was not committed. DISCARD ALL resets what a statement may have
-  // set for the session (settings, cursors, locks) before it is reused.
-  if (conn_ && !transactionBegun_ && !poolKey_.empty() && StillUsable(conn_.get())) {
-    Result reset(PQexec(conn_.get(), "DISCARD ALL"));
-    if (reset.get() != nullptr && PQresultStatus(reset.get()) == PGRES_COMMAND_OK) {
-      auto& idle = IdleConnections();
-      if (idle.size() == kMaxIdleConnections) idle.pop_front();
-      idle.emplace_back(poolKey_, std::move(conn_));
-    }
+  // set for the session (settings, cursors, locks) before it is reused; its
+  // answer is read when the connection is taken again, so that no routine
+  // waits for it.
+  if (conn_ && !transactionBegun_ && !poolKey_.empty() && StillUsable(conn_.get()) &&
+      PQsendQuery(conn_.get(), "DISCARD ALL") != 0) {
+    auto& idle = IdleConnections();
+    if (idle.size() == kMaxIdleConnections) idle.pop_front();
+    idle.emplace_back(poolKey_, std::move(conn_));
   }
   conn_.reset();
   transactionOpen_ = transactionBegun_ = false;
