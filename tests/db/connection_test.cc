@@ -190,7 +190,7 @@ TEST_P(ConnectionTest, PendingWorkIsSentWholeByUpdateBatchOrDiscarded) {
   EXPECT_DB_ERROR(rs->MoveFirst(), kErrObjectClosed, "");
 }
 
-TEST_P(ConnectionTest, ExecuteSqlReportsEveryFailureAndCommitsAllOrNothing) {
+TEST_P(ConnectionTest, ExecuteSqlRefusesWhatIsMissingAndCommitsAllOrNothing) {
   const Installation inst =
       Installation::LayOut(dir_.path() / "inst", Installation::Kind::kFresh, "G", GetParam());
   auto connector = MakeDataSourceConnector(inst.odbcIni().string(), 0);
