@@ -14,6 +14,7 @@
 #include "db/module_sql.h"
 #include "db/names.h"
 #include "db/postgres/pg_connection.h"
+#include "db/postgres/pg_error.h"
 #include "db/sqlite/session.h"
 #include "db/sqlite/sqlite_connection.h"
 #include "db_test_util.h"
@@ -223,8 +224,15 @@ TEST_P(ConnectionTest, ExecuteSqlRefusesWhatIsMissingAndCommitsAllOrNothing) {
 // Credentials must match when the data source has them, the user name
 // without regard to case; the open's own arguments win. A data-source file
 // that is no regular file is refused at once, not waited on.
-TEST_P(ConnectionTest, DataSourcesCheckCredentialsAndReadOnlyRegularFiles) {
-  if (server()) GTEST_SKIP() << "the data sources of database files";
+// Cases of one engine only.
+using SqliteTest = ConnectionTest;
+using ServerTest = ConnectionTest;
+INSTANTIATE_TEST_SUITE_P(Files, SqliteTest, ::testing::Values(Engine::kSqlite),
+                         qv::testing::EngineName);
+INSTANTIATE_TEST_SUITE_P(Server, ServerTest, ::testing::Values(Engine::kPostgres),
+                         qv::testing::EngineName);
+
+TEST_P(SqliteTest, DataSourcesCheckCredentialsAndReadOnlyRegularFiles) {
   const std::string ini = dir_.str() + "/odbc.ini";
   std::ofstream(ini) << "[qv_main]\nDriver = SQLite3\nDatabase = " << path()
                      << "\nUID = Admin ; comment\nPWD = quillmark\n";
@@ -245,8 +253,7 @@ TEST_P(ConnectionTest, DataSourcesCheckCredentialsAndReadOnlyRegularFiles) {
 
 // The embedded engine keeps its default durability, refuses libraries too
 // old for the views (RIGHT JOIN), and makes a database file only new.
-TEST_P(ConnectionTest, SqliteKeepsDurabilityAndRefusesOldLibrariesAndTakenFiles) {
-  if (server()) GTEST_SKIP() << "the embedded engine only";
+TEST_P(SqliteTest, KeepsDurabilityAndRefusesOldLibrariesAndTakenFiles) {
   EXPECT_EQ(c_->Execute("PRAGMA journal_mode")->Field("journal_mode"), Value("delete"));
   EXPECT_EQ(c_->Execute("PRAGMA synchronous")->Field("synchronous"), Value(2));  // FULL
   EXPECT_DB_ERROR(sqlite::CheckEngineVersion(3038005, "3.38.5"), SQLITE_ERROR,
@@ -263,8 +270,27 @@ TEST_P(ConnectionTest, SqliteKeepsDurabilityAndRefusesOldLibrariesAndTakenFiles)
 
 // A dropped column takes the views reading it, and those reading them: each becomes a view that
 // fails naming what to do, and is named on standard error; other views stay as they were.
-TEST_P(ConnectionTest, ServerDropColumnReplacesOnlyTheViewsThatReadItAndNamesThem) {
-  if (!server()) GTEST_SKIP() << "the server only";
+// A server that cannot be reached, refuses the login, lacks the database or keeps it in an
+// encoding that cannot hold every text fails the open with its reason.
+TEST_P(ServerTest, OpenFailsWithTheServersReason) {
+  const auto& at = ref().server();
+  const DatabaseRef admin = DatabaseRef::OnServer(at, "postgres");
+  const std::string latin1 = ref().name() + "_latin1";
+  Exec(admin, "CREATE DATABASE " + latin1 +
+                  " ENCODING 'LATIN1' LC_COLLATE 'C' LC_CTYPE 'C' TEMPLATE template0");
+  const std::pair<postgres::ServerAddress, std::string> cases[] = {
+      {{at.host, std::string("1"), ref().name(), at.user, {}, {}}, "connection to server"},
+      {{at.host, at.port, ref().name(), at.user, std::string("wrong"), {}}, "password"},
+      {{at.host, at.port, "qv_no_such_database", at.user, {}, {}}, "does not exist"},
+      {{at.host, at.port, latin1, at.user, {}, {}},
+       "encoding LATIN1, which cannot hold every text"}};
+  for (const auto& [address, reason] : cases) {
+    EXPECT_DB_ERROR(postgres::OpenConnection(address, 0), postgres::kErrConnect, reason);
+  }
+  Exec(admin, "DROP DATABASE " + latin1);
+}
+
+TEST_P(ServerTest, DropColumnReplacesOnlyTheViewsThatReadItAndNamesThem) {
   Exec(ref(), R"(
     DROP INDEX Event_PublicID;
     CREATE VIEW Counted AS SELECT count(*) AS n FROM PublicEvents;
