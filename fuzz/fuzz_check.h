@@ -21,27 +21,26 @@ inline std::string Printable(std::string_view text) {
   static const char kHex[] = "0123456789abcdef";
   std::string out;
   for (const unsigned char u : text) {
-    if (u >= 0x20 && u < 0x7f && u != '\\') {
-      out += static_cast<char>(u);
-    } else {
-      out += {'\\', 'x', kHex[u >> 4], kHex[u & 15]};
-    }
+    const bool plain = u >= 0x20 && u < 0x7f && u != '\\';
+    out += plain ? std::string(1, static_cast<char>(u))
+                 : std::string{'\\', 'x', kHex[u >> 4], kHex[u & 15]};
   }
   return out;
 }
 
-inline char Lower(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 inline bool SameNoCase(std::string_view a, std::string_view b) {
+  const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
   for (size_t i = 0; i < a.size() && a.size() == b.size(); ++i) {
-    if (Lower(a[i]) != Lower(b[i])) return false;
+    if (lower(a[i]) != lower(b[i])) return false;
   }
   return a.size() == b.size();
 }
 
-inline std::string_view Trim(std::string_view s, std::string_view blanks) {
+inline bool IsBlank(char c) {
+  return c == ' ' || c == '\t';
+}
+
+inline std::string_view Trim(std::string_view s, std::string_view blanks = " \t\r\n") {
   while (!s.empty() && blanks.find(s.front()) != std::string_view::npos) s.remove_prefix(1);
   while (!s.empty() && blanks.find(s.back()) != std::string_view::npos) s.remove_suffix(1);
   return s;

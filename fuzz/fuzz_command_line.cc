@@ -5,8 +5,8 @@
 //   - a limit of k gives the first k arguments of the unlimited split;
 //   - the text cut at its NULs, joined and split again, gives back each
 //     piece without its quotes;
-//   - the scan agrees with a model: each field from the last switch of its
-//     kind before any /? or -? among the first 20 arguments.
+//   - each field comes from the last switch of its kind before any /? or -?
+//     among the first 20 arguments.
 #include <algorithm>
 #include <climits>
 #include <cstdint>
@@ -21,24 +21,20 @@ namespace {
 
 using qv::fuzz::Printable;
 
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t';
-}
-
 void CheckSplit(const std::string& line, const std::vector<std::string>& all) {
   FUZZ_CHECK(!all.empty() && all[0].empty());
   std::string joined, kept;
   for (size_t i = 1; i < all.size(); ++i) {
     FUZZ_CHECK_MSG(all[i].find('"') == std::string::npos, Printable(all[i]));
     if (line.find('"') == std::string::npos) {  // then an argument lies between blanks
-      FUZZ_CHECK(!all[i].empty() && std::none_of(all[i].begin(), all[i].end(), IsBlank));
+      FUZZ_CHECK(!all[i].empty() && std::none_of(all[i].begin(), all[i].end(), qv::fuzz::IsBlank));
     }
     joined += all[i];
   }
   bool quoted = false;
   for (char c : line) {
     quoted ^= c == '"';
-    if (c != '"' && (quoted || !IsBlank(c))) kept += c;
+    if (c != '"' && (quoted || !qv::fuzz::IsBlank(c))) kept += c;
   }
   FUZZ_CHECK_MSG(joined == kept, Printable(line));
   for (int maxArgs : {INT_MIN, -1, 0, 1, 2, 3, 10, 20, 21, INT_MAX}) {
@@ -51,13 +47,11 @@ void CheckSplit(const std::string& line, const std::vector<std::string>& all) {
 
 void CheckJoin(const std::string& data) {
   std::vector<std::string> pieces;
-  for (size_t start = 0; pieces.size() < 64;) {
-    const size_t nul = data.find('\0', start);
-    pieces.push_back(data.substr(start, nul == std::string::npos ? nul : nul - start));
-    if (nul == std::string::npos) break;
-    start = nul + 1;
-  }
   std::vector<const char*> argv = {"qvsetup"};
+  for (size_t start = 0, nul = 0; nul != std::string::npos && pieces.size() < 64; start = nul + 1) {
+    nul = data.find('\0', start);
+    pieces.push_back(data.substr(start, nul == std::string::npos ? nul : nul - start));
+  }
   for (const std::string& p : pieces) argv.push_back(p.c_str());
   const std::string text = qv::setup::JoinArguments(static_cast<int>(argv.size()), argv.data());
   const std::vector<std::string> args = qv::setup::GetArg(text, static_cast<int>(pieces.size()));
@@ -75,9 +69,7 @@ void CheckScan(const std::string& line, const std::vector<std::string>& all) {
     return std::any_of(spellings.begin(), spellings.end(),
                        [&](const char* s) { return qv::fuzz::SameNoCase(arg, s); });
   };
-  // Only the first 20 arguments count; the scan stops at the first help
-  // switch; a value switch takes the next argument (even that one), the last
-  // one read wins.
+  // A value switch takes the next argument (even a switch).
   const size_t m = std::min<size_t>(all.size() - 1, 20);
   size_t end = 1;
   while (end <= m && !is(all[end], {"/?", "-?"})) ++end;
@@ -96,9 +88,8 @@ void CheckScan(const std::string& line, const std::vector<std::string>& all) {
   const qv::setup::SetupOptions& o = parsed.options;
   FUZZ_CHECK(o.UserName == value("/n") && o.DBPassword == value("/p"));
   FUZZ_CHECK(o.InitializeWord == value("/i") && o.Language == value("/l"));
-  FUZZ_CHECK(o.StationID == value("/s"));
+  FUZZ_CHECK(o.StationID == value("/s") && o.BackUpDatabases == flag({"/b"}));
   FUZZ_CHECK(o.DebugMode == flag({"/d", "/debug"}) && o.WithSampleData == flag({"/a"}));
-  FUZZ_CHECK(o.BackUpDatabases == flag({"/b"}));
 }
 
 }  // namespace

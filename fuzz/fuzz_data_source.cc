@@ -22,17 +22,10 @@ namespace {
 using qv::db::OdbcSection;
 using qv::fuzz::Printable;
 using qv::fuzz::SameNoCase;
-
-std::string_view Trim(std::string_view s) {
-  return qv::fuzz::Trim(s, " \t\r\n");
-}
+using qv::fuzz::Trim;
 
 bool Trimmed(std::string_view s) {
   return Trim(s) == s;
-}
-
-bool IsBlankAt(std::string_view s, size_t i) {
-  return s[i] == ' ' || s[i] == '\t';
 }
 
 void CheckLookup(const std::vector<OdbcSection>& sections, std::string_view name) {
@@ -53,15 +46,14 @@ std::vector<OdbcSection> CheckOdbcIni(std::string_view text) {
     for (const auto& [key, value] : s.entries) {
       const std::string entry = Printable(key) + "=" + Printable(value);
       FUZZ_CHECK_MSG(!key.empty() && Trimmed(key) && Trimmed(value), entry);
-      FUZZ_CHECK_MSG(
-          key.find_first_of("=\n") == std::string::npos && value.find('\n') == std::string::npos,
-          entry);
-      FUZZ_CHECK_MSG(key[0] != '[' && key[0] != ';' && key[0] != '#', entry);
+      FUZZ_CHECK_MSG(key.find_first_of("=\n") == std::string::npos &&
+                         value.find('\n') == std::string::npos && key.find_first_of("[;#") != 0,
+                     entry);
       for (size_t i = 1; i < value.size(); ++i) {  // no comment left in
-        FUZZ_CHECK_MSG(!((value[i] == ';' || value[i] == '#') && IsBlankAt(value, i - 1)), entry);
+        const bool comment = value[i] == ';' || value[i] == '#';
+        FUZZ_CHECK_MSG(!comment || !qv::fuzz::IsBlank(value[i - 1]), entry);
       }
-      // The first entry of a key wins.
-      for (const auto& [k, v] : s.entries) {
+      for (const auto& [k, v] : s.entries) {  // the first entry of a key wins
         if (!SameNoCase(k, key)) continue;
         FUZZ_CHECK_MSG(s.Get(key) == v, entry);
         break;

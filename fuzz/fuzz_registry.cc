@@ -4,8 +4,7 @@
 //     again gives the same text;
 //   - setting a value, creating a key or deleting a key, then writing and
 //     parsing again, changes what was asked and nothing else.
-// The keys and value names compared are scanned from the input's own lines
-// (plus a few fixed ones), so the comparison does not rely on the document.
+// The keys and value names compared are scanned from the input's own lines.
 #include <algorithm>
 #include <cstdint>
 #include <functional>
@@ -40,7 +39,7 @@ void AddUnique(std::vector<T>* list, T item) {
   }
 }
 
-// Key paths (with every key above them) and value names as the lines spell them.
+// Key paths (and every key above them) and value names as the lines spell them.
 void ScanNames(std::string_view text, std::vector<Key>* keys, std::vector<std::string>* names) {
   for (int32_t root : kRoots) AddUnique(keys, {root, ""});
   AddUnique(keys,
@@ -96,7 +95,6 @@ void CheckSame(const RegistryDocument& a, const RegistryDocument& b, const std::
   }
 }
 
-// The document written out and read back.
 RegistryDocument Reread(const RegistryDocument& doc, std::string* text) {
   *text = doc.Render();
   RegistryDocument again;
@@ -124,7 +122,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(!utf16 || qv::setup::Utf16LeToUtf8(text.substr(2), &utf8, &line));
   ScanNames(utf16 ? std::string_view(utf8) : text, &keys, &names);
   const auto kept = [](const Key&, const std::string&, const std::string* was) { return was; };
-
   std::string written, rewritten, out;
   const RegistryDocument again = Reread(doc, &written);
   CheckSame(doc, again, keys, names, kept);
@@ -151,14 +148,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                   return kk == key && SameNoCase(nn, name) ? &value : was;
                 });
     }
-    // A sub key exists afterwards, and so does every key above it.
     const Key child{key.root, key.path + "\\Fuzz Sub Key"};
     RegistryDocument changed = doc;
     FUZZ_CHECK(changed.CreateKey(child.root, child.path) == !doc.KeyExists(child.root, child.path));
     const RegistryDocument read = Reread(changed, &out);
     FUZZ_CHECK(read.KeyExists(child.root, child.path) && read.HasSubKeys(key.root, key.path));
     CheckSame(doc, read, keys, names, kept, &child);
-    // Deleting a key without sub keys removes it and its values only.
     if (doc.HasSubKeys(key.root, key.path)) continue;
     changed = doc;
     changed.DeleteKey(key.root, key.path);

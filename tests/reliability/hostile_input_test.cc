@@ -45,70 +45,63 @@ class HostileInputTest : public ::testing::TestWithParam<testing::Engine> {
 
 // Switch values are joined into statements (the language bare, the station
 // as a field value, the credentials at the open); none can add a statement.
-TEST_P(HostileInputTest, SqlInTheSwitches) {
+// A run that is not confirmed ("" below) touches nothing, not even the lock.
+TEST_P(HostileInputTest, SqlInTheSwitchesAndUnconfirmedRuns) {
   const std::string after = "3142 :Characters found after end of SQL statement.";
   const std::string summary = "UserName: ";
   const std::string refused = "-2147467259 :Cannot open data source";
   const std::string wrongUser = refused + " \"qv_security\": wrong user";
   const std::string serverError = "-2147217900 :";
+  const auto full = [](Lines extra) {
+    extra.insert(extra.begin(), kFullRun.begin(), kFullRun.end());
+    return extra;
+  };
+  Lines beyondTheLimit(20, "/d");  // the 21st argument on is never read
+  beyondTheLimit.insert(beyondTheLimit.end(), {"/i", "Initialize", "/a", "/b"});
   struct Case {
-    Lines extra;
+    Lines args;
     std::string firstBox, onServer = "";  // onServer: where the server's box differs
   };
   const Case cases[] = {
-      {{"/l", "1; DROP TABLE Users"}, after},
-      {{"/l", "1; DELETE FROM Install; --"}, after},
-      {{"/l", "1 WHERE 0; DROP TABLE GlobalPref"}, after},
+      {full({"/l", "1; DROP TABLE Users"}), after},
+      {full({"/l", "1 WHERE 0; DROP TABLE GlobalPref"}), after},
       // A bare language can still comment out the rest of its statement or
       // set a column twice: the statement stays one statement.
-      {{"/l", "1 --"}, summary},
-      {{"/l", "1, MainDir = 'elsewhere'"},
-       summary,
+      {full({"/l", "1 --"}), summary},
+      {full({"/l", "1, MainDir = 'elsewhere'"}), summary,
        serverError + "multiple assignments to same column \"maindir\""},
-      {{"/l", "2", "/l", "1); DROP TABLE Users; --"}, "1 :near \")\": syntax error", after},
-      {{"/l", std::string(5000, '9')}, summary, serverError + "smallint out of range"},
-      {{"/l", "\xef\xbc\x92"},  // a full-width 2
-       "1 :no such column: \xef\xbc\x92",
-       serverError + "column \"\xef\xbc\x92\" does not exist"},
-      {{"/s", "1); DELETE FROM Company; --"}, summary},
-      {{"/s", "1' OR '1'='1"}, summary},
-      {{"/s", "1; DROP TABLE Company"}, summary},
-      {{"/s", "\xff\xfe\x80"}, summary},
-      {{"/n", "admin' --"}, wrongUser},
-      {{"/n", "admin\"; DROP TABLE Users; --"}, refused},
-      {{"/p", "' OR '1'='1"}, wrongUser},
-      {{"/p", "quillmark; DROP TABLE Users"}, refused},
-      {{"/n", "a\tb\nc", "/p", ""}, refused},
+      {full({"/l", "2", "/l", "1); DROP TABLE Users; --"}), "1 :near \")\": syntax error", after},
+      {full({"/l", std::string(5000, '9')}), summary, serverError + "smallint out of range"},
+      {full({"/l", "\xef\xbc\x92"}),  // a full-width 2
+       "1 :no such column: \xef\xbc\x92", serverError + "column \"\xef\xbc\x92\" does not exist"},
+      {full({"/s", "1); DELETE FROM Company; --"}), summary},
+      {full({"/s", "1' OR '1'='1"}), summary},
+      {full({"/s", "\xff\xfe\x80"}), summary},
+      {full({"/n", "admin' --"}), wrongUser},
+      {full({"/n", "admin\"; DROP TABLE Users; --"}), refused},
+      {full({"/p", "' OR '1'='1"}), wrongUser},
+      {full({"/n", "a\tb\nc", "/p", ""}), refused},
+      {beyondTheLimit, ""},
+      {{"/i", "Initialize; DROP TABLE Users", "/a", "/b", "/d"}, ""},
+      {{"/i", "Initialize /a", "/b", "/d"}, ""},
+      {{"/?", "/i", "Initialize", "/a", "/b"}, ""},
   };
-  for (const auto& [extra, filesBox, serverBox] : cases) {
+  for (const auto& [args, filesBox, serverBox] : cases) {
     const std::string& firstBox = files() || serverBox.empty() ? filesBox : serverBox;
-    SCOPED_TRACE(extra[0] + " " + extra[1].substr(0, 40));
-    Lines args = kFullRun;
-    args.insert(args.end(), extra.begin(), extra.end());
-    const Program::Outcome o = RunHarmlessly(LayOut(), args);
-    ASSERT_FALSE(o.boxes.empty());
-    EXPECT_EQ(o.boxes[0].rfind(firstBox, 0), 0u) << Shown(o.boxes);
-    EXPECT_EQ(o.err, "");
-  }
-}
-
-// A run that is not confirmed does nothing at all, whatever else it is given.
-TEST_P(HostileInputTest, AnUnconfirmedRunTouchesNothing) {
-  Lines beyondTheLimit(20, "/d");  // the 21st argument on is never read
-  beyondTheLimit.insert(beyondTheLimit.end(), {"/i", "Initialize", "/a", "/b"});
-  for (const Lines& args : {beyondTheLimit,
-                            {"/i", "Initialize; DROP TABLE Users", "/a", "/b", "/d"},
-                            {"/i", "Initialize /a", "/b", "/d"},
-                            {"/?", "/i", "Initialize", "/a", "/b"}}) {
-    SCOPED_TRACE(args[0] + " " + args[1]);
+    SCOPED_TRACE(args[0] + " " + args[1] + " " + args.back().substr(0, 40));
     const Installation inst = LayOut();
-    const std::string mainBytes = files() ? ReadBytes(inst.mainDb()) : "";
+    const std::string bytes =
+        files() ? ReadBytes(inst.mainDb()) + ReadBytes(inst.securityDb()) : "";
     const std::set<std::string> tree = Tree(dir_.path());
     const Program::Outcome o = RunHarmlessly(inst, args);
-    if (files()) {
-      EXPECT_EQ(ReadBytes(inst.mainDb()), mainBytes);
+    EXPECT_EQ(o.err, "");
+    if (!firstBox.empty()) {
+      ASSERT_FALSE(o.boxes.empty());
+      EXPECT_EQ(o.boxes[0].rfind(firstBox, 0), 0u) << Shown(o.boxes);
+      continue;
     }
-    EXPECT_EQ(Tree(dir_.path()), tree) << "not even the lock file";
+    EXPECT_EQ(files() ? ReadBytes(inst.mainDb()) + ReadBytes(inst.securityDb()) : "", bytes);
+    EXPECT_EQ(Tree(dir_.path()), tree);
     EXPECT_EQ(o.boxes.size(), args[0] == "/?" ? 1u : 0u) << Shown(o.boxes);
   }
 }
@@ -136,19 +129,13 @@ TEST_P(HostileInputTest, HostileRegistryValues) {
     std::string name, data, stored;  // stored: CompanyName, or MainDir for "MainDir"
   };
   const Case cases[] = {
-      {"CompanyName", "Artisan's Guild", "Artisan's Guild"},
-      {"CompanyName", "''", "''"},
       {"CompanyName", "'; DROP TABLE Company; --", "'; DROP TABLE Company; --"},
-      {"CompanyName", "x' WHERE 0 --", "x' WHERE 0 --"},
-      {"CompanyName", "C:\\Group\\", "C:\\Group\\"},
-      {"CompanyName", "say \"hi\"", "say \"hi\""},
+      {"CompanyName", "C:\\Group\\ say \"hi\"", "C:\\Group\\ say \"hi\""},
       {"CompanyName", "a\rb", "a\rb"},
       {"CompanyName", "株式会社テスト", "株式会社テスト"},
       {"MainDir", "x', LanguageID = 99, MainDir = 'y", "x', LanguageID = 99, MainDir = 'y"},
-      {"CompanyName", x248, x248},
       {"CompanyName", x248 + "y", x248 + "y"},
       {"CompanyName", x248 + "yz", x248 + "y"},
-      {"CompanyName", x248 + "yzz", x248 + "y"},
       {"CompanyName", x248 + "\xc3\xa9", x248},                          // 2 bytes at 249
       {"CompanyName", x248.substr(1) + "\xe6\x97\xa5", x248.substr(1)},  // 3 bytes at 248
       {"CompanyName", "first\nsecond", unexpected},                      // a raw line break
@@ -174,13 +161,11 @@ TEST_P(HostileInputTest, HostileRegistryValues) {
   }
 }
 
-// Runs work in folders with blanks, quotes and non-ASCII characters; a folder
-// the data-source file cannot name is refused at lay-out.
+// Runs work in folders with blanks, quotes and non-ASCII characters.
 TEST_P(HostileInputTest, InstallationFoldersWithAwkwardNames) {
   const Lines clean = RunHarmlessly(LayOut("plain"), kFullRun).boxes;
-  for (const char* folder :
-       {"with blank", "it's", "say \"hi\"", "back\\slash", "na\xc3\xafve \xe6\x97\xa5\xe6\x9c\xac",
-        " lead", "trail ", "$HOME %s `id`", "-dash"}) {
+  for (const char* folder : {"it's \"hi\"", "back\\slash", "na\xc3\xafve \xe6\x97\xa5\xe6\x9c\xac",
+                             " lead", "trail ", "$HOME %s `id`", "-dash"}) {
     SCOPED_TRACE(folder);
     const Installation inst = LayOut(folder);
     EXPECT_EQ(RunHarmlessly(inst, kFullRun).boxes, clean);
@@ -190,13 +175,6 @@ TEST_P(HostileInputTest, InstallationFoldersWithAwkwardNames) {
               inst.storageDir().string());
     EXPECT_TRUE(fs::exists(inst.storageDir() / "db" / "qvsetup.lock"));
     fs::remove_all(inst.storageDir());
-  }
-  for (const char* folder : {"semi;colon", "hash #1", "new\nline"}) {
-    SCOPED_TRACE(folder);
-    EXPECT_THROW(
-        Installation::LayOut(dir_.path() / folder, Installation::Kind::kFresh, "Guild", GetParam()),
-        std::runtime_error);
-    EXPECT_FALSE(fs::exists(dir_.path() / folder)) << "nothing left behind";
   }
 }
 

@@ -39,7 +39,7 @@ constexpr char kTimeZone[] = "Asia/Tokyo";
 std::string Joined(const std::vector<std::vector<std::string>>& rows) {
   std::string text;
   for (const auto& row : rows) {
-    for (size_t i = 0; i < row.size(); ++i) text += (i ? "|" : "") + row[i];
+    for (const std::string& value : row) text += value + "|";
     text += '\n';
   }
   return text;
@@ -87,8 +87,7 @@ void AddFacts(const std::string& db, const testing::DatabaseRef& ref,
 }
 
 std::string ValueOf(const Facts& facts, const std::string& key) {
-  const auto it = facts.find(key);
-  return it == facts.end() ? "(absent)" : it->second;
+  return facts.count(key) ? facts.at(key) : "(absent)";
 }
 
 // The "main rows" facts each sample-data module changes, module by module.
@@ -115,12 +114,6 @@ const std::vector<Lines>& AreaTables() {
   return areas;
 }
 
-class CapturingBoxes : public setup::MessageBoxes {
- public:
-  void Show(const std::string& text) override { shown.push_back(text); }
-  Lines shown;
-};
-
 std::string Errno(const std::string& what) {
   return what + ": " + std::strerror(errno);
 }
@@ -134,10 +127,6 @@ Held OnRelease(std::function<void()> undo) {
   auto held = std::make_shared<Undo>();
   held->f = std::move(undo);
   return held;
-}
-
-Held Unmounting(const fs::path& at) {
-  return OnRelease([at] { ::umount2(at.c_str(), MNT_DETACH); });
 }
 
 bool SetDacCapabilities(bool on) {
@@ -294,7 +283,10 @@ Facts Judge::ExpectIntactAndWhole() const {
 Lines RunInProcess(const Installation& inst) {
   ::setenv("TZ", kTimeZone, 1);  // every run of these tests
   ::tzset();
-  CapturingBoxes boxes;
+  struct : setup::MessageBoxes {
+    void Show(const std::string& text) override { shown.push_back(text); }
+    Lines shown;
+  } boxes;
   std::ostringstream diagnostics;
   setup::RegistryFileStore registry(inst.registryFile().string(), diagnostics);
   const auto connector = db::MakeDataSourceConnector(inst.odbcIni().string(), 25);
@@ -314,8 +306,7 @@ Program::Program(const Lines& args, const fs::path& registryFile, const fs::path
   strings.insert(strings.end(),
                  {"QV_REGISTRY_FILE=" + registryFile.string(), "ODBCINI=" + odbcIni.string(),
                   "HOME=" + cwd.string(), std::string("TZ=") + kTimeZone, "PATH=/usr/bin:/bin"});
-  // The server's address and password where the data sources leave them to
-  // libpq's defaults (a throw-away cluster's settings).
+  // The server's address where the data sources leave it to libpq.
   for (char** entry = environ; *entry != nullptr; ++entry) {
     if (std::string(*entry).rfind("PG", 0) == 0) strings.push_back(*entry);
   }
@@ -356,8 +347,7 @@ Program::Outcome Program::Wait() {
   std::istringstream in(o.out);
   bool first = false;
   for (std::string line; std::getline(in, line);) {
-    // Text before the first box becomes a box of its own, which no
-    // expectation matches.
+    // Text before the first box is a box that no expectation matches.
     if (line == "[QvSetup]" || o.boxes.empty()) {
       o.boxes.emplace_back();
       first = true;
@@ -410,14 +400,14 @@ Held MountTmpfs(const fs::path& at, uint64_t bytes, std::string* why) {
   if (::mount("tmpfs", at.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, options.c_str()) != 0) {
     return *why = Errno("cannot mount a tmpfs (needs root)"), nullptr;
   }
-  return Unmounting(at);
+  return OnRelease([at] { ::umount2(at.c_str(), MNT_DETACH); });
 }
 
 Held MountReadOnly(const fs::path& at, std::string* why) {
   if (::mount(at.c_str(), at.c_str(), nullptr, MS_BIND, nullptr) != 0) {
     return *why = Errno("cannot bind-mount (needs root)"), nullptr;
   }
-  Held mount = Unmounting(at);
+  Held mount = OnRelease([at] { ::umount2(at.c_str(), MNT_DETACH); });
   if (::mount(nullptr, at.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0) {
     return *why = Errno("cannot remount read-only"), nullptr;
   }
@@ -432,7 +422,6 @@ Held SetMode(const fs::path& path, fs::perms mode, std::string* why) {
     std::error_code ignored;
     fs::permissions(path, saved, ignored);
   });
-  // An ordinary user is bound by file modes anyway.
   if (::geteuid() == 0 && !SetDacCapabilities(false)) {
     return *why = Errno("cannot leave CAP_DAC_OVERRIDE"), nullptr;
   }
