@@ -45,8 +45,7 @@ TEST_P(ConcurrentRunsTest, TwoRunsStartedTogetherLeaveWhatTwoRunsInTurnLeave) {
     };
     const Installation inTurn = layOut("in turn");
     const Program::Outcome firstRun = Program(kFullRun, inTurn, cwd).Wait();
-    const Lines first = firstRun.boxes;
-    const Lines second = Program(kFullRun, inTurn, cwd).Wait().boxes;
+    const Lines first = firstRun.boxes, second = Program(kFullRun, inTurn, cwd).Wait().boxes;
     EXPECT_TRUE(!files || firstRun.err.empty()) << "a run that locks at once says nothing";
     ASSERT_GT(Inserts(first), 0) << Shown(first);
     ASSERT_EQ(Inserts(second), 0) << "the second run in turn finds every area filled";
@@ -58,8 +57,7 @@ TEST_P(ConcurrentRunsTest, TwoRunsStartedTogetherLeaveWhatTwoRunsInTurnLeave) {
     WriteBytes(other / "registry.reg",
                Replaced(ReadBytes(together.registryFile()), here.string(), other.string()));
     const Facts before = FactsOf(together);
-    // Holding the lock here first proves that both runs wait for it before
-    // they touch anything.
+    // Held here first: both runs wait for it before they touch anything.
     const fs::path lockFile = here / "db" / "qvsetup.lock";
     const int fd = ::open(lockFile.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
     const auto connector = db::MakeDataSourceConnector(together.odbcIni().string(), 1000);
@@ -91,9 +89,8 @@ TEST_P(ConcurrentRunsTest, TwoRunsStartedTogetherLeaveWhatTwoRunsInTurnLeave) {
 
     const Program::Outcome outA = a.Wait(), outB = b.Wait();
     EXPECT_TRUE(outA.exitedWithZero && outB.exitedWithZero);
-    // Each says once that it waits, naming the lock and the holder at the
-    // time, this test; the one that then waits for the other says no more.
-    // (The older installation's views that the server drops are said after.)
+    // Each says once that it waits, naming the lock and its holder, this
+    // test. (The older installation's views that the server drops follow.)
     const std::regex said(files ? "qvsetup: waiting for the run lock " + lockFile.string() +
                                       ", held by process " + holder + "\n"
                                 : "qvsetup: waiting for the run lock on server database \\S+ "

@@ -90,6 +90,12 @@ std::string ValueOf(const Facts& facts, const std::string& key) {
   return facts.count(key) ? facts.at(key) : "(absent)";
 }
 
+Facts Union(Facts a, const Facts& b, const Facts& c = {}) {
+  a.insert(b.begin(), b.end());
+  a.insert(c.begin(), c.end());
+  return a;
+}
+
 // The "main rows" facts each sample-data module changes, module by module.
 const std::vector<Lines>& AreaTables() {
   static const std::vector<Lines> areas = [] {
@@ -120,13 +126,8 @@ std::string Errno(const std::string& what) {
 
 // Runs `undo` when the last copy of the result goes.
 Held OnRelease(std::function<void()> undo) {
-  struct Undo {
-    std::function<void()> f;
-    ~Undo() { f(); }
-  };
-  auto held = std::make_shared<Undo>();
-  held->f = std::move(undo);
-  return held;
+  static char token;
+  return Held(&token, [undo = std::move(undo)](void*) { undo(); });
 }
 
 bool SetDacCapabilities(bool on) {
@@ -154,10 +155,10 @@ Facts FactsOf(const testing::DatabaseRef& main, const testing::DatabaseRef& secu
             {"security Install", "SELECT InstallFlag FROM Install"},
             {"security Users formats", "SELECT DateFormat, TimeFormat FROM Users ORDER BY 1, 2"}},
            facts);
-  for (auto& entry : facts) {
-    const std::string f = folder.string();
-    for (size_t at; !f.empty() && (at = entry.second.find(f)) != std::string::npos;) {
-      entry.second.replace(at, f.size(), "<storage>");
+  const std::string f = folder.string();
+  for (auto& [key, value] : facts) {
+    for (size_t at; !f.empty() && (at = value.find(f)) != std::string::npos;) {
+      value.replace(at, f.size(), "<storage>");
     }
   }
   return facts;
@@ -165,22 +166,20 @@ Facts FactsOf(const testing::DatabaseRef& main, const testing::DatabaseRef& secu
 
 const Facts& CleanFacts(Installation::Kind kind, testing::Engine engine) {
   static std::map<std::pair<Installation::Kind, testing::Engine>, Facts> cache;
-  const auto key = std::pair(kind, engine);
-  if (!cache.count(key)) {
+  Facts& facts = cache[{kind, engine}];
+  if (facts.empty()) {
     testing::ScopedTempDir dir;
     const Installation inst =
         Installation::LayOut(dir.path() / "inst", kind, "Artisan's Guild", engine);
     RunInProcess(inst);
-    cache[key] = FactsOf(inst);
+    facts = FactsOf(inst);
   }
-  return cache[key];
+  return facts;
 }
 
 Lines Differences(const Facts& expected, const Facts& actual) {
-  Facts all = expected;
-  all.insert(actual.begin(), actual.end());
   Lines lines;
-  for (const auto& [key, unused] : all) {
+  for (const auto& [key, unused] : Union(expected, actual)) {
     const std::string e = ValueOf(expected, key), a = ValueOf(actual, key);
     if (e != a) lines.push_back(key + ": " + e + " -> " + a);
   }
@@ -192,9 +191,6 @@ Lines Differences(const Facts& expected, const Facts& actual) {
 // columns and indexes, the current views, the security table, and the four
 // install-settings statements (in order: never a later without the earlier).
 static Lines PartlyWritten(const Facts& before, const Facts& after, const Facts& clean) {
-  Facts all = before;
-  all.insert(after.begin(), after.end());
-  all.insert(clean.begin(), clean.end());
   std::map<std::string, char> state;  // '=' unchanged by a run, 'b' as before, 'c' as clean
   Lines faults;
   struct Unit {
@@ -209,7 +205,7 @@ static Lines PartlyWritten(const Facts& before, const Facts& after, const Facts&
       {"security table", {"security columns Users", "security Users formats"}, false},
       {"table alterations", {}, false},
       {"view re-creation", {}, false}};
-  for (const auto& [key, unused] : all) {
+  for (const auto& [key, unused] : Union(before, after, clean)) {
     const std::string b = ValueOf(before, key), a = ValueOf(after, key), c = ValueOf(clean, key);
     state[key] = a == b && a == c ? '=' : a == b ? 'b' : a == c ? 'c' : '!';
     if (state[key] == '!') {
