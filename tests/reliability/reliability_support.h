@@ -28,9 +28,8 @@ inline const Lines kFullRun = {"/i", "Initialize", "/a", "/b", "/d"};
 inline constexpr char kBackupFolder[] = "BACK20240102-210000";
 
 // "main rows ToDoEvent" -> "30", "main columns Company" -> "CompanyID,...",
-// "main view X" -> its SQL, the rows the install settings and the security
-// table step change; "<db> unreadable". The installation's folder reads as
-// <storage>.
+// "main view X" -> its SQL, the rows the install settings change; the
+// installation's folder reads as <storage>.
 using Facts = std::map<std::string, std::string>;
 Facts FactsOf(const testing::DatabaseRef& main, const testing::DatabaseRef& security,
               const fs::path& folder = {});
@@ -40,12 +39,11 @@ inline Facts FactsOf(const Installation& i) {
 // The facts after a full run on a fresh layout of `kind` (computed once).
 const Facts& CleanFacts(Installation::Kind kind, testing::Engine engine = testing::Engine::kSqlite);
 Lines Differences(const Facts& expected, const Facts& actual);  // "key: expected -> actual"
-std::string Integrity(const fs::path& dbFile);  // "ok", or what the check found
+std::string Integrity(const fs::path& dbFile);                  // "ok", or what the check found
 
-// What every run under a fault or hostile input must leave: database files
-// intact, no journal, no fact gone, every transaction whole against a clean
-// run of `kind` (but `ownFacts`), nothing new below `root` but the lock and
-// backup.
+// What every run under a fault or hostile input must leave: files intact,
+// no journal, no fact gone, every transaction whole against a clean run of
+// `kind` (but `ownFacts`), nothing new below `root` but the lock and backup.
 class Judge {
  public:
   Judge(const Installation& installation, Installation::Kind kind, fs::path root,
@@ -61,9 +59,7 @@ class Judge {
   std::set<std::string> tree_;
 };
 
-// A full run in this process (waiting 25 ms per locked operation); returns
-// the boxes.
-Lines RunInProcess(const Installation& installation);
+Lines RunInProcess(const Installation& installation);  // the boxes of a full run in this process
 
 // The built qvsetup started in `cwd` with only QV_REGISTRY_FILE, ODBCINI,
 // HOME, TZ, PATH and this process's PG* variables; killed when destroyed.
@@ -94,8 +90,7 @@ void WriteBytes(const fs::path& path, const std::string& bytes);
 std::set<std::string> Tree(const fs::path& dir);  // relative paths; folders end in '/'
 
 // Faults held until the last copy goes; null, with `why`, when they cannot
-// be made (mounts need root). A database held by a reader keeps writers
-// out; exclusively, readers too. SetMode binds even root.
+// be made (mounts need root). SetMode binds even root.
 using Held = std::shared_ptr<void>;
 enum class Holder { kReader, kWriter, kExclusive };
 Held HoldDatabase(const fs::path& dbFile, Holder holder, std::string* why);
