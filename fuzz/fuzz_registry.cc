@@ -17,7 +17,6 @@
 
 namespace {
 
-using qv::fuzz::Printable;
 using qv::fuzz::SameNoCase;
 using qv::setup::RegistryDocument;
 
@@ -83,8 +82,7 @@ void CheckSame(const RegistryDocument& a, const RegistryDocument& b, const std::
       const std::string* want = a.FindValue(key.root, key.path, n);
       if (at) want = !name ? nullptr : SameNoCase(n, *name) ? value : want;
       const std::string* got = b.FindValue(key.root, key.path, n);
-      FUZZ_CHECK_MSG(want == nullptr ? got == nullptr : got != nullptr && *want == *got,
-                     "[" + Printable(key.path) + "] \"" + Printable(n) + "\"");
+      FUZZ_CHECK(want == nullptr ? got == nullptr : got != nullptr && *want == *got);
     }
   }
 }
@@ -93,7 +91,7 @@ RegistryDocument Reread(const RegistryDocument& doc, std::string* text) {
   *text = doc.Render();
   RegistryDocument again;
   qv::setup::RegistryParseError error;
-  FUZZ_CHECK_MSG(RegistryDocument::Parse(*text, &again, &error), Printable(*text));
+  FUZZ_CHECK(RegistryDocument::Parse(*text, &again, &error));
   return again;
 }
 
@@ -121,7 +119,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(doc.HasSubKeys(key.root, key.path) == again.HasSubKeys(key.root, key.path));
   }
   Reread(again, &rewritten);
-  FUZZ_CHECK_MSG(rewritten == written, Printable(written) + " became " + Printable(rewritten));
+  FUZZ_CHECK(rewritten == written);
 
   // Edits of up to three existing keys: set a value (a name of the file's or
   // a new one, data with both escapes), delete the key.
