@@ -47,7 +47,7 @@ TEST_P(ConcurrentRunsTest, TwoRunsStartedTogetherLeaveWhatTwoRunsInTurnLeave) {
     const Program::Outcome firstRun = Program(kFullRun, inTurn, cwd).Wait();
     const Lines first = firstRun.boxes, second = Program(kFullRun, inTurn, cwd).Wait().boxes;
     EXPECT_TRUE(!files || firstRun.err.empty()) << "a run that locks at once says nothing";
-    ASSERT_GT(Inserts(first), 0) << Shown(first);
+    ASSERT_GT(Inserts(first), 0) << ::testing::PrintToString(first);
     ASSERT_EQ(Inserts(second), 0) << "the second run in turn finds every area filled";
 
     // The second run is another machine's on a server: a folder of its own.

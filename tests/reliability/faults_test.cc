@@ -50,7 +50,7 @@ class FaultTest : public ::testing::Test {
     }
     ASSERT_GE(boxes.size(), 2u);
     if (!f.mayFinish || boxes[0].rfind("UserName: ", 0) != 0) {
-      EXPECT_EQ(boxes[0].rfind(f.box, 0), 0u) << Shown(boxes);
+      EXPECT_EQ(boxes[0].rfind(f.box, 0), 0u) << ::testing::PrintToString(boxes);
       EXPECT_EQ(boxes[1], "False");
     }
     const Facts facts = judge.ExpectIntactAndWhole();

@@ -33,7 +33,7 @@ class HostileInputTest : public ::testing::TestWithParam<testing::Engine> {
         {"security GlobalPref", "main EmailAdmin", "security Install", "main Company 1"});
     const std::string registry = ReadBytes(inst.registryFile()), ini = ReadBytes(inst.odbcIni());
     const Program::Outcome o = Program(args, inst, dir_.path() / "cwd").Wait();
-    EXPECT_TRUE(o.exitedWithZero) << Shown(o.boxes);
+    EXPECT_TRUE(o.exitedWithZero) << ::testing::PrintToString(o.boxes);
     judge.ExpectIntactAndWhole();
     EXPECT_EQ(ReadBytes(inst.registryFile()), registry);
     EXPECT_EQ(ReadBytes(inst.odbcIni()), ini);
@@ -97,12 +97,12 @@ TEST_P(HostileInputTest, SqlInTheSwitchesAndUnconfirmedRuns) {
     EXPECT_EQ(o.err, "");
     if (!firstBox.empty()) {
       ASSERT_FALSE(o.boxes.empty());
-      EXPECT_EQ(o.boxes[0].rfind(firstBox, 0), 0u) << Shown(o.boxes);
+      EXPECT_EQ(o.boxes[0].rfind(firstBox, 0), 0u) << ::testing::PrintToString(o.boxes);
       continue;
     }
     EXPECT_EQ(files() ? ReadBytes(inst.mainDb()) + ReadBytes(inst.securityDb()) : "", bytes);
     EXPECT_EQ(Tree(dir_.path()), tree);
-    EXPECT_EQ(o.boxes.size(), args[0] == "/?" ? 1u : 0u) << Shown(o.boxes);
+    EXPECT_EQ(o.boxes.size(), args[0] == "/?" ? 1u : 0u) << ::testing::PrintToString(o.boxes);
   }
 }
 
@@ -161,7 +161,7 @@ TEST_P(HostileInputTest, HostileRegistryValuesAndFolders) {
     EXPECT_EQ(
         QueryValue(inst.securityDatabase(), "SELECT MainDir || '|' || LanguageID FROM GlobalPref"),
         (company && !unparsable ? "" : c.stored) + "|1");
-    EXPECT_EQ(o.boxes.at(0).rfind("UserName: ", 0), 0u) << Shown(o.boxes);
+    EXPECT_EQ(o.boxes.at(0).rfind("UserName: ", 0), 0u) << ::testing::PrintToString(o.boxes);
     EXPECT_EQ(QueryValue(inst.securityDatabase(), "SELECT StorageDir FROM GlobalPref"),
               unparsable ? unexpected : inst.storageDir().string());
     EXPECT_EQ(fs::exists(inst.storageDir() / "db" / "qvsetup.lock"), !unparsable);

@@ -355,12 +355,6 @@ Program::Outcome Program::Wait() {
   return o;
 }
 
-std::string Shown(const Lines& boxes) {
-  std::string text;
-  for (const std::string& box : boxes) text += "\n  [" + box + "]";
-  return text;
-}
-
 std::string ReadBytes(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());

@@ -84,7 +84,6 @@ class Program {
   pid_t pid_ = -1;
 };
 
-std::string Shown(const Lines& boxes);  // one to a line, for messages
 std::string ReadBytes(const fs::path& path);
 void WriteBytes(const fs::path& path, const std::string& bytes);
 std::set<std::string> Tree(const fs::path& dir);  // relative paths; folders end in '/'
