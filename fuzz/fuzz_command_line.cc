@@ -1,11 +1,5 @@
-// The command-line splitter (GetArg), the joining of an argument vector
-// (JoinArguments) and the switch scan (ParseCommandLine), on one text:
-//   - argument 0 is empty, no argument holds a quote, and the arguments run
-//     together are the text without quotes and without blanks outside them;
-//   - a limit of k gives the first k arguments of the unlimited split;
-//   - the text cut at its NULs, joined and split again, gives back each
-//     piece without its quotes;
-//   - the switch scan takes any text (its rules are a case table's).
+// The command-line splitter, joiner and switch scan on one text; what each
+// must keep is listed in README.md here.
 #include <algorithm>
 #include <climits>
 #include <cstdint>

@@ -1,7 +1,5 @@
-// The data-source file parser (ParseOdbcIni) and the lookup (FindDataSource):
-//   - names, keys and values come out trimmed, a key never empty, a value
-//     without a comment; written back plainly the sections read the same;
-//   - a lookup finds the first section of that name, case aside.
+// The data-source file parser and lookup; what they must keep is listed in
+// README.md here.
 #include <cstdint>
 #include <string>
 #include <string_view>

@@ -1,11 +1,5 @@
-// The SQL dialect translation (TranslateDialect) and its tokenizer, against
-// a fixed schema:
-//   - the tokens cover the text exactly, each at least one byte long;
-//   - blanks, semicolons and comments alone translate to themselves;
-//   - nothing but DbError is raised, and that only for a DROP INDEX;
-//   - string literals, quoted names and comments come out unchanged and in
-//     order, but for DROP INDEX n ON t, where one quoted index name takes
-//     the place of n through t.
+// The SQL dialect translation and its tokenizer against a fixed schema; what
+// they must keep is listed in README.md here.
 #include <cstdint>
 #include <string>
 #include <string_view>

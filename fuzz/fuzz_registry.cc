@@ -1,10 +1,6 @@
-// The registry-file parser and writer (RegistryDocument). When the parser
-// accepts the input:
-//   - written back it parses to the same keys and values, and writing that
-//     again gives the same text;
-//   - setting a value, then writing and parsing again, changes that value
-//     and nothing else.
-// The keys and value names compared are scanned from the input's own lines.
+// The registry-file parser and writer; what they must keep is listed in
+// README.md here. The keys and value names compared are scanned from the
+// input's own lines.
 #include <algorithm>
 #include <cstdint>
 #include <string>
@@ -70,8 +66,7 @@ void ScanNames(std::string_view text, std::vector<Key>* keys, std::vector<std::s
 }
 
 // `a` and `b` agree on every key and value and on which keys exist, but
-// that `b` holds `value` as `name` of `edited`, or has lost `edited` when
-// `name` is null.
+// that `b` holds `value` as `name` of `edited`.
 void CheckSame(const RegistryDocument& a, const RegistryDocument& b, const std::vector<Key>& keys,
                const std::vector<std::string>& names, const Key* edited = nullptr,
                const std::string* name = nullptr, const std::string* value = nullptr) {

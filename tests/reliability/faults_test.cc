@@ -28,7 +28,6 @@ struct Fault {
 
 class FaultTest : public ::testing::Test {
  protected:
-  // A full run under `f` on a layout of `kind` at `where` in dir_.
   void Run(const Fault& f, Kind kind = Kind::kFresh, const fs::path& where = "inst",
            Facts* after = nullptr) {
     SCOPED_TRACE(f.name);
@@ -146,8 +145,7 @@ TEST_F(FaultTest, AFullDisk) {
 }
 
 // A main database that is no database, or a data source that names none
-// (the data sources' own table has the other ways to name none): its opens
-// fail saying why, no database file is made, the other database takes its
+// (more ways in the data sources' own table): the other database takes its
 // steps.
 TEST_F(FaultTest, NoDatabaseWhereADataSourcePoints) {
   const std::string source = "-2147467259 :Data source \"qv_";

@@ -18,15 +18,13 @@ class HostileInputTest : public ::testing::TestWithParam<testing::Engine> {
   }
   bool files() const { return GetParam() == testing::Engine::kSqlite; }
 
-  // A fresh installation at `folder` in dir_ (replacing the last).
   Installation LayOut(const std::string& folder = "inst") {
     fs::remove_all(dir_.path() / folder);
     return Installation::LayOut(dir_.path() / folder, Installation::Kind::kFresh, "Artisan's Guild",
                                 GetParam());
   }
 
-  // The install settings' rows are left to the cases: hostile values are
-  // meant to arrive there.
+  // Hostile values are meant to arrive in the install settings' rows.
   Program::Outcome RunHarmlessly(const Installation& inst, const Lines& args) {
     const Judge judge(
         inst, Installation::Kind::kFresh, dir_.path(),
