@@ -6,6 +6,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <regex>
 
 #include "db/data_source.h"
@@ -25,28 +26,14 @@ class ConcurrentRunsTest : public ::testing::TestWithParam<testing::Engine> {
   void SetUp() override { QV_SKIP_UNTESTED_ENGINE(GetParam()); }
 };
 
-TEST_P(ConcurrentRunsTest, TwoRunsStartedTogetherLeaveWhatTwoRunsInTurnLeave) {
+TEST_P(ConcurrentRunsTest, TwoRunsStartedTogetherLeaveWhatOneRunLeaves) {
   const bool files = GetParam() == testing::Engine::kSqlite;
   for (const Installation::Kind kind : {Installation::Kind::kFresh, Installation::Kind::kOld}) {
     testing::ScopedTempDir dir;
     const fs::path cwd = dir.path() / "cwd";
     fs::create_directory(cwd);
-    const auto layOut = [&](const char* name) {
-      return Installation::LayOut(dir.path() / name, kind, "Artisan's Guild", GetParam());
-    };
-    const Installation inTurn = layOut("in turn");
-    const Program::Outcome first = Program(kFullRun, inTurn, cwd).Wait();
-    const Lines second = Program(kFullRun, inTurn, cwd).Wait().boxes;
-    EXPECT_TRUE(!files || first.err.empty()) << "a run that locks at once says nothing";
-    const auto inserts = [](const Lines& boxes) {  // the areas a run filled
-      return std::count_if(boxes.begin(), boxes.end(), [](const std::string& box) {
-        return box.rfind("Insert sample date for ", 0) == 0 && box.find(": True") != box.npos;
-      });
-    };
-    ASSERT_GT(inserts(first.boxes), 0) << ::testing::PrintToString(first.boxes);
-    ASSERT_EQ(inserts(second), 0) << "the second run in turn finds every area filled";
-
-    const Installation together = layOut("together");
+    const Installation together =
+        Installation::LayOut(dir.path() / "inst", kind, "Artisan's Guild", GetParam());
     const fs::path here = together.storageDir(), other = files ? here : dir.path() / "other";
     fs::create_directories(other / "db");
     WriteBytes(other / "registry.reg",
@@ -95,12 +82,17 @@ TEST_P(ConcurrentRunsTest, TwoRunsStartedTogetherLeaveWhatTwoRunsInTurnLeave) {
       EXPECT_TRUE(std::regex_match(err.substr(0, line), said)) << err;
       EXPECT_EQ(err.find("waiting", line), std::string::npos) << err;
     }
-    EXPECT_TRUE((outA.boxes == first.boxes && outB.boxes == second) ||
-                (outB.boxes == first.boxes && outA.boxes == second))
+    const auto inserts = [](const Lines& boxes) {  // the areas a run filled
+      return std::count_if(boxes.begin(), boxes.end(), [](const std::string& box) {
+        return box.rfind("Insert sample date for ", 0) == 0 && box.find(": True") != box.npos;
+      });
+    };
+    EXPECT_EQ(std::min(inserts(outA.boxes), inserts(outB.boxes)), 0);
+    EXPECT_GT(std::max(inserts(outA.boxes), inserts(outB.boxes)), 0)
         << "one run fills every area, the other none";
     Facts after = FactsOf(together);
     for (auto& [key, value] : after) value = Replaced(value, other.string(), "<storage>");
-    EXPECT_EQ(Differences(FactsOf(inTurn), after), Lines{});
+    EXPECT_EQ(Differences(CleanFacts(kind, GetParam()), after), Lines{});
     EXPECT_TRUE(!files ||
                 (Integrity(together.mainDb()) == "ok" && Integrity(together.securityDb()) == "ok"));
     EXPECT_EQ(Tree(cwd), std::set<std::string>{});

@@ -46,24 +46,20 @@ std::string Joined(const std::vector<std::vector<std::string>>& rows) {
 }
 
 // {type, name, definition} of every table (no definition), index and view.
-std::vector<std::vector<std::string>> SchemaObjects(const testing::DatabaseRef& db) {
-  if (db.engine() == testing::Engine::kSqlite) {
-    return Query(db,
-                 "SELECT type, name, CASE type WHEN 'table' THEN '' ELSE sql END FROM "
-                 "sqlite_master WHERE name NOT LIKE 'sqlite_%' AND sql IS NOT NULL");
-  }
-  return Query(db,
-               "SELECT 'table', table_name, '' FROM information_schema.tables WHERE "
-               "table_schema = 'public' AND table_type = 'BASE TABLE' UNION ALL "
-               "SELECT 'index', indexname, indexdef FROM pg_indexes WHERE schemaname = "
-               "'public' UNION ALL SELECT 'view', table_name, view_definition FROM "
-               "information_schema.views WHERE table_schema = 'public'");
-}
+constexpr char kSqliteObjects[] =
+    "SELECT type, name, CASE type WHEN 'table' THEN '' ELSE sql END FROM sqlite_master WHERE "
+    "name NOT LIKE 'sqlite_%' AND sql IS NOT NULL";
+constexpr char kServerObjects[] =
+    "SELECT 'table', table_name, '' FROM information_schema.tables WHERE table_schema = 'public' "
+    "AND table_type = 'BASE TABLE' UNION ALL SELECT 'index', indexname, indexdef FROM pg_indexes "
+    "WHERE schemaname = 'public' UNION ALL SELECT 'view', table_name, view_definition FROM "
+    "information_schema.views WHERE table_schema = 'public'";
 
 void AddFacts(const std::string& db, const testing::DatabaseRef& ref,
               const std::vector<std::pair<std::string, std::string>>& rows, Facts& facts) {
   try {
-    for (const auto& o : SchemaObjects(ref)) {
+    const bool file = ref.engine() == testing::Engine::kSqlite;
+    for (const auto& o : Query(ref, file ? kSqliteObjects : kServerObjects)) {
       if (o[0] != "table") {
         facts[db + " " + o[0] + " " + o[1]] = o[2];
         continue;
@@ -341,16 +337,15 @@ Program::Outcome Program::Wait() {
   Outcome o{
       WIFEXITED(status) && WEXITSTATUS(status) == 0, ReadBytes(outputs_.path() / "out"), Err(), {}};
   std::istringstream in(o.out);
-  bool first = false;
+  std::string separator;  // text before the first box is a box no expectation matches
   for (std::string line; std::getline(in, line);) {
-    // Text before the first box is a box that no expectation matches.
     if (line == "[QvSetup]" || o.boxes.empty()) {
       o.boxes.emplace_back();
-      first = true;
-      if (line == "[QvSetup]") continue;
+      separator.clear();
     }
-    o.boxes.back() += (first ? "" : "\r\n") + line;
-    first = false;
+    if (line == "[QvSetup]") continue;
+    o.boxes.back() += separator + line;
+    separator = "\r\n";
   }
   return o;
 }
