@@ -27,12 +27,11 @@ void CheckSplit(const std::string& line, const std::vector<std::string>& all) {
     if (c != '"' && (quoted || !qv::fuzz::IsBlank(c))) kept += c;
   }
   FUZZ_CHECK(joined == kept);
-  for (int maxArgs : {INT_MIN, -1, 0, 1, 2, 3, 10, 20, 21, INT_MAX}) {
+  for (int maxArgs : {INT_MIN, 0, 3, 20, INT_MAX}) {  // a limit of k: the first k arguments
     const std::vector<std::string> some = qv::setup::GetArg(line, maxArgs);
     FUZZ_CHECK(some.size() == std::min(all.size(), static_cast<size_t>(std::max(maxArgs, 0)) + 1));
     FUZZ_CHECK(std::equal(some.begin(), some.end(), all.begin()));
   }
-  FUZZ_CHECK(qv::setup::GetArg(line) == qv::setup::GetArg(line, 10));
 }
 
 void CheckJoin(const std::string& data) {

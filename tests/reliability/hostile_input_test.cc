@@ -62,7 +62,6 @@ TEST_P(HostileInputTest, SqlInTheSwitchesAndUnconfirmedRuns) {
   };
   const Case cases[] = {
       {full({"/l", "1; DROP TABLE Users"}), after},
-      {full({"/l", "1 WHERE 0; DROP TABLE GlobalPref"}), after},
       // A bare language can still comment out the rest of its statement or
       // set a column twice: the statement stays one statement.
       {full({"/l", "1 --"}), summary},
@@ -73,10 +72,8 @@ TEST_P(HostileInputTest, SqlInTheSwitchesAndUnconfirmedRuns) {
       {full({"/l", "\xef\xbc\x92"}),  // a full-width 2
        "1 :no such column: \xef\xbc\x92", serverError + "column \"\xef\xbc\x92\" does not exist"},
       {full({"/s", "1); DELETE FROM Company; --"}), summary},
-      {full({"/s", "1' OR '1'='1"}), summary},
       {full({"/s", "\xff\xfe\x80"}), summary},
       {full({"/n", "admin' --"}), wrongUser},
-      {full({"/n", "admin\"; DROP TABLE Users; --"}), refused},
       {full({"/p", "' OR '1'='1"}), wrongUser},
       {full({"/n", "a\tb\nc", "/p", ""}), refused},
       {beyondTheLimit, ""},

@@ -138,22 +138,21 @@ bool SetDacCapabilities(bool on) {
 
 }  // namespace
 
-Facts FactsOf(const testing::DatabaseRef& main, const testing::DatabaseRef& security,
-              const fs::path& folder) {
+Facts FactsOf(const Installation& inst) {
   Facts facts;
-  AddFacts("main", main,
+  AddFacts("main", inst.mainDatabase(),
            {{"main EmailAdmin", "SELECT DefaultSMTPServer, DefaultPOPServer FROM EmailAdmin"},
             {"main Company 1", "SELECT CompanyName FROM Company WHERE CompanyID = 1"}},
            facts);
-  AddFacts("security", security,
+  AddFacts("security", inst.securityDatabase(),
            {{"security GlobalPref",
              "SELECT MainDir, StorageDir, MainURL, LanguageID, GMTTimeOffset FROM GlobalPref"},
             {"security Install", "SELECT InstallFlag FROM Install"},
             {"security Users formats", "SELECT DateFormat, TimeFormat FROM Users ORDER BY 1, 2"}},
            facts);
-  const std::string f = folder.string();
+  const std::string f = inst.storageDir().string();
   for (auto& [key, value] : facts) {
-    for (size_t at; !f.empty() && (at = value.find(f)) != std::string::npos;) {
+    for (size_t at; (at = value.find(f)) != std::string::npos;) {
       value.replace(at, f.size(), "<storage>");
     }
   }

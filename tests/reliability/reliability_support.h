@@ -31,11 +31,7 @@ inline constexpr char kBackupFolder[] = "BACK20240102-210000";
 // "main view X" -> its SQL, the rows the install settings change; the
 // installation's folder reads as <storage>.
 using Facts = std::map<std::string, std::string>;
-Facts FactsOf(const testing::DatabaseRef& main, const testing::DatabaseRef& security,
-              const fs::path& folder = {});
-inline Facts FactsOf(const Installation& i) {
-  return FactsOf(i.mainDatabase(), i.securityDatabase(), i.storageDir());
-}
+Facts FactsOf(const Installation& installation);
 // The facts after a full run on a fresh layout of `kind` (computed once).
 const Facts& CleanFacts(Installation::Kind kind, testing::Engine engine = testing::Engine::kSqlite);
 Lines Differences(const Facts& expected, const Facts& actual);  // "key: expected -> actual"
@@ -44,13 +40,10 @@ std::string Integrity(const fs::path& dbFile);                  // "ok", or what
 // What every run under a fault or hostile input must leave: files intact,
 // no journal, no fact gone, every transaction whole against a clean run of
 // `kind` (but `ownFacts`), nothing new below `root` but the lock and backup.
-class Judge {
- public:
+struct Judge {
   Judge(const Installation& installation, Installation::Kind kind, fs::path root,
         Lines ownFacts = {});
   Facts ExpectIntactAndWhole() const;  // returns the facts after
-
- private:
   const Installation& inst_;
   Installation::Kind kind_;
   fs::path root_;
