@@ -16,13 +16,11 @@ namespace {
 using Kind = Installation::Kind;
 
 struct Fault {
-  Fault(std::string n, std::string b, Lines u = {}, char m = '?')
-      : name(std::move(n)), box(std::move(b)), untouched(std::move(u)), made(m) {}
   std::string name, box;  // box: how the first box starts
-  Lines untouched;        // "main", "security": byte for byte as before
+  Lines untouched = {};   // "main", "security": byte for byte as before
   char made = '?';        // the lock file and backup: '?' may appear, '+' must, '-' must not
-  std::function<void(const Installation&)> edit;                             // before the run
-  std::function<std::vector<Held>(const Installation&, std::string*)> hold;  // during it
+  std::function<void(const Installation&)> edit = {};                             // before the run
+  std::function<std::vector<Held>(const Installation&, std::string*)> hold = {};  // during it
   bool mayFinish = false;  // the first box may be the summary
 };
 
@@ -94,8 +92,7 @@ TEST_F(FaultTest, ADatabaseLockedByAnotherProcess) {
 // Every write fails with the engine's reason; where no file can be written,
 // none appears.
 TEST_F(FaultTest, ReadOnlyDatabaseFileFolderAndFileSystem) {
-  const char* const names[] = {"read-only database file", "read-only db folder",
-                               "read-only file system"};
+  const char* const names[] = {"read-only file", "read-only folder", "read-only file system"};
   for (int c = 0; c < 3; ++c) {
     Fault f{names[c], "8 :attempt to write a readonly database", {"main", "security"}, '-'};
     if (c == 0) f = {names[c], f.box, {"main"}, '+'};
@@ -112,8 +109,7 @@ TEST_F(FaultTest, ReadOnlyDatabaseFileFolderAndFileSystem) {
   }
 }
 
-// A disk that fills up during the run, `free` KiB left: from nothing written
-// to a complete run.
+// A disk that fills up during the run: from nothing written to a complete run.
 TEST_F(FaultTest, AFullDisk) {
   fs::create_directories(dir_.path() / "disk");
   std::string why;
@@ -138,7 +134,7 @@ TEST_F(FaultTest, AFullDisk) {
       Facts after;
       Run(f, kind, "disk/inst", &after);
       if (free == 640) {
-        EXPECT_EQ(Differences(CleanFacts(kind), after), Lines{}) << "room enough for all";
+        EXPECT_EQ(after, CleanFacts(kind)) << "room enough for all";
       }
     }
   }
@@ -154,7 +150,6 @@ TEST_F(FaultTest, NoDatabaseWhereADataSourcePoints) {
     std::string box;
     Lines untouched = {"main"};
   } cases[] = {
-      {"qv_main.mdb", "random", "26 :file is not a database: "},
       {"qv_main.mdb", "16 KiB", "11 :database disk image is malformed: "},
       {"qv_main.mdb", "empty", "1 :no such table: EmailAdmin"},  // a database without tables
       {"<main>", "<db>", "14 :unable to open database file"},
@@ -167,9 +162,6 @@ TEST_F(FaultTest, NoDatabaseWhereADataSourcePoints) {
       const std::string how = c.to;
       if (c.from == std::string("qv_main.mdb")) {
         std::string bytes = ReadBytes(i.mainDb());
-        for (size_t at = 0; how == "random" && at < bytes.size(); ++at) {
-          bytes[at] = char((at * 7919) >> 3);
-        }
         if (how == "16 KiB" || how == "empty") bytes.resize(how == "empty" ? 0 : 16384);
         return WriteBytes(i.mainDb(), bytes);
       }

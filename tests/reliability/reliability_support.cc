@@ -6,7 +6,6 @@
 #include <spawn.h>
 #include <sqlite3.h>
 #include <sys/mount.h>
-#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -170,15 +169,6 @@ const Facts& CleanFacts(Installation::Kind kind, testing::Engine engine) {
     facts = FactsOf(inst);
   }
   return facts;
-}
-
-Lines Differences(const Facts& expected, const Facts& actual) {
-  Lines lines;
-  for (const auto& [key, unused] : Union(expected, actual)) {
-    const std::string e = ValueOf(expected, key), a = ValueOf(actual, key);
-    if (e != a) lines.push_back(key + ": " + e + " -> " + a);
-  }
-  return lines;
 }
 
 // One line per fact of `after` that is neither as `before` nor as `clean`,

@@ -34,8 +34,7 @@ using Facts = std::map<std::string, std::string>;
 Facts FactsOf(const Installation& installation);
 // The facts after a full run on a fresh layout of `kind` (computed once).
 const Facts& CleanFacts(Installation::Kind kind, testing::Engine engine = testing::Engine::kSqlite);
-Lines Differences(const Facts& expected, const Facts& actual);  // "key: expected -> actual"
-std::string Integrity(const fs::path& dbFile);                  // "ok", or what the check found
+std::string Integrity(const fs::path& dbFile);  // "ok", or what the check found
 
 // What every run under a fault or hostile input must leave: files intact,
 // no journal, no fact gone, every transaction whole against a clean run of
