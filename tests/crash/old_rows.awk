@@ -1,10 +1,7 @@
-# No value of the installation's own rows lost or half changed:
-#   awk [-v strict=1] -f old_rows.awk BASE.vals FINAL.vals STATE.vals
-# Lines "table <TAB> key <TAB> column <TAB> value" on one line; the key is the
-# primary key, or "#n" without one. Keyed: every old value is in STATE as it
-# was or as after a full run (strict: only the latter); an added column holds
-# its full-run value. Keyless: the base rows, projected on the base columns,
-# are all still there, or STATE holds only FINAL rows (strict: exactly them).
+# No old value lost or half changed: awk [-v strict=1] -f old_rows.awk BASE FINAL STATE
+# (lines "table TAB key TAB column TAB value", key "#n" without a primary key).
+# Keyed: each old value as it was or as after a full run (strict: the latter);
+# keyless: all base rows kept, or only FINAL rows (strict: exactly them).
 function succ(c) {
   if (c == "public") return "shared"
   if (c == "confirm") return "confirmation"
@@ -19,8 +16,7 @@ function resolve(f, t, c,   s) {
 function err(t, text) {
   if (++errors[t] <= 5) print "ERROR " t ": " text
 }
-# The row k of file f projected on the base columns of t, "" when a column
-# is missing.
+# Row k of file f on the base columns of t, "" when a column is missing.
 function projection(f, t, k,   i, c, text) {
   text = ""
   for (i = 1; i <= ncols[t]; i++) {

@@ -1,7 +1,6 @@
-# A reference run's `strace -f -k` output as one line per traced call:
-#   index <TAB> name <TAB> ordinal <TAB> step <TAB> commit <TAB> path
-# ordinal counts the calls of one name (strace's inject when=); step comes
-# from the call's stack; commit is 1 for the unlink of a rollback journal.
+# `strace -f -k` output as "index name ordinal step commit path" (tab-separated)
+# per call: ordinal per name (inject when=), step from the stack, commit 1 for
+# the unlink of a rollback journal.
 function flush(   step, path, p) {
   if (name == "") return
   count++

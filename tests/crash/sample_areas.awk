@@ -1,9 +1,6 @@
-# Sample data all or nothing, from counts (base, final, crashed state):
-#   awk -f sample_areas.awk BASE.counts FINAL.counts CRASH.counts
-# An area's rows are FINAL - BASE per table: all of them in each of its
-# tables, or none in any; other tables keep their count. Prints
-# "area: none|all|-" per area and "ERROR ..." lines. Names match without
-# regard to case: the server folds them.
+# Sample data all or nothing: awk -f sample_areas.awk BASE.counts FINAL.counts CRASH.counts
+# An area's FINAL - BASE rows in all its tables or in none; other tables keep
+# their count (names without regard to case: the server folds them).
 function area_of(t) {
   t = tolower(t)
   if (t == "company" || t == "contact") return "Contact"

@@ -1,8 +1,5 @@
-# The column changes of one database all or nothing, from "table|column"
-# lines (base, final, crashed state):
-#   awk -f schema_states.awk BASE.cols FINAL.cols CRASH.cols
-# Each table whose columns change has the BASE or the FINAL columns, all of
-# them the same; other tables keep theirs. Prints "columns: old|new|unchanged".
+# Column changes all or nothing: awk -f schema_states.awk BASE.cols FINAL.cols CRASH.cols
+# ("table|column" lines): every changed table has all BASE or all FINAL columns.
 FNR == 1 { f++ }
 {
   p = index($0, "|")

@@ -1,10 +1,6 @@
-# The views all or nothing, from .dump texts (base, final, crashed state):
-#   awk -f views.awk BASE.dump FINAL.dump CRASH.dump
-# A dropped view is there unchanged or gone; the re-created views all have
-# their BASE or all their FINAL definition; no other view appears. On a
-# server a view that read a dropped column stands as "... AS
-# view_to_create_again" until re-created: its old state there.
-# Prints "views: old|new|same" and "ERROR ..." lines.
+# Views all or nothing: awk -f views.awk BASE.dump FINAL.dump CRASH.dump. A
+# dropped view unchanged or gone; re-created views all BASE or all FINAL (on a
+# server, "... AS view_to_create_again" until re-created counts as BASE).
 function standIn(text) { return text ~ / AS view_to_create_again;?$/ }
 FNR == 1 { f++ }
 /^CREATE VIEW / {

@@ -6,7 +6,6 @@
 #include <spawn.h>
 #include <sqlite3.h>
 #include <sys/mount.h>
-#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -39,31 +38,27 @@ constexpr char kTimeZone[] = "Asia/Tokyo";
 std::string Joined(const std::vector<std::vector<std::string>>& rows) {
   std::string text;
   for (const auto& row : rows) {
-    for (size_t i = 0; i < row.size(); ++i) text += (i ? "|" : "") + row[i];
+    for (const std::string& value : row) text += value + "|";
     text += '\n';
   }
   return text;
 }
 
 // {type, name, definition} of every table (no definition), index and view.
-std::vector<std::vector<std::string>> SchemaObjects(const testing::DatabaseRef& db) {
-  if (db.engine() == testing::Engine::kSqlite) {
-    return Query(db,
-                 "SELECT type, name, CASE type WHEN 'table' THEN '' ELSE sql END FROM "
-                 "sqlite_master WHERE name NOT LIKE 'sqlite_%' AND sql IS NOT NULL");
-  }
-  return Query(db,
-               "SELECT 'table', table_name, '' FROM information_schema.tables WHERE "
-               "table_schema = 'public' AND table_type = 'BASE TABLE' UNION ALL "
-               "SELECT 'index', indexname, indexdef FROM pg_indexes WHERE schemaname = "
-               "'public' UNION ALL SELECT 'view', table_name, view_definition FROM "
-               "information_schema.views WHERE table_schema = 'public'");
-}
+constexpr char kSqliteObjects[] =
+    "SELECT type, name, CASE type WHEN 'table' THEN '' ELSE sql END FROM sqlite_master WHERE "
+    "name NOT LIKE 'sqlite_%' AND sql IS NOT NULL";
+constexpr char kServerObjects[] =
+    "SELECT 'table', table_name, '' FROM information_schema.tables WHERE table_schema = 'public' "
+    "AND table_type = 'BASE TABLE' UNION ALL SELECT 'index', indexname, indexdef FROM pg_indexes "
+    "WHERE schemaname = 'public' UNION ALL SELECT 'view', table_name, view_definition FROM "
+    "information_schema.views WHERE table_schema = 'public'";
 
 void AddFacts(const std::string& db, const testing::DatabaseRef& ref,
               const std::vector<std::pair<std::string, std::string>>& rows, Facts& facts) {
   try {
-    for (const auto& o : SchemaObjects(ref)) {
+    const bool file = ref.engine() == testing::Engine::kSqlite;
+    for (const auto& o : Query(ref, file ? kSqliteObjects : kServerObjects)) {
       if (o[0] != "table") {
         facts[db + " " + o[0] + " " + o[1]] = o[2];
         continue;
@@ -87,8 +82,13 @@ void AddFacts(const std::string& db, const testing::DatabaseRef& ref,
 }
 
 std::string ValueOf(const Facts& facts, const std::string& key) {
-  const auto it = facts.find(key);
-  return it == facts.end() ? "(absent)" : it->second;
+  return facts.count(key) ? facts.at(key) : "(absent)";
+}
+
+Facts Union(Facts a, const Facts& b, const Facts& c = {}) {
+  a.insert(b.begin(), b.end());
+  a.insert(c.begin(), c.end());
+  return a;
 }
 
 // The "main rows" facts each sample-data module changes, module by module.
@@ -115,29 +115,14 @@ const std::vector<Lines>& AreaTables() {
   return areas;
 }
 
-class CapturingBoxes : public setup::MessageBoxes {
- public:
-  void Show(const std::string& text) override { shown.push_back(text); }
-  Lines shown;
-};
-
 std::string Errno(const std::string& what) {
   return what + ": " + std::strerror(errno);
 }
 
 // Runs `undo` when the last copy of the result goes.
 Held OnRelease(std::function<void()> undo) {
-  struct Undo {
-    std::function<void()> f;
-    ~Undo() { f(); }
-  };
-  auto held = std::make_shared<Undo>();
-  held->f = std::move(undo);
-  return held;
-}
-
-Held Unmounting(const fs::path& at) {
-  return OnRelease([at] { ::umount2(at.c_str(), MNT_DETACH); });
+  static char token;
+  return Held(&token, [undo = std::move(undo)](void*) { undo(); });
 }
 
 bool SetDacCapabilities(bool on) {
@@ -152,23 +137,22 @@ bool SetDacCapabilities(bool on) {
 
 }  // namespace
 
-Facts FactsOf(const testing::DatabaseRef& main, const testing::DatabaseRef& security,
-              const fs::path& folder) {
+Facts FactsOf(const Installation& inst) {
   Facts facts;
-  AddFacts("main", main,
+  AddFacts("main", inst.mainDatabase(),
            {{"main EmailAdmin", "SELECT DefaultSMTPServer, DefaultPOPServer FROM EmailAdmin"},
             {"main Company 1", "SELECT CompanyName FROM Company WHERE CompanyID = 1"}},
            facts);
-  AddFacts("security", security,
+  AddFacts("security", inst.securityDatabase(),
            {{"security GlobalPref",
              "SELECT MainDir, StorageDir, MainURL, LanguageID, GMTTimeOffset FROM GlobalPref"},
             {"security Install", "SELECT InstallFlag FROM Install"},
             {"security Users formats", "SELECT DateFormat, TimeFormat FROM Users ORDER BY 1, 2"}},
            facts);
-  for (auto& entry : facts) {
-    const std::string f = folder.string();
-    for (size_t at; !f.empty() && (at = entry.second.find(f)) != std::string::npos;) {
-      entry.second.replace(at, f.size(), "<storage>");
+  const std::string f = inst.storageDir().string();
+  for (auto& [key, value] : facts) {
+    for (size_t at; (at = value.find(f)) != std::string::npos;) {
+      value.replace(at, f.size(), "<storage>");
     }
   }
   return facts;
@@ -176,26 +160,15 @@ Facts FactsOf(const testing::DatabaseRef& main, const testing::DatabaseRef& secu
 
 const Facts& CleanFacts(Installation::Kind kind, testing::Engine engine) {
   static std::map<std::pair<Installation::Kind, testing::Engine>, Facts> cache;
-  const auto key = std::pair(kind, engine);
-  if (!cache.count(key)) {
+  Facts& facts = cache[{kind, engine}];
+  if (facts.empty()) {
     testing::ScopedTempDir dir;
     const Installation inst =
         Installation::LayOut(dir.path() / "inst", kind, "Artisan's Guild", engine);
     RunInProcess(inst);
-    cache[key] = FactsOf(inst);
+    facts = FactsOf(inst);
   }
-  return cache[key];
-}
-
-Lines Differences(const Facts& expected, const Facts& actual) {
-  Facts all = expected;
-  all.insert(actual.begin(), actual.end());
-  Lines lines;
-  for (const auto& [key, unused] : all) {
-    const std::string e = ValueOf(expected, key), a = ValueOf(actual, key);
-    if (e != a) lines.push_back(key + ": " + e + " -> " + a);
-  }
-  return lines;
+  return facts;
 }
 
 // One line per fact of `after` that is neither as `before` nor as `clean`,
@@ -203,9 +176,6 @@ Lines Differences(const Facts& expected, const Facts& actual) {
 // columns and indexes, the current views, the security table, and the four
 // install-settings statements (in order: never a later without the earlier).
 static Lines PartlyWritten(const Facts& before, const Facts& after, const Facts& clean) {
-  Facts all = before;
-  all.insert(after.begin(), after.end());
-  all.insert(clean.begin(), clean.end());
   std::map<std::string, char> state;  // '=' unchanged by a run, 'b' as before, 'c' as clean
   Lines faults;
   struct Unit {
@@ -220,7 +190,7 @@ static Lines PartlyWritten(const Facts& before, const Facts& after, const Facts&
       {"security table", {"security columns Users", "security Users formats"}, false},
       {"table alterations", {}, false},
       {"view re-creation", {}, false}};
-  for (const auto& [key, unused] : all) {
+  for (const auto& [key, unused] : Union(before, after, clean)) {
     const std::string b = ValueOf(before, key), a = ValueOf(after, key), c = ValueOf(clean, key);
     state[key] = a == b && a == c ? '=' : a == b ? 'b' : a == c ? 'c' : '!';
     if (state[key] == '!') {
@@ -294,7 +264,10 @@ Facts Judge::ExpectIntactAndWhole() const {
 Lines RunInProcess(const Installation& inst) {
   ::setenv("TZ", kTimeZone, 1);  // every run of these tests
   ::tzset();
-  CapturingBoxes boxes;
+  struct : setup::MessageBoxes {
+    void Show(const std::string& text) override { shown.push_back(text); }
+    Lines shown;
+  } boxes;
   std::ostringstream diagnostics;
   setup::RegistryFileStore registry(inst.registryFile().string(), diagnostics);
   const auto connector = db::MakeDataSourceConnector(inst.odbcIni().string(), 25);
@@ -314,8 +287,7 @@ Program::Program(const Lines& args, const fs::path& registryFile, const fs::path
   strings.insert(strings.end(),
                  {"QV_REGISTRY_FILE=" + registryFile.string(), "ODBCINI=" + odbcIni.string(),
                   "HOME=" + cwd.string(), std::string("TZ=") + kTimeZone, "PATH=/usr/bin:/bin"});
-  // The server's address and password where the data sources leave them to
-  // libpq's defaults (a throw-away cluster's settings).
+  // The server's address where the data sources leave it to libpq.
   for (char** entry = environ; *entry != nullptr; ++entry) {
     if (std::string(*entry).rfind("PG", 0) == 0) strings.push_back(*entry);
   }
@@ -354,25 +326,17 @@ Program::Outcome Program::Wait() {
   Outcome o{
       WIFEXITED(status) && WEXITSTATUS(status) == 0, ReadBytes(outputs_.path() / "out"), Err(), {}};
   std::istringstream in(o.out);
-  bool first = false;
+  std::string separator;  // text before the first box is a box no expectation matches
   for (std::string line; std::getline(in, line);) {
-    // Text before the first box becomes a box of its own, which no
-    // expectation matches.
     if (line == "[QvSetup]" || o.boxes.empty()) {
       o.boxes.emplace_back();
-      first = true;
-      if (line == "[QvSetup]") continue;
+      separator.clear();
     }
-    o.boxes.back() += (first ? "" : "\r\n") + line;
-    first = false;
+    if (line == "[QvSetup]") continue;
+    o.boxes.back() += separator + line;
+    separator = "\r\n";
   }
   return o;
-}
-
-std::string Shown(const Lines& boxes) {
-  std::string text;
-  for (const std::string& box : boxes) text += "\n  [" + box + "]";
-  return text;
 }
 
 std::string ReadBytes(const fs::path& path) {
@@ -410,14 +374,14 @@ Held MountTmpfs(const fs::path& at, uint64_t bytes, std::string* why) {
   if (::mount("tmpfs", at.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, options.c_str()) != 0) {
     return *why = Errno("cannot mount a tmpfs (needs root)"), nullptr;
   }
-  return Unmounting(at);
+  return OnRelease([at] { ::umount2(at.c_str(), MNT_DETACH); });
 }
 
 Held MountReadOnly(const fs::path& at, std::string* why) {
   if (::mount(at.c_str(), at.c_str(), nullptr, MS_BIND, nullptr) != 0) {
     return *why = Errno("cannot bind-mount (needs root)"), nullptr;
   }
-  Held mount = Unmounting(at);
+  Held mount = OnRelease([at] { ::umount2(at.c_str(), MNT_DETACH); });
   if (::mount(nullptr, at.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0) {
     return *why = Errno("cannot remount read-only"), nullptr;
   }
@@ -432,7 +396,6 @@ Held SetMode(const fs::path& path, fs::perms mode, std::string* why) {
     std::error_code ignored;
     fs::permissions(path, saved, ignored);
   });
-  // An ordinary user is bound by file modes anyway.
   if (::geteuid() == 0 && !SetDacCapabilities(false)) {
     return *why = Errno("cannot leave CAP_DAC_OVERRIDE"), nullptr;
   }

@@ -1,6 +1,6 @@
 // Whole runs under faults and hostile input: what the databases hold, runs
 // in this process or of the built qvsetup, and faults undone when their last
-// copy goes (a held database lock, mounts, file modes that bind root too).
+// copy goes.
 #pragma once
 
 #include <sys/types.h>
@@ -28,33 +28,21 @@ inline const Lines kFullRun = {"/i", "Initialize", "/a", "/b", "/d"};
 inline constexpr char kBackupFolder[] = "BACK20240102-210000";
 
 // "main rows ToDoEvent" -> "30", "main columns Company" -> "CompanyID,...",
-// "main view X" -> its SQL, the rows the install settings and the security
-// table step change; "<db> unreadable" when a database cannot be read.
-// `folder` (an installation's) reads as <storage>.
+// "main view X" -> its SQL, the rows the install settings change; the
+// installation's folder reads as <storage>.
 using Facts = std::map<std::string, std::string>;
-Facts FactsOf(const testing::DatabaseRef& main, const testing::DatabaseRef& security,
-              const fs::path& folder = {});
-inline Facts FactsOf(const Installation& i) {
-  return FactsOf(i.mainDatabase(), i.securityDatabase(), i.storageDir());
-}
+Facts FactsOf(const Installation& installation);
 // The facts after a full run on a fresh layout of `kind` (computed once).
 const Facts& CleanFacts(Installation::Kind kind, testing::Engine engine = testing::Engine::kSqlite);
-// "key: expected -> actual" per differing fact.
-Lines Differences(const Facts& expected, const Facts& actual);
-// "ok", or what PRAGMA integrity_check (or the open) found.
-std::string Integrity(const fs::path& dbFile);
+std::string Integrity(const fs::path& dbFile);  // "ok", or what the check found
 
-// What every run under a fault or hostile input must leave, against the
-// state when made: database files intact (unless unreadable then), no
-// journal, no fact gone, every transaction whole against a clean run of
+// What every run under a fault or hostile input must leave: files intact,
+// no journal, no fact gone, every transaction whole against a clean run of
 // `kind` (but `ownFacts`), nothing new below `root` but the lock and backup.
-class Judge {
- public:
+struct Judge {
   Judge(const Installation& installation, Installation::Kind kind, fs::path root,
         Lines ownFacts = {});
   Facts ExpectIntactAndWhole() const;  // returns the facts after
-
- private:
   const Installation& inst_;
   Installation::Kind kind_;
   fs::path root_;
@@ -63,13 +51,10 @@ class Judge {
   std::set<std::string> tree_;
 };
 
-// A full run in this process with the real registry file, data sources
-// (waiting 25 ms per locked operation) and file operations; returns the boxes.
-Lines RunInProcess(const Installation& installation);
+Lines RunInProcess(const Installation& installation);  // the boxes of a full run in this process
 
 // The built qvsetup started in `cwd` with only QV_REGISTRY_FILE, ODBCINI,
-// HOME = cwd, TZ, PATH and this process's PG* variables set; killed if still
-// running when destroyed.
+// HOME, TZ, PATH and this process's PG* variables; killed when destroyed.
 class Program {
  public:
   Program(const Lines& args, const Installation& installation, const fs::path& cwd)
@@ -91,23 +76,17 @@ class Program {
   pid_t pid_ = -1;
 };
 
-std::string Shown(const Lines& boxes);  // one to a line, for messages
 std::string ReadBytes(const fs::path& path);
 void WriteBytes(const fs::path& path, const std::string& bytes);
-// Every path below `dir`, relative to it; folders end in '/'.
-std::set<std::string> Tree(const fs::path& dir);
+std::set<std::string> Tree(const fs::path& dir);  // relative paths; folders end in '/'
 
 // Faults held until the last copy goes; null, with `why`, when they cannot
-// be made (mounts need root).
+// be made (mounts need root). SetMode binds even root.
 using Held = std::shared_ptr<void>;
-// Another connection reads `dbFile` in an open transaction (writers kept
-// out), has begun writing it, or holds it exclusively (readers kept out too).
 enum class Holder { kReader, kWriter, kExclusive };
 Held HoldDatabase(const fs::path& dbFile, Holder holder, std::string* why);
 Held MountTmpfs(const fs::path& at, uint64_t bytes, std::string* why);
 Held MountReadOnly(const fs::path& at, std::string* why);
-// `path` has `mode`, which binds this process even as root (the DAC
-// capabilities leave the effective set).
 Held SetMode(const fs::path& path, fs::perms mode, std::string* why);
 
 }  // namespace qv::reliability
