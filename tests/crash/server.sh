@@ -1,7 +1,7 @@
 # The crash test's server mode, sourced by scripts/crash-test.sh --server
 # (QVSETUP, MKINSTALL, CRASH_DIR, WORK, POINTS, KEEP, QUICK set). Kills the run
-# at its own traced calls (every message to the server, every backup file);
-# then judges as the file mode does.
+# at its own traced calls (every message to the server, every backup file)
+# and restarts the server mid-run; then judges as the file mode does.
 
 if ! psql -Atqc 'SELECT 1' >/dev/null 2>&1; then
   [ -n "${QV_CRASH_IN_CLUSTER:-}" ] && die "no server reachable inside the throw-away cluster"
@@ -16,6 +16,8 @@ SET=sendto,openat,fsync,link,unlink,mkdir
 RUN_ARGS=(/i Initialize /a /b)
 PER_STEP=$([ "$QUICK" = 1 ] && echo 1 || echo 3)
 [ "$QUICK" = 1 ] && POINTS=0
+RESTARTS=$([ "$QUICK" = 1 ] && echo 2 || echo 6)
+declare -A SPAN
 PFX=qvcrash$$_
 REF=$WORK/ref
 mkdir -p "$REF" "$WORK/failed"
@@ -29,6 +31,15 @@ YEARS="$((YEAR - 1))|$YEAR|$((YEAR + 1))"
 INST=$WORK/inst
 
 sql() { PGOPTIONS='-c client_min_messages=warning' psql -X -Atq -v ON_ERROR_STOP=1 "$@"; }
+restart_server() {
+  if [ -n "${PG_CLUSTER_CONF_ROOT:-}" ] && command -v pg_ctlcluster >/dev/null; then
+    pg_ctlcluster "${PGVERSION:-$(pg_lsclusters -h | awk 'NR == 1 { print $1 }')}" regress restart -m fast >/dev/null 2>&1
+  else
+    pg_ctl restart -D "$(sql -d postgres -c 'SHOW data_directory')" -m fast -w >/dev/null 2>&1
+  fi
+  for _ in $(seq 100); do sql -d postgres -c 'SELECT 1' >/dev/null 2>&1 && return 0; sleep 0.1; done
+  die "the server did not come back after a restart"
+}
 
 # snapshot DB PREFIX: PREFIX.cols, .counts, .views and .vals (old_rows.awk).
 snapshot() {
@@ -102,27 +113,42 @@ for kind in fresh old; do
   sed -E 's/^([a-z0-9_]+\()/1 \1/' "$ref.ktrace" | awk -f "$CRASH_DIR/parse_trace.awk" >"$ref.calls"
   n1=$(wc -l <"$ref.calls")
   grep -q $'\tsample:' "$ref.calls" || die "$kind: nothing traced, or strace -k named no step"
-  echo "  $kind installation: $n1 traced calls"
+  t0=$(date +%s%N)
+  fresh_case "$kind"
+  run_qvsetup "$QVSETUP" "${RUN_ARGS[@]}" >/dev/null 2>&1
+  SPAN[$kind]=$(( ($(date +%s%N) - t0) / 1000 ))
+  echo "  $kind installation: $n1 traced calls, a run takes $((SPAN[$kind] / 1000)) ms"
 done
 
-# run_case kill KIND ARG: killed at traced call ARG. Prints one result line.
+# run_case kill|restart KIND ARG: killed at traced call ARG, or the server
+# restarted after ARG microseconds. Prints one result line.
 run_case() {
   local mode=$1 kind=$2 arg=$3 ref=$REF/$2 cs=$WORK/case
-  local errs=() step name ord out rc f db
+  local errs=() step=restart name ord out rc f db pid
   rm -rf "$cs"; mkdir -p "$cs"
   fresh_case "$kind"
-  read -r name ord step <<<"$(awk -F'\t' -v i="$arg" '$1 == i { print $2, $3, $4 }' "$ref.calls")"
-  run_qvsetup strace -o "$cs/kill.trace" -e trace=$SET -e inject="$name":signal=SIGKILL:when="$ord" \
-    "$QVSETUP" "${RUN_ARGS[@]}" >"$cs/kill.out" 2>"$cs/kill.err"
-  rc=$?
-  [ $rc = 137 ] || errs+=("the run was not killed (exit status $rc)")
-  out=$(awk '/^[a-z0-9_]+\(/ { n++; l = $1 } END { sub(/\(.*/, "", l); print n + 0, l }' "$cs/kill.trace")
-  [ "$out" = "$arg $name" ] || errs+=("killed at traced call '$out', not at '$arg $name'")
-  # A pg_dump that the killed run started holds table locks the second run would wait for.
-  for _ in $(seq 300); do
-    [ "$(sql -d postgres -c "SELECT count(*) FROM pg_stat_activity WHERE application_name = 'pg_dump'")" = 0 ] && break
-    sleep 0.1
-  done
+  if [ "$mode" = restart ]; then
+    run_qvsetup "$QVSETUP" "${RUN_ARGS[@]}" >"$cs/kill.out" 2>"$cs/kill.err" &
+    pid=$!
+    sleep "$(printf '%d.%06d' $((arg / 1000000)) $((arg % 1000000)))"
+    restart_server
+    wait "$pid"
+    rc=$?
+    [ $rc = 0 ] || errs+=("the run met the restart with exit status $rc")
+  else
+    read -r name ord step <<<"$(awk -F'\t' -v i="$arg" '$1 == i { print $2, $3, $4 }' "$ref.calls")"
+    run_qvsetup strace -o "$cs/kill.trace" -e trace=$SET -e inject="$name":signal=SIGKILL:when="$ord" \
+      "$QVSETUP" "${RUN_ARGS[@]}" >"$cs/kill.out" 2>"$cs/kill.err"
+    rc=$?
+    [ $rc = 137 ] || errs+=("the run was not killed (exit status $rc)")
+    out=$(awk '/^[a-z0-9_]+\(/ { n++; l = $1 } END { sub(/\(.*/, "", l); print n + 0, l }' "$cs/kill.trace")
+    [ "$out" = "$arg $name" ] || errs+=("killed at traced call '$out', not at '$arg $name'")
+    # A pg_dump that the killed run started holds table locks the second run would wait for.
+    for _ in $(seq 300); do
+      [ "$(sql -d postgres -c "SELECT count(*) FROM pg_stat_activity WHERE application_name = 'pg_dump'")" = 0 ] && break
+      sleep 0.1
+    done
+  fi
   snapshot_both "$cs/S"
   errors "sample data: " < <(awk -f "$CRASH_DIR/sample_areas.awk" "$ref.base.qv_main.counts" "$ref.final.qv_main.counts" "$cs/S.qv_main.counts")
   for db in qv_main qv_security; do
@@ -170,6 +196,9 @@ for kind in fresh old; do
         else for (j = 0; j < per_step; j++) print at[s, 1 + int((2 * j + 1) * n[s] / (2 * per_step))]
       }
     }' "$REF/$kind.calls" | sort -n -u | awk -v k="$kind" '{ print "kill", k, $1 }' >>"$WORK/cases"
+  for ((j = 1; j <= RESTARTS; j++)); do
+    echo "restart $kind $((SPAN[$kind] * j / (RESTARTS + 1)))" >>"$WORK/cases"
+  done
 done
 total=$(wc -l <"$WORK/cases")
 echo "  [$(($(date +%s) - START)) s] $total cases"
@@ -185,5 +214,6 @@ if [ "$failed" -gt 0 ]; then
 fi
 if [ "$failed" -eq 0 ] && [ "$KEEP" = 0 ]; then rm -rf "$WORK"; else echo "Results: $WORK/results.tsv"; fi
 echo "Time: $(($(date +%s) - START)) s"
-echo "crash test (server): $total kill points, $passed passed, $failed failed"
+kills=$(grep -c '^kill' "$WORK/cases")
+echo "crash test (server): $total cases ($kills kill points, $((total - kills)) server restarts), $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

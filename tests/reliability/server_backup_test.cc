@@ -1,0 +1,70 @@
+// A server installation's backup: dumps from before the run that pg_restore
+// brings back; a dump that cannot be made is said on standard error, no box.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <regex>
+#include <sstream>
+
+#include "db/diagnostics.h"
+#include "db/postgres/create_database.h"
+#include "reliability/reliability_support.h"
+
+namespace qv::reliability {
+namespace {
+
+using testing::Engine;
+
+// The diagnostics of a full run in this process with PATH set to `path`.
+std::string RunWithPath(const Installation& inst, const std::string& path) {
+  const std::string saved = std::getenv("PATH");
+  ::setenv("PATH", path.c_str(), 1);
+  std::ostringstream diagnostics;
+  std::ostream* previous = db::SetDiagnosticStream(&diagnostics);
+  RunInProcess(inst);
+  db::SetDiagnosticStream(previous);
+  ::setenv("PATH", saved.c_str(), 1);
+  return diagnostics.str();
+}
+
+TEST(ServerBackupTest, TheDumpsRestoreTheStateBeforeTheRunOrAreSaidToBeSkipped) {
+  QV_SKIP_UNTESTED_ENGINE(Engine::kPostgres);
+  testing::ScopedTempDir dir;
+  const auto layOut = [&](const char* name, Installation::Kind kind) {
+    return Installation::LayOut(dir.path() / name, kind, "Guild", Engine::kPostgres);
+  };
+  const Installation inst = layOut("old", Installation::Kind::kOld);
+  const Facts before = FactsOf(inst);
+  const std::string said = RunWithPath(inst, std::getenv("PATH"));
+  EXPECT_EQ(said.find("backup"), std::string::npos) << said;
+  ASSERT_NE(FactsOf(inst), before) << "the run changes rows and schema";
+  const fs::path backup = inst.storageDir() / "db" / kBackupFolder;
+  ASSERT_EQ(Tree(backup), (std::set<std::string>{"qv_main.dump", "qv_security.dump"}));
+  // Both databases made again from nothing but their dumps.
+  const db::ServerAddress& server = inst.mainDatabase().server();
+  for (const auto& [db, file] : {std::pair{inst.mainDatabase(), "qv_main.dump"},
+                                 {inst.securityDatabase(), "qv_security.dump"}}) {
+    const std::string restored = db.name() + "_restored";
+    db::CreateServerDatabases(server, {{restored, "SELECT 1"}});
+    const std::string command = "pg_restore --no-owner --exit-on-error --host='" + server.host +
+                                "' --port='" + server.port + "' --username='" + server.user +
+                                "' --dbname='" + restored + "' '" + (backup / file).string() + "'";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    testing::CopyServerDatabase(testing::DatabaseRef::OnServer(server, restored), db);
+    db::DropServerDatabases(server, {restored});
+  }
+  EXPECT_EQ(FactsOf(inst), before);
+
+  // Without pg_dump both backups are skipped, each said once; no part of a dump is left.
+  const Installation fresh = layOut("fresh", Installation::Kind::kFresh);
+  fs::create_directory(dir.path() / "empty");
+  const std::string skipped =
+      "qvsetup: backup skipped: pg_dump is not on PATH (install "
+      "postgresql-client) (data source \"qv_";
+  EXPECT_EQ(RunWithPath(fresh, (dir.path() / "empty").string()),
+            skipped + "main\")\n" + skipped + "security\")\n");
+  EXPECT_EQ(Tree(fresh.storageDir() / "db" / kBackupFolder), std::set<std::string>{});
+}
+
+}  // namespace
+}  // namespace qv::reliability
