@@ -251,6 +251,17 @@ const std::vector<Module> kModules = {
 };
 // clang-format on
 
+// A clock an hour later at every reading: a module dates every record by its
+// first reading, so a later one shows.
+class HourlyClock : public timezone::Clock {
+ public:
+  explicit HourlyClock(std::time_t first) : next_(first) {}
+  std::time_t Now() const override { return (next_ += 3600) - 3600; }
+
+ private:
+  mutable std::time_t next_;
+};
+
 class ModuleTest : public ::testing::Test {
  protected:
   // 2024-03-05 20:30:15 GMT. In Tokyo (+9) it is already 6 March, 05:30:15:
@@ -270,14 +281,13 @@ class ModuleTest : public ::testing::Test {
     installation_ = qv::testing::Installation::LayOut(dir_.path() / folder);
     connector_ = db::MakeDataSourceConnector(installation_->odbcIni().string());
   }
-  ModuleEnv Env(db::Connector& connector, const timezone::Clock& clock) {
-    return {connector, clock, [this](const std::string& box) { boxes_.push_back(box); }};
-  }
   // Runs `module` against qv_main as "admin" / "quillmark", through the real
   // connector or through `connector`.
   bool Run(InsertFn module, const std::string& language, const std::string& station = "1",
            db::Connector* connector = nullptr) {
-    return module(Env(connector ? *connector : *connector_, clock_),
+    const HourlyClock clock(kRunInstant);
+    return module({connector ? *connector : *connector_, clock,
+                   [this](const std::string& box) { boxes_.push_back(box); }},
                   {language, "qv_main", "admin", "quillmark", station});
   }
   void Exec(const std::string& sql) const { qv::testing::Exec(installation_->mainDb(), sql); }
@@ -304,7 +314,6 @@ class ModuleTest : public ::testing::Test {
     return Flat(sql);
   }
 
-  timezone::FixedClock clock_{kRunInstant};
   std::vector<std::string> boxes_;
   qv::testing::ScopedTempDir dir_;
   std::optional<qv::testing::Installation> installation_;
@@ -409,39 +418,6 @@ TEST_P(EveryModuleTest, ARefusedRunRollsBackAndShowsTheModulesBox) {
 
 INSTANTIATE_TEST_SUITE_P(Modules, EveryModuleTest, ::testing::ValuesIn(kModules),
                          [](const auto& info) { return std::string(info.param.name); });
-
-// A clock an hour later at every reading.
-class HourlyClock : public timezone::Clock {
- public:
-  explicit HourlyClock(std::time_t first) : next_(first) {}
-  std::time_t Now() const override { return (next_ += 3600) - 3600; }
-
- private:
-  mutable std::time_t next_;
-};
-
-// Late on the last day of a month, "tomorrow" is the first of the next; a
-// module running across midnight dates every record by its first reading.
-TEST_F(ModuleTest, AModuleRunningAcrossMidnightDatesEveryRecordByItsFirstReading) {
-  constexpr std::time_t kBeforeMidnight = 1706711400;  // 2024-01-31 23:30 in Tokyo
-  int folder = 0;
-  for (InsertFn insert :
-       {Schedule::InsertSampleData, ProjectM::InsertSampleData, Resource::InsertSampleData}) {
-    const timezone::FixedClock fixed(kBeforeMidnight);
-    const HourlyClock moving(kBeforeMidnight);
-    std::string dumps[2];
-    for (int i = 0; i < 2; ++i) {
-      LayOut(std::to_string(++folder));
-      const ModuleEnv env =
-          Env(*connector_, i == 0 ? static_cast<const timezone::Clock&>(fixed) : moving);
-      ASSERT_TRUE(insert(env, {"1", "qv_main", "admin", "quillmark", "1"}));
-      dumps[i] = Dump();
-    }
-    EXPECT_EQ(dumps[1], dumps[0]);
-  }
-  EXPECT_EQ(Flat("SELECT DISTINCT StartDate, EndDate FROM ResourceEvent"),
-            "2024-02-01 01:00:00|2024-02-01 06:30:00");
-}
 
 }  // namespace
 }  // namespace qv::sample_data
