@@ -14,12 +14,10 @@
 
 #include "db/data_source.h"
 #include "db/data_sources.h"
-#include "db/database_file.h"
 #include "db/diagnostics.h"
 #include "db/names.h"
 #include "db/postgres/create_database.h"
 #include "migration/migration.h"
-#include "mkinstall/server_schema.h"
 #include "support/faulty_connector.h"
 #include "support/installation.h"
 #include "support/scoped_temp_dir.h"
@@ -39,6 +37,10 @@ namespace fs = std::filesystem;
 // The step message as an earlier step left it.
 const char kEarlierMessage[] = "left by an earlier step";
 
+bool OnServer(const DatabaseRef& db) {
+  return db.engine() == Engine::kPostgres;
+}
+
 // An installation whose connector fails a lock conflict at once: a step
 // waiting on a lock of its own fails rather than hangs.
 class Site {
@@ -49,22 +51,12 @@ class Site {
         connector_(db::MakeDataSourceConnector(installation_.odbcIni().string(), 0)) {}
   // Replaces `db` by one built from `script` (translated for the server).
   void Rebuild(const DatabaseRef& db, const std::string& script) {
-    if (db.engine() == Engine::kSqlite) {
-      fs::remove(db.file());
-      db::CreateDatabaseFile(db.file().string(), script);
-      return;
+    const auto scratch = qv::testing::MakeScratchDatabase(db.engine(), dir_.path(), script);
+    if (OnServer(db)) {
+      qv::testing::CopyServerDatabase(scratch.ref, db);
+    } else {
+      fs::copy_file(scratch.ref.file(), db.file(), fs::copy_options::overwrite_existing);
     }
-    // Views and tables go; the yesno domain and group_concat stay.
-    qv::testing::Exec(db, R"sql(
-      DO $$ DECLARE r record; BEGIN
-        FOR r IN SELECT viewname FROM pg_views WHERE schemaname = current_schema() LOOP
-          EXECUTE 'DROP VIEW IF EXISTS ' || quote_ident(r.viewname) || ' CASCADE';
-        END LOOP;
-        FOR r IN SELECT tablename FROM pg_tables WHERE schemaname = current_schema() LOOP
-          EXECUTE 'DROP TABLE IF EXISTS ' || quote_ident(r.tablename) || ' CASCADE';
-        END LOOP;
-      END $$;)sql");
-    qv::testing::Exec(db, mkinstall::TranslateStatements(script));
   }
   void Exec(const std::string& mainScript) { qv::testing::Exec(main(), mainScript); }
   const DatabaseRef& main() const { return installation_.mainDatabase(); }
@@ -86,10 +78,6 @@ Rows Select(const DatabaseRef& db, const std::string& sql) {
     rows.push_back(text);
   }
   return rows;
-}
-
-bool OnServer(const DatabaseRef& db) {
-  return db.engine() == Engine::kPostgres;
 }
 
 // Sorted names of the views, or of the tables.
