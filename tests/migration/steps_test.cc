@@ -34,7 +34,6 @@ using qv::testing::FaultyConnector;
 using Kind = qv::testing::Installation::Kind;
 namespace fs = std::filesystem;
 
-// The step message as an earlier step left it.
 const char kEarlierMessage[] = "left by an earlier step";
 
 bool OnServer(const DatabaseRef& db) {
@@ -69,7 +68,6 @@ class Site {
   std::unique_ptr<db::Connector> connector_;
 };
 
-// The rows of `sql`, values joined by "|".
 Rows Select(const DatabaseRef& db, const std::string& sql) {
   Rows rows;
   for (const auto& row : qv::testing::Query(db, sql)) {
@@ -80,7 +78,6 @@ Rows Select(const DatabaseRef& db, const std::string& sql) {
   return rows;
 }
 
-// Sorted names of the views, or of the tables.
 Rows Names(const DatabaseRef& db, bool views) {
   const std::string type = views ? "view" : "table";
   return Select(db, OnServer(db) ? std::string("SELECT table_name FROM information_schema.tables "
@@ -91,7 +88,6 @@ Rows Names(const DatabaseRef& db, bool views) {
                                        "' ORDER BY name");
 }
 
-// The statement texts that went through `log`, in order.
 Rows Statements(const FaultyConnector& log) {
   Rows statements;
   for (const auto& record : log.log()) {
@@ -225,11 +221,6 @@ const char kMainScript[] = R"sql(
 CREATE TABLE Company (ID INTEGER PRIMARY KEY, Name TEXT(9), Public LONG, Confirm BIT);
 CREATE INDEX Company_PublicID ON Company (Public); INSERT INTO Company VALUES (1, 'A', 1, -1),
   (2, 'B', 0, 0), (3, 'C', NULL, 1), (4, 'D', 2147483647, NULL), (5, 'E', -5, -1);
-CREATE TABLE ToDoEvent (ID INTEGER PRIMARY KEY, Public LONG); INSERT INTO ToDoEvent VALUES (1, 3);
-CREATE TABLE scheduleevent (ID INTEGER PRIMARY KEY, Public LONG, Confirm BIT);
-INSERT INTO scheduleevent VALUES (1, 1, -1);
-CREATE TABLE AnnounceEvent (ID INTEGER PRIMARY KEY, Public LONG);
-INSERT INTO AnnounceEvent VALUES (1, 7);
 CREATE TABLE HalfDone (ID INTEGER PRIMARY KEY, Public LONG, Shared LONG, Confirm BIT);
 CREATE INDEX HalfDone_PublicID ON HalfDone (Public); INSERT INTO HalfDone VALUES (1, 5, 6, -1);
 CREATE TABLE NewOnly (ID INTEGER PRIMARY KEY, Shared LONG, Confirmation BIT);
@@ -248,14 +239,10 @@ CREATE INDEX ExtraIndex_ByConfirm ON ExtraIndex (Confirm);
 CREATE VIEW OldView AS SELECT 1 AS Public, 0 AS Confirm;
 )sql";
 
-// `diagnosed`: the start of the one line on standard error that names the
-// table (left as it was, or half-migrated), or "" for none.
+// `diagnosed`: the start of the one stderr line naming the table, or "".
 // clang-format off
 const struct { const char* table; const char* columns; Rows rows; const char* diagnosed; } kTables[] = {
   {"Company", "ID|Name|Shared|Confirmation", {"1|A|1|1", "2|B|0|0", "3|C|(null)|1", "4|D|2147483647|(null)", "5|E|-5|1"}, ""},
-  {"ToDoEvent", "ID|Shared", {"1|3"}, ""},  // exempt from the index drop
-  {"scheduleevent", "ID|Shared|Confirmation", {"1|1|1"}, ""},
-  {"AnnounceEvent", "ID|Shared", {"1|7"}, ""},
   {"HalfDone", "ID|Public|Shared|Confirmation", {"1|5|6|1"}, ""},  // Public beside Shared stays
   {"NewOnly", "ID|Shared|Confirmation", {"1|8|1"}, ""},
   {"MixedCase", "ID|Shared|Confirmation", {"1|9|1"}, ""},
@@ -308,12 +295,10 @@ TEST_P(AlterTablesTest, MigratesEachTableAsItsColumnsRequire) {
   }
 }
 
-// A step's fault sweep. The failure of an operation in `ops` fails the step
-// (`listedFail`), or is the only kind the step ignores (!`listedFail`); a
-// failed step, or a refused commit (named on standard error), leaves its
-// database as it was. `allOrNothing`: an ignored failure leaves what the run
-// without a fault leaves. `statements`: tried in every run past the first
-// statement's position (0: unchecked). `probe`: its rows after that run.
+// A failure of an op in `ops` fails the step (`listedFail`), or is the only
+// kind it ignores. A failed step or refused commit leaves the database as it
+// was; `allOrNothing`: an ignored failure leaves what the run without a fault
+// does. `statements`: tried in every run past the first one's position.
 struct SweepCase {
   const char* name;
   Step step;
@@ -375,8 +360,7 @@ TEST_P(SweepTest, NoSingleFailureLosesAValueOrLeavesHalfAStep) {
     EXPECT_EQ(run.message, ok ? c.completed : c.failed);
     const Rows lines = diagnostics.Take();
     EXPECT_EQ(std::count(lines.begin(), lines.end(), commitLine), refusedCommit ? 1 : 0);
-    // A snapshot where the whole database must match one; values alone where
-    // a failing column routine may leave its table half done.
+    // Values alone where a failing column routine leaves its table half done.
     if (run.n == 0 || !ok || refusedCommit || c.allOrNothing) {
       const Rows now = Snapshot(db);
       if (run.n == 0) {
@@ -406,7 +390,6 @@ INSTANTIATE_TEST_SUITE_P(Steps, SweepTest,
                                   qv::testing::EngineName({std::get<1>(info.param), 0});
                          });
 
-// The step message after each step, marked when the step returned false.
 Rows RunFourSteps(db::Connector& connector) {
   Rows messages;
   std::string message;
@@ -456,8 +439,7 @@ TEST_P(MigrationRunTest, BringsAnOlderInstallationUpToDateAndASecondRunChangesNo
   EXPECT_EQ(RunFourSteps(log), allCompleted);
   EXPECT_EQ(Snapshot(site.main()), main);
   EXPECT_EQ(Snapshot(site.security()), security);
-  // Nothing but the fifteen views' drop (under the name as the step spells
-  // it) and create.
+  // Only the views go and come again, dropped as the step spells them.
   const Rows statements = Statements(log);
   ASSERT_EQ(statements.size(), 30u);
   EXPECT_EQ(statements[4] + " / " + statements[5].substr(0, 32),

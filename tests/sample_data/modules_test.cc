@@ -27,7 +27,6 @@ using qv::testing::DbOp;
 using qv::testing::FaultyConnector;
 using InsertFn = bool (*)(const ModuleEnv&, const SampleArgs&);
 
-// SQL that makes the next key of `table` `last` + 1.
 std::string NextKeyAfter(const std::string& table, int last) {
   return "DELETE FROM sqlite_sequence WHERE name = '" + table +
          "'; INSERT INTO sqlite_sequence (name, seq) VALUES ('" + table + "', " +
@@ -39,9 +38,7 @@ std::string Texts(const std::string& from) {
   return "SELECT group_concat(substr(Title, 1, 6) || '/' || length(Body), ' ') FROM " + from;
 }
 
-// A query and its rows (see Flat) by language. `ja` null: as `en`. `other`,
-// for a language neither "1" nor "2", null: as `en` when `ja` is null,
-// otherwise not checked.
+// Rows by language: `ja` null, as `en`; `other` null, as `en` if `ja` is null, else unchecked.
 struct Check {
   std::string sql;
   const char* en;
@@ -263,8 +260,6 @@ class ModuleTest : public ::testing::Test {
     installation_ = qv::testing::Installation::LayOut(dir_.path() / folder);
     connector_ = db::MakeDataSourceConnector(installation_->odbcIni().string());
   }
-  // Runs `module` against qv_main as "admin" / "quillmark", through the real
-  // connector or through `connector`.
   bool Run(InsertFn module, const std::string& language, const std::string& station = "1",
            db::Connector* connector = nullptr) {
     const HourlyClock clock(kRunInstant);
@@ -283,8 +278,7 @@ class ModuleTest : public ::testing::Test {
     }
     return text.empty() ? text : text.substr(0, text.size() - 1);
   }
-  // Every table's rows, sqlite_sequence included, read in two queries: the
-  // fault sweeps take one per operation.
+  // Every table's rows, in two queries: the sweeps take one per operation.
   std::string Dump() const {
     std::string sql = "SELECT ''";
     for (const auto& table : qv::testing::Query(
@@ -339,11 +333,8 @@ INSTANTIATE_TEST_SUITE_P(Modules, RecordsTest,
 
 class EveryModuleTest : public ModuleTest, public ::testing::WithParamInterface<Module> {};
 
-// Counts the module's operations in one run (it must commit), then runs it
-// once per operation N on a fresh copy with operation N failing. Up to the
-// commit every run returns false, leaves the whole database as it was and
-// shows the module's box (for a refused commit: its number and description);
-// a failure after the commit leaves the committed result.
+// Up to the commit a failing operation fails the run, leaves the database as
+// it was and shows the module's box; after it, the committed result stays.
 TEST_P(EveryModuleTest, WhicheverOperationFailsAllOrNothing) {
   namespace fs = std::filesystem;
   const Module& module = GetParam();
