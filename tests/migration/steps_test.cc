@@ -314,9 +314,6 @@ struct SweepCase {
   const char* probe;
   Rows probed;
 };
-void PrintTo(const SweepCase& c, std::ostream* os) {
-  *os << c.name;
-}
 // clang-format off
 const SweepCase kSweeps[] = {
     {"AlterTables", AlterTables, Kind::kOld, "", false, kTaskCompleted, kTaskFailed, true,

@@ -54,9 +54,6 @@ struct Module {
   bool otherLanguageCommits;
   std::vector<Check> checks;
 };
-void PrintTo(const Module& module, std::ostream* os) {
-  *os << module.name;
-}
 
 // clang-format off
 const std::vector<Module> kModules = {
@@ -116,11 +113,8 @@ const std::vector<Module> kModules = {
      {{"SELECT group_concat(ContactID, '') FROM ToDoEvent", "123451234512345123451234512345"},
       {"SELECT DISTINCT EventTypeID, Int1, StartDate, CreateDate, Body, Visible, GroupID, "
        "StationID FROM ToDoEvent", "7|1|2024-03-06 12:00:00|2024-03-06 12:00:00|-|-|-|7"},
-      {"SELECT group_concat(substr(Title, 1, 6) || ' ' || First || '-' || Last, ', ') FROM (SELECT "
-       "Title, Min(EventID) AS First, Max(EventID) AS Last FROM ToDoEvent GROUP BY 1 ORDER BY 2)",
-       "Comple 1-5, Resear 6-10, Order  11-15, Call C 16-20, Create 21-25, Purcha 26-30",
-       "セールス会議 1-5, 競合社製品の 6-10, 事務用品の追 11-15, 社員昼食会の 16-20, プロジェクト 21-25, "
-       "ペンとコピー 26-30", " 1-30"}}},
+      {"SELECT count(DISTINCT Title), count(*) FROM ToDoEvent WHERE Title <> ''", "6|30", nullptr,
+       "0|0"}}},
 
     {"Forum", Forum::InsertSampleData, nullptr, NextKeyAfter("ForumEvent", 100),
      true,
@@ -147,9 +141,6 @@ const std::vector<Module> kModules = {
        "102:1234 104:1245 105:1245 106:1235 107:2345 108:1345 110:2345 111:1245 112:2345"},
       {"SELECT EventID, group_concat(ContactID || ':' || VotingStatus, ' ') FROM ForumVoting "
        "GROUP BY EventID", "108|1:0 2:0 3:0 4:0 5:0\n112|1:0 2:0 3:0 4:0 5:0"},
-      {Texts("ForumEvent WHERE EventID IN (101, 103, 106, 108, 112)"),
-       "Compan/118 Compan/195 Maybe /38 Las Ve/51 Voting/0",
-       "カタログ/50 社内トレーニ/100 ペラムホテル/20 アトランタか/17 クオルヴィア/0"},
       {"SELECT group_concat(Custom1 || '/' || Custom2, ', ') FROM ForumEvent WHERE Bit3 = 1",
        "Las Vegas/Atlantic City, Use Quorvia 1.0/Try a Java based system",
        "ラスベガス/アトランタ, クオルヴィア 1.0を使う/Java ベースのアプリケーションを使う", "/, /"},
@@ -177,10 +168,6 @@ const std::vector<Module> kModules = {
       {"SELECT ParentID, group_concat(ContactID || ':' || LeaderFlag, ' ') "
        "FROM ProjectEventMembership GROUP BY ParentID",
        "101|1:0 2:1 3:0 4:0 5:0\n103|1:0 2:0 3:1 4:0 5:0\n107|1:0 2:0 3:1 4:0 5:0"},
-      {"SELECT group_concat(ProjectTaskMasterID || ':' || DaysToStart || '-' || DaysToEnd, ' '), "
-       "group_concat(DISTINCT ExpectedPersonHours || '/' || Visible) FROM ProjectTaskMaster "
-       "WHERE ProjectTaskMasterTypeID = 3",
-       "7:0-1 8:1-2 9:2-3 10:3-4 11:4-5 12:5-6 13:6-7 14:7-8 15:8-9 16:9-10|5/1"},
       // Per task: template, assignee, expected hours, days of March, hours booked.
       {"SELECT ParentID, min(ProjectTaskID), group_concat(ProjectTaskMasterID || ':' || ContactID || "
        "':' || ExpectedPersonHours || ':' || strftime('%d', StartDate) || '-' || strftime('%d', "
@@ -202,8 +189,6 @@ const std::vector<Module> kModules = {
        "102:1234 104:1234 105:1235 106:1245 108:1234 109:1235 110:1245"},
       {"SELECT count(*), substr(group_concat(ProjectTaskMasterName, ';'), 1, 12) FROM "
        "ProjectTaskMaster", "22|Contact Cust", "22|顧客折衝;提案・見積;契", "22|;;;;;;;;;;;;"},
-      {Texts("ProjectEvent WHERE EventID IN (101, 102, 107)"), "Produc/104 Comple/71 Intran/0",
-       "製品カタログ/31 全体デザイン/26 イントラネッ/0"},
       {"SELECT count(*) FROM ProjectEvent WHERE Title || Body = ''", "0", nullptr, "10"}}},
 
     {"Resource", Resource::InsertSampleData, "",
