@@ -199,21 +199,18 @@ std::string Stored(Engine engine, const std::string& name) {
 }
 
 // What the code under test writes on standard error, while it lives.
-class Diagnostics {
- public:
-  Diagnostics() : previous_(db::SetDiagnosticStream(&lines_)) {}
-  ~Diagnostics() { db::SetDiagnosticStream(previous_); }
+struct Diagnostics {
+  Diagnostics() : previous(db::SetDiagnosticStream(&text)) {}
+  ~Diagnostics() { db::SetDiagnosticStream(previous); }
   Rows Take() {
     Rows lines;
-    std::istringstream in(lines_.str());
+    std::istringstream in(text.str());
     for (std::string line; std::getline(in, line);) lines.push_back(line);
-    lines_.str("");
+    text.str("");
     return lines;
   }
-
- private:
-  std::ostringstream lines_;
-  std::ostream* previous_;
+  std::ostringstream text;
+  std::ostream* previous;
 };
 
 // Old yes/no values are stored as the desktop engine stores true: -1.
