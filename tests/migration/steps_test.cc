@@ -42,8 +42,7 @@ bool OnServer(const DatabaseRef& db) {
 
 // An installation whose connector fails a lock conflict at once: a step
 // waiting on a lock of its own fails rather than hangs.
-class Site {
- public:
+struct Site {
   explicit Site(Kind kind = Kind::kFresh, Engine engine = Engine::kSqlite)
       : installation_(
             qv::testing::Installation::LayOut(dir_.path(), kind, "Artisan's Guild", engine)),
@@ -61,8 +60,6 @@ class Site {
   const DatabaseRef& main() const { return installation_.mainDatabase(); }
   const DatabaseRef& security() const { return installation_.securityDatabase(); }
   db::Connector& connector() { return *connector_; }
-
- private:
   qv::testing::ScopedTempDir dir_;
   qv::testing::Installation installation_;
   std::unique_ptr<db::Connector> connector_;
@@ -90,9 +87,8 @@ Rows Names(const DatabaseRef& db, bool views) {
 
 Rows Statements(const FaultyConnector& log) {
   Rows statements;
-  for (const auto& record : log.log()) {
+  for (const auto& record : log.log())
     if (record.op == DbOp::kExecute) statements.push_back(record.detail);
-  }
   return statements;
 }
 
@@ -104,19 +100,16 @@ Rows Data(const DatabaseRef& db, bool asMigrated = false) {
   for (const std::string& table : Names(db, false)) {
     Rows columns = qv::testing::ColumnsOf(db, table);
     for (std::string& c : columns) c = db::LowerAscii(c);
-    auto has = [&](const char* name) {
-      return std::find(columns.begin(), columns.end(), name) != columns.end();
-    };
     Rows rows;
     for (const auto& row : qv::testing::Query(db, "SELECT * FROM \"" + table + "\"")) {
       std::map<std::string, std::string> values;
       for (std::size_t i = 0; i < columns.size(); ++i) {
         std::string column = columns[i], value = row[i];
         if (asMigrated && column == "public") {
-          if (has("shared")) continue;
+          if (std::count(columns.begin(), columns.end(), "shared")) continue;
           column = "shared";
         } else if (asMigrated && column == "confirm") {
-          if (has("confirmation")) continue;
+          if (std::count(columns.begin(), columns.end(), "confirmation")) continue;
           column = "confirmation";
           if (value != qv::testing::kNullText) value = value == "0" ? "0" : "1";
         }
