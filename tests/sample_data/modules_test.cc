@@ -33,7 +33,7 @@ std::string NextKeyAfter(const std::string& table, int last) {
          std::to_string(last) + ");";
 }
 
-// Each row's title, cut to 6 characters, and the length of its body.
+// Each title's start and its body's length.
 std::string Texts(const std::string& from) {
   return "SELECT group_concat(substr(Title, 1, 6) || '/' || length(Body), ' ') FROM " + from;
 }
@@ -66,8 +66,8 @@ const std::vector<Module> kModules = {
      "VALUES (5, 'x', 'x', 1), (2, 'y', 'y', 1);" + NextKeyAfter("Company", 40000),
      false,
      {{"SELECT (SELECT count(*) FROM Company), (SELECT count(*) FROM Contact)", "5|9"},
-      {"SELECT CompanyID, CompanyName, BizTypeID, City, Phone1, Furigana, AddressDisplay, StationID "
-       "FROM Company WHERE CompanyID > 3",
+      {"SELECT CompanyID, CompanyName, BizTypeID, City, Phone1, Furigana, AddressDisplay, "
+       "StationID FROM Company WHERE CompanyID > 3",
        "40001|Geo Satellite Systems Inc|1|Chicago|555-555-5555|Geo Satellite Systems Inc|1|7\n"
        "40002|Unity Corporation|2|New York|212-555-1234|Unity Corporation|1|7",
        "40001|ジオ サテライト システム株式会社|1|武蔵野市|0482-55-5555|じおさてらいとしすてむ|2|7\n"
@@ -96,7 +96,8 @@ const std::vector<Module> kModules = {
        "22|1|1|2024-03-05 20:30:15|2024-03-07 12:00:00|-|1|1|0|0|-1|1|1|7"},
       {"SELECT EventID, group_concat(MemberID) FROM ScheduleMembership GROUP BY EventID",
        "21|1,2,3,4,5\n22|1,2,3,4,5"},
-      {Texts("ScheduleEvent"), "Produc/111 New We/100", "プロダクショ/94 ニューウェブ/55", "/0 /0"}}},
+      {Texts("ScheduleEvent"), "Produc/111 New We/100", "プロダクショ/94 ニューウェブ/55",
+       "/0 /0"}}},
 
     {"Announcement", Announcement::InsertSampleData, nullptr, "", true,
      {{"SELECT DISTINCT EventTypeID, Int1, ContactID, Bit1, StartDate, CreateDate, GroupID, "
@@ -128,7 +129,6 @@ const std::vector<Module> kModules = {
       {"SELECT ParentID, group_concat(ContactID || ':' || LeaderFlag, ' ') "
        "FROM ForumEventMembership WHERE Visible = 1 GROUP BY ParentID",
        "101|1:0 2:0 3:1 4:0 5:0\n103|1:0 2:1 3:0 4:0 5:0\n109|1:1 2:0 3:0 4:0 5:0"},
-      // Unread markers for every contact but the author; none for heads.
       {"SELECT group_concat(EventID || ':' || ContactIDs, ' ') FROM (SELECT EventID, "
        "group_concat(ContactID, '') AS ContactIDs FROM ForumNewFlag GROUP BY EventID)",
        "102:1234 104:1245 105:1245 106:1235 107:2345 108:1345 110:2345 111:1245 112:2345"},
@@ -161,14 +161,13 @@ const std::vector<Module> kModules = {
       {"SELECT ParentID, group_concat(ContactID || ':' || LeaderFlag, ' ') "
        "FROM ProjectEventMembership GROUP BY ParentID",
        "101|1:0 2:1 3:0 4:0 5:0\n103|1:0 2:0 3:1 4:0 5:0\n107|1:0 2:0 3:1 4:0 5:0"},
-      // Per task: template, assignee, expected hours, days of March, hours booked.
-      {"SELECT ParentID, min(ProjectTaskID), group_concat(ProjectTaskMasterID || ':' || ContactID || "
-       "':' || ExpectedPersonHours || ':' || strftime('%d', StartDate) || '-' || strftime('%d', "
-       "EndDate) || ':' || SpentHoursTotal, ' ') FROM ProjectTask GROUP BY 1",
-       "101|201|17:5:10:06-10:5 18:4:3:10-11:0 19:3:7:11-13:0\n103|204|20:5:1:06-08:2 21:4:2:08-09:2 "
-       "22:3:2:09-10:1 23:2:1:13-13:0\n107|208|7:2:5:06-07:5 8:2:5:07-08:2 9:3:5:08-09:1 "
-       "10:3:5:09-10:0 11:3:5:10-11:0 12:4:5:11-12:0 13:4:5:12-13:0 14:4:5:13-14:0 15:5:5:14-15:0 "
-       "16:5:5:15-16:0"},
+      {"SELECT ParentID, min(ProjectTaskID), group_concat(ProjectTaskMasterID || ':' || "
+       "ContactID || ':' || ExpectedPersonHours || ':' || strftime('%d', StartDate) || '-' || "
+       "strftime('%d', EndDate) || ':' || SpentHoursTotal, ' ') FROM ProjectTask GROUP BY 1",
+       "101|201|17:5:10:06-10:5 18:4:3:10-11:0 19:3:7:11-13:0\n103|204|20:5:1:06-08:2 "
+       "21:4:2:08-09:2 22:3:2:09-10:1 23:2:1:13-13:0\n107|208|7:2:5:06-07:5 8:2:5:07-08:2 "
+       "9:3:5:08-09:1 10:3:5:09-10:0 11:3:5:10-11:0 12:4:5:11-12:0 13:4:5:12-13:0 14:4:5:13-14:0 "
+       "15:5:5:14-15:0 16:5:5:15-16:0"},
       {"SELECT DISTINCT time(StartDate), time(EndDate), strftime('%Y-%m', StartDate) "
        "FROM ProjectTask", "12:00:00|12:00:00|2024-03"},
       {"SELECT EventID, ParentID, ContactID, TimeTrack, Bit2, Int1 FROM ProjectEvent "
