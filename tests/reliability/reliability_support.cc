@@ -339,15 +339,6 @@ Program::Outcome Program::Wait() {
   return o;
 }
 
-std::string ReadBytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteBytes(const fs::path& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
-
 std::set<std::string> Tree(const fs::path& dir) {
   std::set<std::string> tree;
   for (const auto& entry : fs::recursive_directory_iterator(dir)) {

@@ -76,8 +76,8 @@ class Program {
   pid_t pid_ = -1;
 };
 
-std::string ReadBytes(const fs::path& path);
-void WriteBytes(const fs::path& path, const std::string& bytes);
+using testing::ReadBytes;
+using testing::WriteBytes;
 std::set<std::string> Tree(const fs::path& dir);  // relative paths; folders end in '/'
 
 // Faults held until the last copy goes; null, with `why`, when they cannot

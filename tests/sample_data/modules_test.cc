@@ -223,15 +223,7 @@ class ModuleTest : public ::testing::Test {
   // 2024-03-05 20:30:15 GMT, already 6 March in Tokyo: the days differ.
   static constexpr std::time_t kRunInstant = 1709670615;
 
-  void SetUp() override {
-    setenv("TZ", "Asia/Tokyo", 1);
-    tzset();
-    LayOut("install");
-  }
-  void TearDown() override {
-    unsetenv("TZ");
-    tzset();
-  }
+  void SetUp() override { LayOut("install"); }
   void LayOut(const std::string& folder) {
     installation_ = qv::testing::Installation::LayOut(dir_.path() / folder);
     connector_ = db::MakeDataSourceConnector(installation_->odbcIni().string());
@@ -267,6 +259,7 @@ class ModuleTest : public ::testing::Test {
   }
 
   std::vector<std::string> boxes_;
+  qv::testing::ScopedTimeZone tz_{"Asia/Tokyo"};
   qv::testing::ScopedTempDir dir_;
   std::optional<qv::testing::Installation> installation_;
   std::unique_ptr<db::Connector> connector_;

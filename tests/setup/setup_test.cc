@@ -37,35 +37,15 @@ namespace fs = std::filesystem;
 using Boxes = std::vector<std::string>;
 using testing::Engine;
 using testing::Installation;
+using testing::ReadBytes;
+using testing::ScopedTimeZone;
+using testing::WriteBytes;
 
 class CapturingMessageBoxes : public setup::MessageBoxes {
  public:
   void Show(const std::string& text) override { shown.push_back(text); }
   std::vector<std::string> shown;
 };
-
-// Puts the process in zone `tz`; TZ is unset again when the scope ends.
-struct ScopedTimeZone {
-  explicit ScopedTimeZone(const char* tz) {
-    ::setenv("TZ", tz, 1);
-    ::tzset();
-  }
-  ~ScopedTimeZone() {
-    ::unsetenv("TZ");
-    ::tzset();
-  }
-};
-
-// An empty text when the file cannot be read.
-std::string ReadFileBytes(const std::string& path) {
-  std::ostringstream bytes;
-  bytes << std::ifstream(path, std::ios::binary).rdbuf();
-  return bytes.str();
-}
-
-void WriteFileBytes(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
 
 // The options as one line: n= p= i= l= s= then the flags that are set.
 std::string Describe(const CommandLine& c) {
@@ -186,9 +166,9 @@ TEST_F(RegistryFileStoreTest, OperationsThatLeaveTheFileAsItWas) {
        "株式会社𠮷野"},  // a character outside the BMP, from a surrogate pair
   };
   for (const auto& c : cases) {
-    WriteFileBytes(path(), c.file);
+    WriteBytes(path(), c.file);
     EXPECT_EQ(Run(c.op), c.expected) << c.op.flag << " " << c.op.subKey << " " << c.op.name;
-    EXPECT_EQ(ReadFileBytes(path()), c.file) << c.op.subKey << " " << c.op.name;
+    EXPECT_EQ(ReadBytes(path()), c.file) << c.op.subKey << " " << c.op.name;
   }
   fs::remove(path());
   EXPECT_EQ(Run(R("StorageDir")), kRegNoKey) << "a missing file is an empty registry";
@@ -223,14 +203,14 @@ TEST_F(RegistryFileStoreTest, UnusableFilesFailEveryOperationWithOneDiagnostic) 
     SCOPED_TRACE(diagnostic);
     fs::remove(path());
     ASSERT_TRUE(content != "<fifo>" || ::mkfifo(path().c_str(), 0600) == 0);
-    if (content != "<fifo>") WriteFileBytes(path(), content == "<4 GiB>" ? "" : content);
+    if (content != "<fifo>") WriteBytes(path(), content == "<4 GiB>" ? "" : content);
     if (content == "<4 GiB>") fs::resize_file(path(), 1ull << 32);
     diagnostics_.str("");
     RegistryFileStore store(path(), diagnostics_);
     EXPECT_EQ(RunOn(store, R("StorageDir")), kRegUnexpectedError);
     EXPECT_EQ(RunOn(store, {kRegCreate, kHkeyUsers, "New"}), kRegUnexpectedError);
     EXPECT_EQ(diagnostics_.str(), "qvsetup: " + path() + diagnostic + "\n") << "one line";
-    EXPECT_TRUE(content[0] == '<' || ReadFileBytes(path()) == content) << "never rewritten";
+    EXPECT_TRUE(content[0] == '<' || ReadBytes(path()) == content) << "never rewritten";
   }
 }
 
@@ -238,11 +218,11 @@ TEST_F(RegistryFileStoreTest, UnusableFilesFailEveryOperationWithOneDiagnostic) 
 // with the old file's mode, encoding and line ends and every other line.
 TEST_F(RegistryFileStoreTest, WritesRewriteAtomicallyKeepingEveryOtherLine) {
   EXPECT_EQ(Run({kRegCreate, kHkeyLocalMachine, kProduct}), kRegSuccess);
-  EXPECT_EQ(ReadFileBytes(path()), "Windows Registry Editor Version 5.00\n\n" + kKey);
+  EXPECT_EQ(ReadBytes(path()), "Windows Registry Editor Version 5.00\n\n" + kKey);
   EXPECT_EQ(Run(R("StorageDir")), "") << "the key exists, the value does not";
 
   const std::string real = (dir_.path() / "real.reg").string();
-  WriteFileBytes(real, kSample);
+  WriteBytes(real, kSample);
   fs::remove(path());
   fs::create_symlink(real, path());
   fs::permissions(real, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
@@ -263,7 +243,7 @@ TEST_F(RegistryFileStoreTest, WritesRewriteAtomicallyKeepingEveryOtherLine) {
   written.replace(written.find(oldDir), oldDir.size(), "E:\\\\Data \\\"new\\\"");
   written.insert(written.find("\n\n[HKEY_CURRENT_USER") + 1, "\"MainDir\"=\"/opt/quorvia\"\n");
   written += "@=\"dflt\"\n\n[HKEY_USERS\\New]\n";  // a new key after the last, a blank line before
-  EXPECT_EQ(ReadFileBytes(real), written);
+  EXPECT_EQ(ReadBytes(real), written);
   EXPECT_EQ(Run(R("StorageDir")), "E:\\Data \"new\"");
 
   // A string ends at its first null; a key with sub keys stays, a leaf goes.
@@ -273,15 +253,15 @@ TEST_F(RegistryFileStoreTest, WritesRewriteAtomicallyKeepingEveryOtherLine) {
   EXPECT_EQ(Run({kRegDelete, kHkeyLocalMachine, kProduct}), kRegSuccess);
   EXPECT_EQ(Run(R("StorageDir")), kRegNoKey);
   EXPECT_EQ(Run({kRegRead, kHkeyLocalMachine, "SOFTWARE\\Tavolent Inc.\\Quorvia", "x"}), "");
-  EXPECT_EQ(ReadFileBytes(real).find("Kanji"), std::string::npos);
+  EXPECT_EQ(ReadBytes(real).find("Kanji"), std::string::npos);
   EXPECT_EQ(std::distance(fs::directory_iterator(dir_.path()), {}), 2) << "no temporary file left";
 
   const std::u16string head = u"Windows Registry Editor Version 5.00\r\n\r\n" + kUtf16Key;
   const std::u16string other = u"\r\n[HKEY_CURRENT_USER\\Software\\Other]\r\n\"N\"=\"日本語\"\r\n";
-  WriteFileBytes(real, Utf16File(head + other));
+  WriteBytes(real, Utf16File(head + other));
   EXPECT_EQ(Run({kRegWrite, kHkeyLocalMachine, kProduct, "CompanyName", "株式会社𠮷野"}),
             kRegSuccess);
-  EXPECT_EQ(ReadFileBytes(real), Utf16File(head + u"\"CompanyName\"=\"株式会社𠮷野\"\r\n" + other));
+  EXPECT_EQ(ReadBytes(real), Utf16File(head + u"\"CompanyName\"=\"株式会社𠮷野\"\r\n" + other));
   EXPECT_EQ(Run(R("CompanyName")), "株式会社𠮷野");
 }
 
@@ -350,7 +330,7 @@ class EndToEndTest : public RunFixture, public ::testing::WithParamInterface<Eng
 
 TEST_P(EndToEndTest, InstallSettingsReachBothDatabasesAndTwiceEqualsOnce) {
   const std::string dir = installation_->storageDir().string();
-  const std::string registry = ReadFileBytes(installation_->registryFile());
+  const std::string registry = ReadBytes(installation_->registryFile());
   const std::string full =
       dir + "/program|" + dir +
       "|http://localhost/quorvia/|2|9 / smtp.example.com|pop.example.com / 1 / "
@@ -361,7 +341,7 @@ TEST_P(EndToEndTest, InstallSettingsReachBothDatabasesAndTwiceEqualsOnce) {
   // Without the product key each value is written as the read gave it.
   const std::pair<std::string, std::string> cases[] = {{registry, full}, {"REGEDIT4\n", noKey}};
   for (const auto& [registryText, settings] : cases) {
-    WriteFileBytes(installation_->registryFile(), registryText);
+    WriteBytes(installation_->registryFile(), registryText);
     for (int run = 0; run < 2; ++run) {
       EXPECT_EQ(RunLine("/i Initialize /l 2"), Boxes{}) << registryText;
       EXPECT_EQ(Settings(), settings + others) << registryText;
@@ -369,7 +349,7 @@ TEST_P(EndToEndTest, InstallSettingsReachBothDatabasesAndTwiceEqualsOnce) {
   }
 
   // Statement 2 fails: statement 1 stays committed, 3 and 4 never run.
-  WriteFileBytes(installation_->registryFile(), registry);
+  WriteBytes(installation_->registryFile(), registry);
   testing::Exec(installation_->mainDatabase(), "DROP TABLE EmailAdmin");
   testing::Exec(installation_->securityDatabase(), "UPDATE Install SET InstallFlag = 0");
   const Boxes boxes = RunLine("/i Initialize /d");
@@ -480,34 +460,34 @@ TEST_F(RunFrameTest, BoxesShowInDebugModeOrForFailuresAndTheRunGoesOn) {
 // The backup copies next to the lock: a copy is never overwritten and a
 // link is not followed.
 TEST_F(RunFrameTest, BackupsAndTheRunLockFollowNoLinkAndARunGoesOnWithoutALock) {
-  const std::string main = ReadFileBytes(installation_->mainDb());
+  const std::string main = ReadBytes(installation_->mainDb());
   const fs::path lock = installation_->storageDir() / "db/qvsetup.lock";
   const fs::path victim = dir_.path() / "victim";
   const fs::path backup = installation_->storageDir() / "db/BACK20240102-210000";
   EXPECT_EQ(RunFake("/i Initialize /a /b"), Boxes{});
-  EXPECT_EQ(ReadFileBytes(backup / "qv_main.mdb"), main) << "copied before the settings";
+  EXPECT_EQ(ReadBytes(backup / "qv_main.mdb"), main) << "copied before the settings";
   EXPECT_TRUE(fs::exists(backup / "qv_security.mdb"));
 
   // A lock file an earlier run left is kept as it is.
-  WriteFileBytes(lock, "left");
+  WriteBytes(lock, "left");
   fs::remove(backup / "qv_security.mdb");
   fs::create_symlink(victim, backup / "qv_security.mdb");
   EXPECT_EQ(RunFake("/i Initialize /a /b"), Boxes{});
-  EXPECT_EQ(ReadFileBytes(lock), "left");
-  EXPECT_EQ(ReadFileBytes(backup / "qv_main.mdb"), main);
+  EXPECT_EQ(ReadBytes(lock), "left");
+  EXPECT_EQ(ReadBytes(backup / "qv_main.mdb"), main);
 
   // What cannot be locked is left alone, and the run does all it would do.
   const std::string missing = (dir_.path() / "no-db").string();
   const std::string registry = installation_->registryFile().string();
-  const std::string original = ReadFileBytes(registry);
+  const std::string original = ReadBytes(registry);
   for (const std::string storage : {"<FIFO>", "<link>", "relative", missing.c_str()}) {
     fs::remove_all(lock);
     ASSERT_TRUE(storage != "<FIFO>" || ::mkfifo(lock.c_str(), 0600) == 0);
     if (storage == "<link>") fs::create_symlink(victim, lock);
     if (storage[0] != '<') {
       const std::string value = "\"StorageDir\"=\"" + storage + "\"";
-      WriteFileBytes(registry,
-                     std::regex_replace(original, std::regex("\"StorageDir\"=\"[^\"]*\""), value));
+      WriteBytes(registry,
+                 std::regex_replace(original, std::regex("\"StorageDir\"=\"[^\"]*\""), value));
     }
     EXPECT_EQ(RunFake("/i Initialize /a"), Boxes{}) << storage;
     EXPECT_EQ(script_.called.size(), 12u) << storage;

@@ -3,6 +3,9 @@
 #include <sqlite3.h>
 
 #include <cstdlib>
+#include <ctime>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <system_error>
 
@@ -19,6 +22,25 @@ ScopedTempDir::~ScopedTempDir() {
   std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
                                std::filesystem::perm_options::add, ignored);
   std::filesystem::remove_all(path_, ignored);
+}
+
+std::string ReadBytes(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteBytes(const std::filesystem::path& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+ScopedTimeZone::ScopedTimeZone(const char* tz) {
+  ::setenv("TZ", tz, 1);
+  ::tzset();
+}
+
+ScopedTimeZone::~ScopedTimeZone() {
+  ::unsetenv("TZ");
+  ::tzset();
 }
 
 HeldReader::HeldReader(const std::filesystem::path& dbFile) {

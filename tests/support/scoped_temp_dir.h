@@ -22,6 +22,16 @@ class ScopedTempDir {
   std::filesystem::path path_;
 };
 
+// The whole of a file, empty when it cannot be read; a file written whole.
+std::string ReadBytes(const std::filesystem::path& path);
+void WriteBytes(const std::filesystem::path& path, const std::string& bytes);
+
+// The process in time zone `tz` while it lives; TZ is unset after.
+struct ScopedTimeZone {
+  explicit ScopedTimeZone(const char* tz);
+  ~ScopedTimeZone();
+};
+
 // A connection in a read transaction on a database file: its shared lock
 // keeps every writer out until it goes. Throws when it cannot read.
 class HeldReader {
