@@ -207,6 +207,7 @@ while read -r mode kind arg; do
 done <"$WORK/cases" >"$WORK/results.tsv"
 
 failed=$(grep -c '^FAIL' "$WORK/results.tsv")
+kills=$(grep -c '^kill' "$WORK/cases")
 passed=$(grep -c '^PASS' "$WORK/results.tsv")
 if [ "$failed" -gt 0 ]; then
   echo "Failures (first 20; each case kept under $WORK/failed):"
@@ -214,6 +215,5 @@ if [ "$failed" -gt 0 ]; then
 fi
 if [ "$failed" -eq 0 ] && [ "$KEEP" = 0 ]; then rm -rf "$WORK"; else echo "Results: $WORK/results.tsv"; fi
 echo "Time: $(($(date +%s) - START)) s"
-kills=$(grep -c '^kill' "$WORK/cases")
 echo "crash test (server): $total cases ($kills kill points, $((total - kills)) server restarts), $passed passed, $failed failed"
 [ "$failed" -eq 0 ]
