@@ -19,8 +19,8 @@
 #include "db/sqlite/sqlite_connection.h"
 #include "db_test_util.h"
 #include "support/faulty_connector.h"
-#include "support/held_reader.h"
 #include "support/installation.h"
+#include "support/scoped_temp_dir.h"
 
 namespace qv::db {
 namespace {

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <fstream>
-#include <random>
 #include <sstream>
 
 #include "db/conversion.h"
@@ -66,28 +65,6 @@ TEST(DialectTest, TranslatesTokensAndLeavesLiteralsAndQuotedNamesAlone) {
   EXPECT_DB_ERROR(Translate("DROP INDEX PublicID ON ToDoEvent"), 1, "ToDoEvent_PublicID");
   // Another table's index of that name is not taken.
   EXPECT_DB_ERROR(Translate("DROP INDEX Confirm ON Resource"), 1, "no such index");
-}
-
-TEST(DialectTest, TokensCoverAnyInputAndTranslationNeverFailsOtherwise) {
-  std::mt19937 random(20240601);
-  static const char kAlphabet[] =
-      "ab Yes No'\"[]`-/*;.()\n\0\x80\xff DROP TABLE INDEX ON DISTINCTROW";
-  const std::string alphabet(kAlphabet, sizeof kAlphabet - 1);
-  for (int round = 0; round < 3000; ++round) {
-    std::string input;
-    for (size_t i = random() % 40; i > 0; --i) input += alphabet[random() % alphabet.size()];
-    size_t covered = 0;
-    for (const Token& t : Tokenize(input)) {
-      ASSERT_EQ(t.begin, covered);
-      ASSERT_GT(t.length, 0u);
-      covered += t.length;
-    }
-    ASSERT_EQ(covered, input.size());
-    try {
-      Translate(input);
-    } catch (const DbError&) {  // the one failure the translator may raise
-    }
-  }
 }
 
 TEST(OdbcIniTest, ReadsSectionsKeysAndValuesWithoutCommentsOrBlanks) {

@@ -49,12 +49,8 @@ struct Site {
         connector_(db::MakeDataSourceConnector(installation_.odbcIni().string(), 0)) {}
   // Replaces `db` by one built from `script` (translated for the server).
   void Rebuild(const DatabaseRef& db, const std::string& script) {
-    const auto scratch = qv::testing::MakeScratchDatabase(db.engine(), dir_.path(), script);
-    if (OnServer(db)) {
-      qv::testing::CopyServerDatabase(scratch.ref, db);
-    } else {
-      fs::copy_file(scratch.ref.file(), db.file(), fs::copy_options::overwrite_existing);
-    }
+    qv::testing::CopyDatabase(
+        qv::testing::MakeScratchDatabase(db.engine(), dir_.path(), script).ref, db);
   }
   void Exec(const std::string& mainScript) { qv::testing::Exec(main(), mainScript); }
   const DatabaseRef& main() const { return installation_.mainDatabase(); }
@@ -155,16 +151,9 @@ void Sweep(Site& site, const DatabaseRef& db, Step step,
   const DatabaseRef pristine = OnServer(db)
                                    ? DatabaseRef::OnServer(db.server(), db.name() + "pristine")
                                    : DatabaseRef(db.file().string() + ".pristine");
-  auto copy = [](const DatabaseRef& from, const DatabaseRef& to) {
-    if (OnServer(from)) {
-      qv::testing::CopyServerDatabase(from, to);
-    } else {
-      fs::copy_file(from.file(), to.file(), fs::copy_options::overwrite_existing);
-    }
-  };
-  copy(db, pristine);
+  qv::testing::CopyDatabase(db, pristine);
   for (int64_t n = 0, operations = 0; n <= operations; ++n) {
-    if (n > 0) copy(pristine, db);
+    if (n > 0) qv::testing::CopyDatabase(pristine, db);
     FaultyConnector faulty(site.connector(), n);
     std::string message = kEarlierMessage;
     const bool result = step(faulty, message);

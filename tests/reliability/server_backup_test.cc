@@ -50,7 +50,7 @@ TEST(ServerBackupTest, TheDumpsRestoreTheStateBeforeTheRunOrAreSaidToBeSkipped) 
                                 "' --port='" + server.port + "' --username='" + server.user +
                                 "' --dbname='" + restored + "' '" + (backup / file).string() + "'";
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
-    testing::CopyServerDatabase(testing::DatabaseRef::OnServer(server, restored), db);
+    testing::CopyDatabase(testing::DatabaseRef::OnServer(server, restored), db);
     db::DropServerDatabases(server, {restored});
   }
   EXPECT_EQ(FactsOf(inst), before);

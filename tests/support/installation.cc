@@ -191,7 +191,12 @@ void Exec(const DatabaseRef& ref, const std::string& sql) {
   Query(ref, sql);
 }
 
-void CopyServerDatabase(const DatabaseRef& from, const DatabaseRef& to) {
+void CopyDatabase(const DatabaseRef& from, const DatabaseRef& to) {
+  if (from.engine() == Engine::kSqlite) {
+    std::filesystem::copy_file(from.file(), to.file(),
+                               std::filesystem::copy_options::overwrite_existing);
+    return;
+  }
   OpenConnections().erase(ConnectionKey(from.server(), from.name()));
   OpenConnections().erase(ConnectionKey(to.server(), to.name()));
   db::DropServerDatabases(to.server(), {to.name()});

@@ -84,8 +84,8 @@ std::string QueryValue(const DatabaseRef& db, const std::string& sql);
 
 void Exec(const DatabaseRef& db, const std::string& sql);
 
-// Replaces server database `to` with a copy of `from`.
-void CopyServerDatabase(const DatabaseRef& from, const DatabaseRef& to);
+// Replaces database `to` with a copy of `from` (of the same engine).
+void CopyDatabase(const DatabaseRef& from, const DatabaseRef& to);
 
 // A database made from a SQLite `script`: a file in `dir`, or on the server
 // translated as installations are, dropped with the last copy of `keep`.

@@ -8,6 +8,8 @@
 #include <string>
 #include <tuple>
 
+#include "support/scoped_temp_dir.h"
+
 namespace qv::timezone {
 namespace {
 
@@ -16,11 +18,6 @@ std::time_t Gmt(const std::string& text) {
   std::tm tm{};
   strptime(text.c_str(), "%Y-%m-%d %H:%M:%S", &tm);
   return timegm(&tm);
-}
-
-void UseZone(const char* tz) {
-  ::setenv("TZ", tz, 1);
-  ::tzset();
 }
 
 TEST(GmtTest, OffsetAndNameFollowTheZoneRulesInForce) {
@@ -37,7 +34,7 @@ TEST(GmtTest, OffsetAndNameFollowTheZoneRulesInForce) {
   };
   for (const auto& [zone, instant, offset, zoneName] : cases) {
     SCOPED_TRACE(std::string(zone) + " " + instant);
-    UseZone(zone);
+    const testing::ScopedTimeZone tz(zone);
     const FixedClock clock(Gmt(instant));
     std::string name = "stale", other = "stale";
     EXPECT_EQ(GetGMTOffset(clock, name), offset);
@@ -77,10 +74,10 @@ TEST(GmtTest, ToGmtShiftsByTheCurrentOffsetAndGivesTheZeroDateForNonDates) {
       {"UTC", "2024-01-01 00:00:00", " 2024/3/5  10:00:00 ", CivilTime{2024, 3, 5, 10}},
   };
   for (const auto& [zone, now, text, expected] : cases) {
-    UseZone(zone);
+    const testing::ScopedTimeZone tz(zone);
     EXPECT_EQ(ToGMT(text, FixedClock(Gmt(now))), expected) << zone << " " << text;
   }
-  UseZone("Asia/Tokyo");
+  const testing::ScopedTimeZone tokyo("Asia/Tokyo");
   const FixedClock now(Gmt("2024-01-01 04:07:05"));
   EXPECT_EQ(GmtNowText(now), "2024/1/1 4:7:5");
   // clang-format off

@@ -1,2 +1,0 @@
-#pragma once
-#include "support/scoped_temp_dir.h"
