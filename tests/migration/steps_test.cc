@@ -208,6 +208,8 @@ CREATE INDEX EmptyTable_PublicID ON EmptyTable (Public);
 CREATE TABLE BadValue (ID INTEGER PRIMARY KEY, Public TEXT(10), Confirm BIT);
 CREATE INDEX BadValue_PublicID ON BadValue (Public);
 INSERT INTO BadValue VALUES (1, 'abc', -1), (2, '7', 0);
+CREATE TABLE TextNumbers (ID INTEGER PRIMARY KEY, Public TEXT(10));
+INSERT INTO TextNumbers VALUES (1, '7'), (2, ' -3'), (3, NULL);
 CREATE TABLE TooBig (ID INTEGER PRIMARY KEY, Public INTEGER);
 CREATE TABLE ExtraIndex (ID INTEGER PRIMARY KEY, Confirm BIT); INSERT INTO ExtraIndex VALUES (1, -1);
 CREATE INDEX ExtraIndex_ByConfirm ON ExtraIndex (Confirm);
@@ -225,6 +227,7 @@ const struct { const char* table; const char* columns; Rows rows; const char* di
   {"EmptyTable", "ID|Shared|Confirmation", {}, ""},
   {"BadValue", "ID|Public|Confirmation", {"1|abc|1", "2|7|0"},  // the values stay
    "table BadValue keeps its column Public, not migrated to Shared: Type mismatch: the value 'abc' in the row where ID = 1"},
+  {"TextNumbers", "ID|Shared", {"1|7", "2|-3", "3|(null)"}, ""},  // converted row by row
   {"TooBig", "ID|Public", {"1|4294967296"},
    "table TooBig keeps its column Public, not migrated to Shared: Overflow: the value 4294967296 in the row where ID = 1"},
   {"ExtraIndex", "ID|Confirm|Confirmation", {"1|-1|1"},

@@ -152,6 +152,7 @@ TEST_F(FaultTest, NoDatabaseWhereADataSourcePoints) {
   } cases[] = {
       {"qv_main.mdb", "16 KiB", "11 :database disk image is malformed: "},
       {"qv_main.mdb", "empty", "1 :no such table: EmailAdmin"},  // a database without tables
+      {"qv_main.mdb", "gone", "14 :Database file "},             // never created in its place
       {"<main>", "<db>", "14 :unable to open database file"},
       {"[qv_security]", "[qv_secure]", source + "security\" not found", {"security"}},
       {"odbc.ini", "", "-2147467259 :The data-source file ", {"main", "security"}},
@@ -162,7 +163,8 @@ TEST_F(FaultTest, NoDatabaseWhereADataSourcePoints) {
       const std::string how = c.to;
       if (c.from == std::string("qv_main.mdb")) {
         std::string bytes = ReadBytes(i.mainDb());
-        if (how == "16 KiB" || how == "empty") bytes.resize(how == "empty" ? 0 : 16384);
+        if (how == "gone") return fs::remove(i.mainDb()), void();
+        bytes.resize(how == "empty" ? 0 : 16384);
         return WriteBytes(i.mainDb(), bytes);
       }
       if (c.from == std::string("odbc.ini")) return fs::remove(i.odbcIni()), void();
