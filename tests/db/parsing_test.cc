@@ -149,9 +149,7 @@ TEST(MkinstallCommandTest, PrintsTheEnvironmentForEvalOrTheUsage) {
       {{dir.str() + "/semi;colon"}, 1},
       {{"--help"}, 0},
       {{}, 2},
-      {{"--company"}, 2},
       {{"--bogus", other}, 2},
-      {{other, inst}, 2},
       {{"--engine", "oracle", other}, 2},
       {{"--prefix", "p_", other}, 2}};
   for (const auto& [args, status] : cases) {

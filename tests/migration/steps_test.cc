@@ -32,13 +32,8 @@ using qv::testing::DbOp;
 using qv::testing::Engine;
 using qv::testing::FaultyConnector;
 using Kind = qv::testing::Installation::Kind;
-namespace fs = std::filesystem;
 
 const char kEarlierMessage[] = "left by an earlier step";
-
-bool OnServer(const DatabaseRef& db) {
-  return db.engine() == Engine::kPostgres;
-}
 
 // An installation whose connector fails a lock conflict at once: a step
 // waiting on a lock of its own fails rather than hangs.
@@ -73,12 +68,13 @@ Rows Select(const DatabaseRef& db, const std::string& sql) {
 
 Rows Names(const DatabaseRef& db, bool views) {
   const std::string type = views ? "view" : "table";
-  return Select(db, OnServer(db) ? std::string("SELECT table_name FROM information_schema.tables "
-                                               "WHERE table_schema = current_schema() AND "
-                                               "table_type = '") +
-                                       (views ? "VIEW" : "BASE TABLE") + "' ORDER BY 1"
-                                 : "SELECT name FROM sqlite_schema WHERE type = '" + type +
-                                       "' ORDER BY name");
+  return Select(db,
+                (db.engine() == Engine::kPostgres)
+                    ? std::string("SELECT table_name FROM information_schema.tables "
+                                  "WHERE table_schema = current_schema() AND "
+                                  "table_type = '") +
+                          (views ? "VIEW" : "BASE TABLE") + "' ORDER BY 1"
+                    : "SELECT name FROM sqlite_schema WHERE type = '" + type + "' ORDER BY name");
 }
 
 Rows Statements(const FaultyConnector& log) {
@@ -124,7 +120,7 @@ Rows Data(const DatabaseRef& db, bool asMigrated = false) {
 // Every object's definition, then Data: equal snapshots, nothing changed.
 Rows Snapshot(const DatabaseRef& db) {
   Rows snapshot = Select(
-      db, OnServer(db)
+      db, (db.engine() == Engine::kPostgres)
               ? "SELECT 'column', table_name || '.' || column_name, coalesce(domain_name, "
                 "data_type) || ' ' || coalesce(column_default, '') FROM information_schema.columns "
                 "WHERE table_schema = current_schema() UNION ALL SELECT 'view', viewname, "
@@ -148,7 +144,7 @@ struct FaultRun {
 // every run on `db` as it was before the sweep.
 void Sweep(Site& site, const DatabaseRef& db, Step step,
            const std::function<void(const FaultRun&)>& check) {
-  const DatabaseRef pristine = OnServer(db)
+  const DatabaseRef pristine = (db.engine() == Engine::kPostgres)
                                    ? DatabaseRef::OnServer(db.server(), db.name() + "pristine")
                                    : DatabaseRef(db.file().string() + ".pristine");
   qv::testing::CopyDatabase(db, pristine);
@@ -161,7 +157,7 @@ void Sweep(Site& site, const DatabaseRef& db, Step step,
     SCOPED_TRACE(n == 0 ? "no fault" : faulty.Describe(n));
     check({n, n == 0 ? DbOp::kOpen : faulty.log()[n - 1].op, result, message, faulty});
   }
-  if (OnServer(db)) db::DropServerDatabases(db.server(), {pristine.name()});
+  if (db.engine() == Engine::kPostgres) db::DropServerDatabases(db.server(), {pristine.name()});
 }
 
 class EngineTest : public ::testing::TestWithParam<Engine> {

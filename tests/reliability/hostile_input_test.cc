@@ -47,15 +47,12 @@ class HostileInputTest : public ::testing::TestWithParam<testing::Engine> {
 TEST_P(HostileInputTest, SqlInTheSwitchesAndUnconfirmedRuns) {
   const std::string after = "3142 :Characters found after end of SQL statement.";
   const std::string summary = "UserName: ";
-  const std::string refused = "-2147467259 :Cannot open data source";
-  const std::string wrongUser = refused + " \"qv_security\": wrong user";
+  const std::string wrongUser = "-2147467259 :Cannot open data source \"qv_security\": wrong user";
   const std::string serverError = "-2147217900 :";
   const auto full = [](Lines extra) {
     extra.insert(extra.begin(), kFullRun.begin(), kFullRun.end());
     return extra;
   };
-  Lines beyondTheLimit(20, "/d");  // the 21st argument on is never read
-  beyondTheLimit.insert(beyondTheLimit.end(), {"/i", "Initialize", "/a", "/b"});
   struct Case {
     Lines args;
     std::string firstBox, onServer = "";  // onServer: where the server's box differs
@@ -74,12 +71,7 @@ TEST_P(HostileInputTest, SqlInTheSwitchesAndUnconfirmedRuns) {
       {full({"/s", "1); DELETE FROM Company; --"}), summary},
       {full({"/s", "\xff\xfe\x80"}), summary},
       {full({"/n", "admin' --"}), wrongUser},
-      {full({"/p", "' OR '1'='1"}), wrongUser},
-      {full({"/n", "a\tb\nc", "/p", ""}), refused},
-      {beyondTheLimit, ""},
       {{"/i", "Initialize; DROP TABLE Users", "/a", "/b", "/d"}, ""},
-      {{"/i", "Initialize /a", "/b", "/d"}, ""},
-      {{"/?", "/i", "Initialize", "/a", "/b"}, ""},
   };
   for (const auto& [args, filesBox, serverBox] : cases) {
     const std::string& firstBox = files() || serverBox.empty() ? filesBox : serverBox;
@@ -97,7 +89,7 @@ TEST_P(HostileInputTest, SqlInTheSwitchesAndUnconfirmedRuns) {
     }
     EXPECT_EQ(files() ? ReadBytes(inst.mainDb()) + ReadBytes(inst.securityDb()) : "", bytes);
     EXPECT_EQ(Tree(dir_.path()), tree);
-    EXPECT_EQ(o.boxes.size(), args[0] == "/?" ? 1u : 0u) << ::testing::PrintToString(o.boxes);
+    EXPECT_EQ(o.boxes, Lines{});
   }
 }
 

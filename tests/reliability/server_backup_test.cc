@@ -30,10 +30,8 @@ std::string RunWithPath(const Installation& inst, const std::string& path) {
 TEST(ServerBackupTest, TheDumpsRestoreTheStateBeforeTheRunOrAreSaidToBeSkipped) {
   QV_SKIP_UNTESTED_ENGINE(Engine::kPostgres);
   testing::ScopedTempDir dir;
-  const auto layOut = [&](const char* name, Installation::Kind kind) {
-    return Installation::LayOut(dir.path() / name, kind, "Guild", Engine::kPostgres);
-  };
-  const Installation inst = layOut("old", Installation::Kind::kOld);
+  const Installation inst = Installation::LayOut(dir.path() / "old", Installation::Kind::kOld,
+                                                 "Guild", Engine::kPostgres);
   const Facts before = FactsOf(inst);
   const std::string said = RunWithPath(inst, std::getenv("PATH"));
   EXPECT_EQ(said.find("backup"), std::string::npos) << said;
@@ -56,7 +54,8 @@ TEST(ServerBackupTest, TheDumpsRestoreTheStateBeforeTheRunOrAreSaidToBeSkipped) 
   EXPECT_EQ(FactsOf(inst), before);
 
   // Without pg_dump both backups are skipped, each said once; no part of a dump is left.
-  const Installation fresh = layOut("fresh", Installation::Kind::kFresh);
+  const Installation fresh = Installation::LayOut(dir.path() / "fresh", Installation::Kind::kFresh,
+                                                  "Guild", Engine::kPostgres);
   fs::create_directory(dir.path() / "empty");
   const std::string skipped =
       "qvsetup: backup skipped: pg_dump is not on PATH (install "
