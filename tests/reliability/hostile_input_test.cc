@@ -94,17 +94,17 @@ TEST_P(HostileInputTest, SqlInTheSwitchesAndUnconfirmedRuns) {
 }
 
 // Registry values reach the databases at most 249 bytes long, no character
-// split, and as text only.
-TEST_P(HostileInputTest, LongRegistryValuesAreCutWhole) {
+// split, and as text only; folders that need quoting work as any other.
+TEST_P(HostileInputTest, LongRegistryValuesAreCutWholeInAwkwardFolders) {
   const std::string x248(248, 'x'), injected = "'; DROP TABLE Company; --";
-  const std::pair<std::string, std::string> cases[] = {
-      {x248 + "yz", x248 + "y"},
-      {x248 + "\xc3\xa9", x248},                          // 2 bytes at 249
-      {x248.substr(1) + "\xe6\x97\xa5", x248.substr(1)},  // 3 bytes at 248
-      {injected, injected},
+  const std::tuple<std::string, std::string, const char*> cases[] = {
+      {x248 + "yz", x248 + "y", "it's \"hi\""},
+      {x248 + "\xc3\xa9", x248, "back\\slash $HOME %s `x`"},  // 2 bytes at 249
+      {x248.substr(1) + "\xe6\x97\xa5", x248.substr(1), "na\xc3\xafve \xe6\x97\xa5"},  // 3 at 248
+      {injected, injected, " -lead and trail "},
   };
-  for (const auto& [company, stored] : cases) {
-    const Installation inst = LayOut();
+  for (const auto& [company, stored, folder] : cases) {
+    const Installation inst = LayOut(folder);
     std::string registry = ReadBytes(inst.registryFile());
     WriteBytes(inst.registryFile(),
                registry.replace(registry.find("Artisan's Guild"), 15, company));
@@ -112,6 +112,9 @@ TEST_P(HostileInputTest, LongRegistryValuesAreCutWhole) {
     EXPECT_EQ(
         QueryValue(inst.mainDatabase(), "SELECT CompanyName FROM Company WHERE CompanyID = 1"),
         stored);
+    EXPECT_EQ(QueryValue(inst.securityDatabase(), "SELECT StorageDir FROM GlobalPref"),
+              inst.storageDir().string());
+    EXPECT_TRUE(fs::exists(inst.storageDir() / "db" / "qvsetup.lock")) << folder;
   }
 }
 

@@ -13,9 +13,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <sstream>
 #include <utility>
 

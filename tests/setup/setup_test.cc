@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
-#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <memory>
