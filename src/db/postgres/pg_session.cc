@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <deque>
 
+#include "db/names.h"
 #include "db/postgres/pg_error.h"
 
 namespace qv::db::postgres {
@@ -20,11 +21,10 @@ bool MayChangeSchema(const std::string& sql) {
   size_t begin = sql.find_first_not_of(" \t\r\n(");
   if (begin == std::string::npos) return false;
   size_t end = sql.find_first_of(" \t\r\n(", begin);
-  std::string word = sql.substr(begin, end == std::string::npos ? end : end - begin);
-  for (char& c : word) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+  const std::string word = sql.substr(begin, end == std::string::npos ? end : end - begin);
   for (const char* keeps : {"SELECT", "INSERT", "UPDATE", "DELETE", "WITH", "VALUES", "SAVEPOINT",
                             "RELEASE", "BEGIN", "COMMIT", "DECLARE", "FETCH", "CLOSE"}) {
-    if (word == keeps) return false;
+    if (EqualsNoCase(word, keeps)) return false;
   }
   return true;
 }
@@ -208,7 +208,6 @@ void Session::Commit() {
     Exec("COMMIT");
   }
   transactionOpen_ = transactionBegun_ = false;
-  ForgetCatalog();
 }
 
 void Session::Rollback() {
@@ -216,7 +215,6 @@ void Session::Rollback() {
   if (!transactionOpen_) throw BackendError("cannot rollback - no transaction is active");
   if (transactionBegun_) Exec("ROLLBACK");
   transactionOpen_ = transactionBegun_ = false;
-  ForgetCatalog();
 }
 
 void Session::Close() noexcept {
@@ -233,7 +231,6 @@ void Session::Close() noexcept {
   }
   conn_.reset();
   transactionOpen_ = transactionBegun_ = false;
-  ForgetCatalog();
 }
 
 std::vector<Result> Session::Pipeline(const std::vector<std::string>& statements, size_t withParams,
@@ -297,10 +294,9 @@ Result Session::ExecInTransaction(const std::string& sql, const std::vector<Valu
     }
     DbError error = ServerError(handle, answers[Succeeded(answers[0]) ? 1 : 0].get());
     PQclear(PQexec(handle, "ROLLBACK"));
-    ForgetCatalog();
     throw error;
   }
-  const std::string name = "qv_step_" + std::to_string(++savepoints_);
+  const std::string name = NewSavepointName();
   const std::string release = "RELEASE SAVEPOINT " + name;
   std::vector<Result> answers = Pipeline({"SAVEPOINT " + name, sql, release}, 1, params);
   if (Succeeded(answers[0]) && Succeeded(answers[1]) && Succeeded(answers[2])) {
@@ -314,14 +310,13 @@ Result Session::ExecInTransaction(const std::string& sql, const std::vector<Valu
     PQclear(PQexec(handle, ("ROLLBACK TO SAVEPOINT " + name).c_str()));
     PQclear(PQexec(handle, release.c_str()));
   }
-  ForgetCatalog();
   throw error;
 }
 
 Savepoint::Savepoint(Session& session) : session_(session) {
   session_.BeforeWrite();
   if (session_.transactionBegun_) {
-    name_ = "qv_step_" + std::to_string(++session_.savepoints_);
+    name_ = session_.NewSavepointName();
     session_.Exec("SAVEPOINT " + name_);
   } else {
     session_.Exec("BEGIN");

@@ -78,7 +78,8 @@ class Session {
 
   // What the catalog said of the tables while a BeginTrans is open: the
   // same table is opened again and again in one transaction. Forgotten when
-  // the transaction ends and after any statement that may change the schema.
+  // a transaction begins, after any statement that may change the schema,
+  // and when a savepoint is rolled back.
   struct CatalogCache {
     std::map<std::string, std::optional<std::string>> tables;  // by name as asked
     std::map<std::string, std::vector<ColumnInfo>> columns;
@@ -88,6 +89,7 @@ class Session {
  private:
   friend class Savepoint;
   void ForgetCatalog() { catalog_ = CatalogCache(); }
+  std::string NewSavepointName() { return "qv_step_" + std::to_string(++savepoints_); }
   // Runs `statements` in one round trip, statement `withParams` with
   // `params`; the answer of each, failures included. Raises only when the
   // connection fails, and closes it then.
