@@ -6,11 +6,9 @@
 #include <filesystem>
 #include <fstream>
 #include <regex>
-#include <sstream>
 
 #include "db/data_source.h"
 #include "db/database_file.h"
-#include "db/diagnostics.h"
 #include "db/module_sql.h"
 #include "db/names.h"
 #include "db/postgres/pg_connection.h"
@@ -301,16 +299,14 @@ TEST_P(ServerTest, DropColumnReplacesOnlyTheViewsThatReadItAndNamesThem) {
       "ORDER BY relname) FROM pg_class WHERE relkind = 'v' AND relnamespace = "
       "current_schema()::regnamespace";
   const std::string before = Query(views);
-  std::ostringstream diagnostics;
-  std::ostream* saved = SetDiagnosticStream(&diagnostics);
+  qv::testing::CapturedDiagnostics diagnostics;
   c_->BeginTrans();
   c_->Execute("ALTER TABLE Event DROP COLUMN Public");
   c_->RollbackTrans();
   EXPECT_EQ(Query(views), before);  // undone with the rollback
-  diagnostics.str("");
+  diagnostics.Take();
   c_->Execute("ALTER TABLE Event DROP COLUMN Visible");  // no view reads it
   c_->Execute("ALTER TABLE EVENT DROP COLUMN Public");
-  SetDiagnosticStream(saved);
   const std::string after = Query(views);
   EXPECT_EQ(after.substr(after.find("titles:")), before.substr(before.find("titles:")));
   EXPECT_DB_ERROR(c_->Execute("SELECT * FROM PublicEvents"), error(),
@@ -319,12 +315,12 @@ TEST_P(ServerTest, DropColumnReplacesOnlyTheViewsThatReadItAndNamesThem) {
   EXPECT_DB_ERROR(c_->Execute("SELECT * FROM Counted"), error(),
                   "view counted depended on view publicevents, which was dropped");
   EXPECT_TRUE(std::regex_match(
-      diagnostics.str(),
+      diagnostics.text.str(),
       std::regex("qvsetup: view publicevents read column public of table event and was replaced "
                  "by a view that fails until it is created again; its definition was: CREATE VIEW "
                  "publicevents AS SELECT.*\nqvsetup: view counted depended on view publicevents "
                  "and was replaced.*\n")))
-      << diagnostics.str();
+      << diagnostics.text.str();
 }
 
 }  // namespace

@@ -8,13 +8,11 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "db/data_source.h"
 #include "db/data_sources.h"
-#include "db/diagnostics.h"
 #include "db/names.h"
 #include "db/postgres/create_database.h"
 #include "migration/migration.h"
@@ -172,21 +170,6 @@ std::string Stored(Engine engine, const std::string& name) {
   return engine == Engine::kPostgres ? db::LowerAscii(name) : name;
 }
 
-// What the code under test writes on standard error, while it lives.
-struct Diagnostics {
-  Diagnostics() : previous(db::SetDiagnosticStream(&text)) {}
-  ~Diagnostics() { db::SetDiagnosticStream(previous); }
-  Rows Take() {
-    Rows lines;
-    std::istringstream in(text.str());
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    text.str("");
-    return lines;
-  }
-  std::ostringstream text;
-  std::ostream* previous;
-};
-
 // Old yes/no values are stored as the desktop engine stores true: -1.
 const char kMainScript[] = R"sql(
 CREATE TABLE Company (ID INTEGER PRIMARY KEY, Name TEXT(9), Public LONG, Confirm BIT);
@@ -244,7 +227,7 @@ TEST_P(AlterTablesTest, MigratesEachTableAsItsColumnsRequire) {
                                                     : "") +
             "INSERT INTO TooBig VALUES (1, 4294967296);");
   FaultyConnector log(site.connector());
-  Diagnostics diagnostics;
+  qv::testing::CapturedDiagnostics diagnostics;
   std::string message = kEarlierMessage;
   EXPECT_TRUE(AlterTables(log, message));
   EXPECT_EQ(message, kTaskCompleted);
@@ -324,7 +307,7 @@ TEST_P(SweepTest, NoSingleFailureLosesAValueOrLeavesHalfAStep) {
                                  FaultyConnector::kInjectedErrorDescription;
   Rows done;
   int64_t firstStatement = 0;
-  Diagnostics diagnostics;
+  qv::testing::CapturedDiagnostics diagnostics;
   Sweep(site, db, c.step, [&](const FaultRun& run) {
     const bool listed = std::find(c.ops.begin(), c.ops.end(), run.op) != c.ops.end();
     const bool ok = run.n == 0 || listed != c.listedFail;

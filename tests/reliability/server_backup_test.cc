@@ -3,9 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <sstream>
 
-#include "db/diagnostics.h"
 #include "db/postgres/create_database.h"
 #include "reliability/reliability_support.h"
 
@@ -18,12 +16,10 @@ using testing::Engine;
 std::string RunWithPath(const Installation& inst, const std::string& path) {
   const std::string saved = std::getenv("PATH");
   ::setenv("PATH", path.c_str(), 1);
-  std::ostringstream diagnostics;
-  std::ostream* previous = db::SetDiagnosticStream(&diagnostics);
+  testing::CapturedDiagnostics diagnostics;
   RunInProcess(inst);
-  db::SetDiagnosticStream(previous);
   ::setenv("PATH", saved.c_str(), 1);
-  return diagnostics.str();
+  return diagnostics.text.str();
 }
 
 TEST(ServerBackupTest, TheDumpsRestoreTheStateBeforeTheRunOrAreSaidToBeSkipped) {

@@ -6,9 +6,11 @@
 
 #include <filesystem>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "db/diagnostics.h"
 #include "mkinstall/layout.h"
 
 namespace qv::testing {
@@ -27,6 +29,21 @@ bool EngineTestsOff(Engine engine);
   if (::qv::testing::EngineTestsOff(engine)) {               \
     GTEST_SKIP() << "QV_TEST_POSTGRES=off: no server cases"; \
   }
+
+// What the code under test writes on standard error, while it lives.
+struct CapturedDiagnostics {
+  CapturedDiagnostics() : previous(db::SetDiagnosticStream(&text)) {}
+  ~CapturedDiagnostics() { db::SetDiagnosticStream(previous); }
+  std::vector<std::string> Take() {  // the lines so far, which are then forgotten
+    std::vector<std::string> lines;
+    std::istringstream in(text.str());
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    text.str("");
+    return lines;
+  }
+  std::ostringstream text;
+  std::ostream* previous;
+};
 
 // A SQLite file (a path converts to one) or a database on the server.
 class DatabaseRef {
