@@ -29,9 +29,58 @@ std::string Squeeze(const std::string& text) {
   return out;
 }
 
+// A column's name, its type as the server writes it, the type it converts
+// as (a domain as its base type, except the yes/no domain, whose name is
+// parameter `yesNo`) and its place in the primary key; over pg_class c,
+// pg_attribute a and pg_type t.
+std::string ColumnFields(const char* yesNo) {
+  return std::string(
+             "a.attname, format_type(a.atttypid, a.atttypmod),"
+             " CASE WHEN t.typtype = 'd' AND t.typname <> ") +
+         yesNo +
+         "  THEN (SELECT b.typname FROM pg_type b WHERE b.oid = t.typbasetype)"
+         "  ELSE t.typname END,"
+         " coalesce((SELECT k.n FROM pg_index x, unnest(x.indkey) WITH ORDINALITY k(att, n)"
+         "  WHERE x.indrelid = c.oid AND x.indisprimary AND k.att = a.attnum), 0)";
+}
+
+ColumnInfo ColumnAt(const Result& result, int row, int first) {
+  return ColumnInfo{result.Text(row, first), result.Text(row, first + 1),
+                    KindOfServerType(result.Text(row, first + 2)),
+                    static_cast<int>(result.Get(row, first + 3).AsInteger())};
+}
+
+// Inside a transaction, a scan of every table asks next for each one's
+// columns: one query answers all of it, and the cache keeps the answers
+// under the stored names, as FindTable and TableColumns would find them.
+std::vector<std::string> TablesWithColumns(Session& session, Session::CatalogCache& cache) {
+  Result result = session.Exec(
+      "SELECT c.relname, lower(c.relname), " + ColumnFields("$1") +
+          " FROM pg_class c LEFT JOIN (pg_attribute a JOIN pg_type t ON t.oid = a.atttypid)"
+          " ON a.attrelid = c.oid AND a.attnum > 0 AND NOT a.attisdropped WHERE " +
+          kInSchema + " AND c.relkind IN ('r', 'p') ORDER BY lower(c.relname), c.relname, a.attnum",
+      {Value(kYesNoType)});
+  std::vector<std::string> names;
+  std::string group, firstOfGroup;  // of names equal but for case, FindTable finds the first
+  for (int row = 0; row < result.rows(); ++row) {
+    std::string name = result.Text(row, 0);
+    if (names.empty() || names.back() != name) {
+      names.push_back(name);
+      if (names.size() == 1 || result.Text(row, 1) != group) firstOfGroup = name;
+      group = result.Text(row, 1);
+      cache.tables[name] = firstOfGroup;
+      cache.columns[name].clear();
+    }
+    if (!result.IsNull(row, 2)) cache.columns[name].push_back(ColumnAt(result, row, 2));
+  }
+  return names;
+}
+
 }  // namespace
 
 std::vector<std::string> ObjectNames(Session& session, TableKind kind) {
+  Session::CatalogCache* cache = session.catalogCache();
+  if (kind == TableKind::kTable && cache != nullptr) return TablesWithColumns(session, *cache);
   return Names(session,
                std::string("SELECT c.relname FROM pg_class c WHERE ") + kInSchema +
                    " AND c.relkind = ANY (string_to_array($1, ',')::\"char\"[])"
@@ -80,28 +129,17 @@ std::vector<ColumnInfo> TableColumns(Session& session, const std::string& table)
     auto known = cache->columns.find(table);
     if (known != cache->columns.end()) return known->second;
   }
-  // A domain converts as its base type, except the yes/no domain.
   Result result = session.Exec(
-      std::string(
-          "SELECT a.attname, format_type(a.atttypid, a.atttypmod),"
-          " CASE WHEN t.typtype = 'd' AND t.typname <> $2"
-          "  THEN (SELECT b.typname FROM pg_type b WHERE b.oid = t.typbasetype)"
-          "  ELSE t.typname END,"
-          " coalesce((SELECT k.n FROM pg_index x, unnest(x.indkey) WITH ORDINALITY k(att, n)"
-          "  WHERE x.indrelid = c.oid AND x.indisprimary AND k.att = a.attnum), 0)"
+      "SELECT " + ColumnFields("$2") +
           " FROM pg_class c JOIN pg_attribute a ON a.attrelid = c.oid"
-          " JOIN pg_type t ON t.oid = a.atttypid WHERE ") +
+          " JOIN pg_type t ON t.oid = a.atttypid WHERE " +
           kInSchema + " AND c.oid = (SELECT c.oid FROM pg_class c WHERE " + kInSchema +
           " AND c.relkind IN ('r', 'p', 'v', 'm') AND lower(c.relname) = lower($1)"
           " ORDER BY c.relname = $1 DESC, c.relname LIMIT 1)"
           " AND a.attnum > 0 AND NOT a.attisdropped ORDER BY a.attnum",
       {Value(table), Value(kYesNoType)});
   std::vector<ColumnInfo> columns;
-  for (int row = 0; row < result.rows(); ++row) {
-    columns.push_back(ColumnInfo{result.Text(row, 0), result.Text(row, 1),
-                                 KindOfServerType(result.Text(row, 2)),
-                                 static_cast<int>(result.Get(row, 3).AsInteger())});
-  }
+  for (int row = 0; row < result.rows(); ++row) columns.push_back(ColumnAt(result, row, 0));
   if (cache != nullptr) cache->columns[table] = columns;
   return columns;
 }
