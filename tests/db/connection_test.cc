@@ -183,7 +183,9 @@ TEST_P(ConnectionTest, PendingWorkIsSentWholeByUpdateBatchOrDiscarded) {
   EXPECT_EQ(Query("SELECT Name || Qty FROM Item WHERE ItemID = 2"), "kept8");
   Exec(ref(), "DELETE FROM Item WHERE ItemID = 2");
   rs->SetField("Name", "gone");
+  AddItem(*rs, "lost");  // sent in the same batch, so undone with it
   EXPECT_DB_ERROR(rs->UpdateBatch(), kErrRowNotFoundForUpdate, "Row cannot be located");
+  EXPECT_EQ(Query("SELECT count(*) FROM Item WHERE Name = 'lost'"), "0");
   c_->Close();
   EXPECT_DB_ERROR(c_->Execute("SELECT 1"), kErrObjectClosed, "");
   EXPECT_DB_ERROR(rs->MoveFirst(), kErrObjectClosed, "");

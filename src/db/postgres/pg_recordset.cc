@@ -91,7 +91,7 @@ void TableRecordset::Read() {
   current_ = 0;
 }
 
-Row TableRecordset::Send(const Row& row) {
+void TableRecordset::AddStatements(const Row& row, std::vector<Statement>& statements) const {
   std::vector<size_t> assigned;
   std::vector<Value> params;
   for (size_t i = 0; i < row.edits.size(); ++i) {
@@ -135,34 +135,42 @@ Row TableRecordset::Send(const Row& row) {
     }
     sql = "UPDATE " + QuoteName(table_) + " SET " + sets + " WHERE " + where;
   }
-  Result result = session_->Exec(sql + " RETURNING " + ColumnList(), params);
+  statements.push_back({sql + " RETURNING " + ColumnList(), std::move(params)});
   // A counter whose key was given by hand moves past it, so that the next
   // row added never takes a key in use (as SQLite's AUTOINCREMENT does).
   for (size_t i : assigned) {
     if (!row.isNew || columns_[i].keyPosition == 0) continue;
-    session_->Exec("SELECT setval(s, greatest((SELECT max(" + QuoteName(columns_[i].name) +
-                       ") FROM " + QuoteName(table_) +
-                       "), pg_sequence_last_value(s::regclass))) "
-                       "FROM pg_get_serial_sequence($1, $2) s WHERE s IS NOT NULL",
-                   {Value(QuoteName(table_)), Value(columns_[i].name)});
+    statements.push_back({"SELECT setval(s, greatest((SELECT max(" + QuoteName(columns_[i].name) +
+                              ") FROM " + QuoteName(table_) +
+                              "), pg_sequence_last_value(s::regclass))) "
+                              "FROM pg_get_serial_sequence($1, $2) s WHERE s IS NOT NULL",
+                          {Value(QuoteName(table_)), Value(columns_[i].name)}});
   }
-  if (result.rows() == 0) {
-    throw DbError(kErrRowNotFoundForUpdate,
-                  "Row cannot be located for updating. Some values may have been changed since "
-                  "it was last read.");
-  }
-  return ReadRow(result, 0);
 }
 
 void TableRecordset::UpdateBatch() {
   CheckOpen();
   if (!HasPending()) return;
   CheckUpdatable();
-  // The rows change in memory only once the whole batch is in the database.
-  std::vector<std::pair<size_t, Row>> sent;
-  Savepoint savepoint(*session_);
+  // Every pending row goes out with the savepoint in one round trip; the
+  // rows change in memory only once the whole batch is in the database.
+  std::vector<Statement> statements;
+  std::vector<std::pair<size_t, size_t>> sentAt;  // a row and its statement
   for (size_t i = 0; i < rows_.size(); ++i) {
-    if (rows_[i].isNew || !rows_[i].edits.empty()) sent.emplace_back(i, Send(rows_[i]));
+    if (!rows_[i].isNew && rows_[i].edits.empty()) continue;
+    sentAt.emplace_back(i, statements.size());
+    AddStatements(rows_[i], statements);
+  }
+  Savepoint savepoint(*session_, statements);
+  std::vector<std::pair<size_t, Row>> sent;
+  for (auto [index, at] : sentAt) {
+    const Result& stored = savepoint.answers()[at];
+    if (stored.rows() == 0) {
+      throw DbError(kErrRowNotFoundForUpdate,
+                    "Row cannot be located for updating. Some values may have been changed "
+                    "since it was last read.");
+    }
+    sent.emplace_back(index, ReadRow(stored, 0));
   }
   savepoint.Release();
   for (auto& [index, row] : sent) rows_[index] = std::move(row);

@@ -46,8 +46,9 @@ class TableRecordset : public SessionRowSet<TableRowSet> {
 
  private:
   void Read() override;
-  // Sends one pending row; returns the row as stored, with its address.
-  Row Send(const Row& row);
+  // The statements that send one pending row; the first returns the row
+  // as stored, with its address.
+  void AddStatements(const Row& row, std::vector<Statement>& statements) const;
   std::string ColumnList() const;
 
   std::string table_;

@@ -2,8 +2,10 @@
 
 #include <poll.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <deque>
+#include <iterator>
 
 #include "db/names.h"
 #include "db/postgres/pg_error.h"
@@ -27,6 +29,11 @@ bool MayChangeSchema(const std::string& sql) {
     if (EqualsNoCase(word, keeps)) return false;
   }
   return true;
+}
+
+bool Succeeded(const Result& result) {
+  ExecStatusType status = PQresultStatus(result.get());
+  return status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK;
 }
 
 std::string ParamText(const Value& value) {
@@ -188,13 +195,6 @@ void Session::Begin() {
   ForgetCatalog();
 }
 
-void Session::BeforeWrite() {
-  conn();
-  if (!transactionOpen_ || transactionBegun_) return;
-  Exec("BEGIN");
-  transactionBegun_ = true;
-}
-
 void Session::Commit() {
   conn();
   if (!transactionOpen_) throw BackendError("cannot commit - no transaction is active");
@@ -233,51 +233,49 @@ void Session::Close() noexcept {
   transactionOpen_ = transactionBegun_ = false;
 }
 
-std::vector<Result> Session::Pipeline(const std::vector<std::string>& statements, size_t withParams,
-                                      const std::vector<Value>& params) {
+std::vector<Result> Session::Pipeline(const std::vector<Statement>& statements) {
   PGconn* handle = conn();
-  ParamTexts texts(params);
   // The statements go out together and their answers come back in order:
   // one round trip where each would need its own. After a failure the
-  // server skips the rest up to the sync.
-  if (PQenterPipelineMode(handle) == 0) throw ServerError(handle, nullptr);
-  bool sent = true;
-  for (size_t i = 0; sent && i < statements.size(); ++i) {
-    const bool given = i == withParams;
-    sent = PQsendQueryParams(handle, statements[i].c_str(), given ? texts.count() : 0, nullptr,
-                             given ? texts.values() : nullptr, nullptr, nullptr, 0) != 0;
-  }
-  sent = sent && PQpipelineSync(handle) != 0;
-  std::vector<Result> answers;  // the result of each statement, then the sync
-  for (size_t ends = 0; sent && ends <= statements.size() && PQstatus(handle) == CONNECTION_OK;) {
-    PGresult* next = PQgetResult(handle);
-    if (next == nullptr) {  // the end of one statement's results
-      ++ends;
-      continue;
+  // server skips the rest up to the sync. A long list goes in pieces, so
+  // that neither side holds more than a piece's answers at a time.
+  constexpr size_t kPiece = 64;
+  std::vector<Result> answers;  // the result of each statement
+  bool failed = false;
+  for (size_t from = 0; !failed && from < statements.size(); from += kPiece) {
+    const size_t to = std::min(statements.size(), from + kPiece);
+    bool sent = PQenterPipelineMode(handle) != 0;
+    for (size_t i = from; sent && i < to; ++i) {
+      if (MayChangeSchema(statements[i].sql)) ForgetCatalog();
+      ParamTexts texts(statements[i].params);
+      sent = PQsendQueryParams(handle, statements[i].sql.c_str(), texts.count(), nullptr,
+                               texts.values(), nullptr, nullptr, 0) != 0;
     }
-    answers.emplace_back(next);
-    if (PQresultStatus(next) == PGRES_PIPELINE_SYNC) break;
+    sent = sent && PQpipelineSync(handle) != 0;
+    bool synced = false;
+    for (size_t ends = from; sent && ends <= to && PQstatus(handle) == CONNECTION_OK;) {
+      PGresult* next = PQgetResult(handle);
+      if (next == nullptr) {  // the end of one statement's results
+        ++ends;
+        continue;
+      }
+      if (PQresultStatus(next) == PGRES_PIPELINE_SYNC) {
+        PQclear(next);
+        synced = true;
+        break;
+      }
+      answers.emplace_back(next);
+      failed = failed || !Succeeded(answers.back());
+    }
+    if (!synced || answers.size() != to || PQexitPipelineMode(handle) == 0) {
+      // The connection broke or the protocol went astray: it cannot be used again.
+      DbError error = ServerError(handle, nullptr);
+      Close();
+      throw error;
+    }
   }
-  if (answers.size() != statements.size() + 1 ||
-      PQresultStatus(answers.back().get()) != PGRES_PIPELINE_SYNC ||
-      PQexitPipelineMode(handle) == 0) {
-    // The connection broke or the protocol went astray: it cannot be used again.
-    DbError error = ServerError(handle, nullptr);
-    Close();
-    throw error;
-  }
-  answers.pop_back();
   return answers;
 }
-
-namespace {
-
-bool Succeeded(const Result& result) {
-  ExecStatusType status = PQresultStatus(result.get());
-  return status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK;
-}
-
-}  // namespace
 
 Result Session::ExecInTransaction(const std::string& sql, const std::vector<Value>& params) {
   PGconn* handle = conn();
@@ -287,7 +285,7 @@ Result Session::ExecInTransaction(const std::string& sql, const std::vector<Valu
     // The first statement begins the server's transaction. Should it fail,
     // the transaction holds nothing else and is rolled back whole, to begin
     // again at the next statement, as if the failed one had not been tried.
-    std::vector<Result> answers = Pipeline({"BEGIN", sql}, 1, params);
+    std::vector<Result> answers = Pipeline({{"BEGIN", {}}, {sql, params}});
     if (Succeeded(answers[0]) && Succeeded(answers[1])) {
       transactionBegun_ = true;
       return std::move(answers[1]);
@@ -298,7 +296,7 @@ Result Session::ExecInTransaction(const std::string& sql, const std::vector<Valu
   }
   const std::string name = NewSavepointName();
   const std::string release = "RELEASE SAVEPOINT " + name;
-  std::vector<Result> answers = Pipeline({"SAVEPOINT " + name, sql, release}, 1, params);
+  std::vector<Result> answers = Pipeline({{"SAVEPOINT " + name, {}}, {sql, params}, {release, {}}});
   if (Succeeded(answers[0]) && Succeeded(answers[1]) && Succeeded(answers[2])) {
     return std::move(answers[1]);
   }
@@ -313,18 +311,45 @@ Result Session::ExecInTransaction(const std::string& sql, const std::vector<Valu
   throw error;
 }
 
-Savepoint::Savepoint(Session& session) : session_(session) {
-  session_.BeforeWrite();
-  if (session_.transactionBegun_) {
+Savepoint::Savepoint(Session& session, const std::vector<Statement>& first) : session_(session) {
+  PGconn* handle = session_.conn();
+  // Inside an open BeginTrans the server's transaction begins here if it
+  // has not yet; outside one the savepoint is a transaction of its own.
+  std::vector<Statement> statements;
+  const bool begins = !session_.transactionOpen_ || !session_.transactionBegun_;
+  if (begins) statements.push_back({"BEGIN", {}});
+  if (session_.transactionOpen_) {
     name_ = session_.NewSavepointName();
-    session_.Exec("SAVEPOINT " + name_);
-  } else {
-    session_.Exec("BEGIN");
+    statements.push_back({"SAVEPOINT " + name_, {}});
   }
+  const size_t opened = statements.size();
+  statements.insert(statements.end(), first.begin(), first.end());
+  std::vector<Result> answers = session_.Pipeline(statements);
+  size_t failed = 0;
+  while (failed < answers.size() && Succeeded(answers[failed])) ++failed;
+  if (begins && session_.transactionOpen_ && failed > 0) session_.transactionBegun_ = true;
+  if (failed < statements.size()) {
+    DbError error = ServerError(handle, failed < answers.size() ? answers[failed].get() : nullptr);
+    if (failed >= opened) {
+      Undo();
+    } else if (begins && failed > 0) {
+      // The savepoint itself failed in a transaction that holds nothing else.
+      PQclear(PQexec(handle, "ROLLBACK"));
+      session_.transactionBegun_ = false;
+    }
+    done_ = true;
+    throw error;
+  }
+  answers_.assign(std::make_move_iterator(answers.begin() + opened),
+                  std::make_move_iterator(answers.end()));
 }
 
 Savepoint::~Savepoint() {
-  if (done_ || !session_.conn_) return;
+  if (!done_) Undo();
+}
+
+void Savepoint::Undo() noexcept {
+  if (!session_.conn_) return;
   PGconn* conn = session_.conn_.get();
   auto run = [conn](const std::string& sql) { PQclear(PQexec(conn, sql.c_str())); };
   session_.ForgetCatalog();

@@ -31,6 +31,12 @@ struct ServerAddress {
   std::optional<std::string> sslMode;
 };
 
+// A statement and its parameters ($1, $2, ...), sent as text.
+struct Statement {
+  std::string sql;
+  std::vector<Value> params;
+};
+
 class Session {
  public:
   // Connects with client_encoding UTF8, DateStyle ISO and lock_timeout
@@ -62,9 +68,6 @@ class Session {
   void Rollback();
   bool inTransaction() const { return transactionOpen_; }
   bool transactionBegun() const { return transactionBegun_; }
-  // Called before a statement that may write: starts the server
-  // transaction of an open BeginTrans.
-  void BeforeWrite();
 
   // Rolls back what is not committed and disconnects. Never raises. A
   // connection left clean (no transaction begun, no session state) is kept
@@ -90,11 +93,11 @@ class Session {
   friend class Savepoint;
   void ForgetCatalog() { catalog_ = CatalogCache(); }
   std::string NewSavepointName() { return "qv_step_" + std::to_string(++savepoints_); }
-  // Runs `statements` in one round trip, statement `withParams` with
-  // `params`; the answer of each, failures included. Raises only when the
-  // connection fails, and closes it then.
-  std::vector<Result> Pipeline(const std::vector<std::string>& statements, size_t withParams,
-                               const std::vector<Value>& params);
+  // Runs `statements` in one round trip (a long list in a few); the answer
+  // of each, failures included. After a failure the rest are skipped, and
+  // their answers may be missing. Raises only when the connection fails,
+  // and closes it then.
+  std::vector<Result> Pipeline(const std::vector<Statement>& statements);
   ConnHandle conn_;
   std::string poolKey_;  // empty: never reused
   CatalogCache catalog_;
@@ -110,15 +113,22 @@ class Session {
 // the failed statement, as the desktop engine does.
 class Savepoint {
  public:
-  explicit Savepoint(Session& session);
+  explicit Savepoint(Session& session) : Savepoint(session, {}) {}
+  // Runs `first` in the same round trip as the savepoint's start, their
+  // answers kept in answers(). The first of them to fail raises its error,
+  // with the savepoint undone.
+  Savepoint(Session& session, const std::vector<Statement>& first);
   Savepoint(const Savepoint&) = delete;
   Savepoint& operator=(const Savepoint&) = delete;
   ~Savepoint();
+  std::vector<Result>& answers() { return answers_; }
   void Release();
 
  private:
+  void Undo() noexcept;
   Session& session_;
   std::string name_;  // empty: the savepoint is a transaction of its own
+  std::vector<Result> answers_;
   bool done_ = false;
 };
 
