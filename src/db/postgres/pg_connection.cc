@@ -75,9 +75,10 @@ class ServerConnection : public Connection {
   std::unique_ptr<Recordset> OpenTable(const std::string& table, CursorType /*cursor*/,
                                        LockType lock) override {
     // Static, keyset and forward-only cursors behave alike over rows held in memory.
-    std::optional<std::string> stored = FindTable(Start(), table);
-    if (!stored) throw BackendError("relation \"" + table + "\" does not exist");
-    return std::make_unique<TableRecordset>(session_, *stored, lock);
+    std::optional<FoundTable> found = FindTable(Start(), table);
+    if (!found) throw BackendError("relation \"" + table + "\" does not exist");
+    return std::make_unique<TableRecordset>(session_, found->name, std::move(found->columns),
+                                            lock);
   }
 
   void CopyColumn(const std::string& table, const std::string& from,
@@ -130,21 +131,21 @@ std::unique_ptr<Recordset> ServerConnection::Execute(const std::string& statemen
 // as on the embedded engine: the server would drop the index silently.
 void ServerConnection::AlterDroppingViews(const std::string& sql, const std::string& table) {
   Session& session = *session_;
-  std::optional<std::string> stored = FindTable(session, table);
+  std::optional<FoundTable> found = FindTable(session, table);
   std::vector<DependentView> dropped;
   Savepoint savepoint(session);
-  if (stored) {
-    std::vector<ColumnInfo> columns = TableColumns(session, *stored);
+  if (found) {
+    const std::vector<ColumnInfo>& columns = found->columns;
     for (const std::string& written : DroppedColumns(sql)) {
       std::string column = written;
       for (const ColumnInfo& info : columns) {
         if (EqualsNoCase(info.name, written)) column = info.name;
       }
-      if (std::optional<std::string> index = IndexOnColumn(session, *stored, column)) {
-        throw BackendError("cannot drop column " + column + " of table " + *stored +
+      if (std::optional<std::string> index = IndexOnColumn(session, found->name, column)) {
+        throw BackendError("cannot drop column " + column + " of table " + found->name +
                            " because index " + *index + " depends on it");
       }
-      for (DependentView& view : ViewsReadingColumn(session, *stored, column)) {
+      for (DependentView& view : ViewsReadingColumn(session, found->name, column)) {
         if (!view.readsColumn.empty())
           session.Exec("DROP VIEW IF EXISTS " + QuoteName(view.name) + " CASCADE");
         dropped.push_back(std::move(view));
@@ -159,7 +160,7 @@ void ServerConnection::AlterDroppingViews(const std::string& sql, const std::str
   // DROP TABLE of it succeeds, in this run or the next, as it does on files.
   auto why = [&](const DependentView& view) {
     return view.readsColumn.empty() ? "depended on view " + view.dependsOn
-                                    : "read column " + view.readsColumn + " of table " + *stored;
+                                    : "read column " + view.readsColumn + " of table " + found->name;
   };
   for (const DependentView& view : dropped) {
     std::string reason =
@@ -181,9 +182,10 @@ void ServerConnection::AlterDroppingViews(const std::string& sql, const std::str
 void ServerConnection::CopyColumn(const std::string& table, const std::string& from,
                                   const std::string& to) {
   Session& session = Start();
-  std::optional<std::string> stored = FindTable(session, table);
-  if (!stored) throw BackendError("relation \"" + table + "\" does not exist");
-  std::vector<ColumnInfo> columns = TableColumns(session, *stored);
+  std::optional<FoundTable> found = FindTable(session, table);
+  if (!found) throw BackendError("relation \"" + table + "\" does not exist");
+  const std::string& stored = found->name;
+  const std::vector<ColumnInfo>& columns = found->columns;
   const ColumnInfo& source = columns[ColumnIndex(columns, from)];
   const ColumnInfo& target = columns[ColumnIndex(columns, to)];
   // Between columns of one type the conversion is the identity (a yes/no
@@ -195,7 +197,7 @@ void ServerConnection::CopyColumn(const std::string& table, const std::string& f
        kind == ColumnKind::kText || kind == ColumnKind::kYesNo)) {
     const std::string value = QuoteName(source.name);
     Savepoint savepoint(session);
-    session.Exec("UPDATE " + QuoteName(*stored) + " SET " + QuoteName(target.name) + " = " +
+    session.Exec("UPDATE " + QuoteName(stored) + " SET " + QuoteName(target.name) + " = " +
                  (kind == ColumnKind::kYesNo
                       ? "CASE WHEN " + value + " <> 0 THEN 1 WHEN " + value + " = 0 THEN 0 END"
                       : value));
@@ -209,7 +211,7 @@ void ServerConnection::CopyColumn(const std::string& table, const std::string& f
   const std::string key = RowKeyName(columns, "ctid");  // names a failing value's row
   Savepoint savepoint(session);
   session.Exec("DECLARE qv_copy NO SCROLL CURSOR FOR SELECT ctid::text, " + QuoteName(source.name) +
-               ", " + QuoteName(key) + " FROM " + QuoteName(*stored));
+               ", " + QuoteName(key) + " FROM " + QuoteName(stored));
   for (;;) {
     Result batch = session.Exec("FETCH " + std::to_string(kCopyBatch) + " FROM qv_copy");
     if (batch.rows() == 0) break;
@@ -226,7 +228,7 @@ void ServerConnection::CopyColumn(const std::string& table, const std::string& f
       std::string n = std::to_string(params.size() - 1);
       rows += (r == 0 ? "($" : ", ($") + n + "::tid, $" + std::to_string(params.size()) + "::text)";
     }
-    session.Exec("UPDATE " + QuoteName(*stored) + " AS t SET " + QuoteName(target.name) +
+    session.Exec("UPDATE " + QuoteName(stored) + " AS t SET " + QuoteName(target.name) +
                      " = v.value::" + target.declaredType + " FROM (VALUES " + rows +
                      ") AS v(id, value) WHERE t.ctid = v.id",
                  params);

@@ -53,9 +53,12 @@ void QueryRecordset::Rerun() {
   Read(session_->Exec(sql_));
 }
 
-TableRecordset::TableRecordset(std::shared_ptr<Session> session, std::string table, LockType lock)
+TableRecordset::TableRecordset(std::shared_ptr<Session> session, std::string table,
+                               std::vector<ColumnInfo> columns, LockType lock)
     : SessionRowSet(std::move(session), lock), table_(std::move(table)) {
-  Read();
+  if (columns.empty()) throw BackendError("relation \"" + table_ + "\" does not exist");
+  columns_ = std::move(columns);
+  ReadRows();
 }
 
 std::string TableRecordset::ColumnList() const {
@@ -80,7 +83,10 @@ void TableRecordset::Read() {
   std::vector<ColumnInfo> columns = TableColumns(*session_, table_);
   if (columns.empty()) throw BackendError("relation \"" + table_ + "\" does not exist");
   columns_ = std::move(columns);
+  ReadRows();
+}
 
+void TableRecordset::ReadRows() {
   const std::string order = KeyOrder(columns_, "ctid");
 
   Result result = session_->Exec("SELECT " + ColumnList() + " FROM " + QuoteName(table_) +

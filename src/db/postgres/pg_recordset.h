@@ -39,13 +39,16 @@ class QueryRecordset : public SessionRowSet<QueryRowSet> {
 
 class TableRecordset : public SessionRowSet<TableRowSet> {
  public:
-  // `table` is the stored name of a base table.
-  TableRecordset(std::shared_ptr<Session> session, std::string table, LockType lock);
+  // `table` is the stored name of a base table, `columns` its columns as
+  // the catalog gave them.
+  TableRecordset(std::shared_ptr<Session> session, std::string table,
+                 std::vector<ColumnInfo> columns, LockType lock);
 
   void UpdateBatch() override;
 
  private:
   void Read() override;
+  void ReadRows();
   // The statements that send one pending row; the first returns the row
   // as stored, with its address.
   void AddStatements(const Row& row, std::vector<Statement>& statements) const;

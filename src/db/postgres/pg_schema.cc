@@ -88,21 +88,33 @@ std::vector<std::string> ObjectNames(Session& session, TableKind kind) {
                kind == TableKind::kView ? "v,m" : "r,p");
 }
 
-std::optional<std::string> FindTable(Session& session, const std::string& name) {
+std::optional<FoundTable> FindTable(Session& session, const std::string& name) {
   Session::CatalogCache* cache = session.catalogCache();
   if (cache != nullptr) {
     auto known = cache->tables.find(name);
-    if (known != cache->tables.end()) return known->second;
+    if (known != cache->tables.end()) {
+      if (!known->second) return std::nullopt;
+      return FoundTable{*known->second, TableColumns(session, *known->second)};
+    }
   }
-  std::vector<std::string> found =
-      Names(session,
-            std::string("SELECT c.relname FROM pg_class c WHERE ") + kInSchema +
-                " AND c.relkind IN ('r', 'p') AND lower(c.relname) = lower($1) ORDER BY c.relname",
-            name);
-  std::optional<std::string> stored;
-  if (!found.empty()) stored = found.front();
-  if (cache != nullptr) cache->tables[name] = stored;
-  return stored;
+  // The name and the columns in one query: every caller reads both.
+  Result result = session.Exec(
+      "SELECT c.relname, " + ColumnFields("$2") +
+          " FROM (SELECT c.oid, c.relname FROM pg_class c WHERE " + kInSchema +
+          " AND c.relkind IN ('r', 'p') AND lower(c.relname) = lower($1) ORDER BY c.relname"
+          " LIMIT 1) c LEFT JOIN (pg_attribute a JOIN pg_type t ON t.oid = a.atttypid)"
+          " ON a.attrelid = c.oid AND a.attnum > 0 AND NOT a.attisdropped ORDER BY a.attnum",
+      {Value(name), Value(kYesNoType)});
+  std::optional<FoundTable> found;
+  if (result.rows() > 0) found = FoundTable{result.Text(0, 0), {}};
+  for (int row = 0; found && row < result.rows(); ++row) {
+    if (!result.IsNull(row, 1)) found->columns.push_back(ColumnAt(result, row, 1));
+  }
+  if (cache != nullptr) {
+    cache->tables[name] = found ? std::optional<std::string>(found->name) : std::nullopt;
+    if (found) cache->columns[found->name] = found->columns;
+  }
+  return found;
 }
 
 ColumnKind KindOfServerType(const std::string& typeName) {

@@ -17,8 +17,13 @@ namespace qv::db::postgres {
 // Stored names of base tables or views, ordered by name without regard to case.
 std::vector<std::string> ObjectNames(Session& session, TableKind kind);
 
-// The stored name of base table `name`, matched without regard to case.
-std::optional<std::string> FindTable(Session& session, const std::string& name);
+// The stored name of base table `name`, matched without regard to case,
+// and its columns as TableColumns gives them.
+struct FoundTable {
+  std::string name;
+  std::vector<ColumnInfo> columns;
+};
+std::optional<FoundTable> FindTable(Session& session, const std::string& name);
 
 // The columns of table or view `table` (matched without regard to case) in
 // their order, each with its type as the server writes it and the
