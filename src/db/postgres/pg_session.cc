@@ -280,7 +280,6 @@ std::vector<Result> Session::Pipeline(const std::vector<Statement>& statements) 
 Result Session::ExecInTransaction(const std::string& sql, const std::vector<Value>& params) {
   PGconn* handle = conn();
   if (!transactionOpen_) throw BackendError("no transaction is active");
-  if (MayChangeSchema(sql)) ForgetCatalog();
   if (!transactionBegun_) {
     // The first statement begins the server's transaction. Should it fail,
     // the transaction holds nothing else and is rolled back whole, to begin
