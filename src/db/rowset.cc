@@ -170,6 +170,23 @@ void TableRowSet::Requery() {
   Read();
 }
 
+std::string WriteStatement(const std::string& table, const std::vector<ColumnInfo>& columns,
+                           const Row& row, const char* mark) {
+  std::string names, marks, sets;
+  int number = 0;
+  for (size_t i = 0; i < row.edits.size(); ++i) {
+    if (!row.edits[i]) continue;
+    const std::string separator = number == 0 ? "" : ", ";
+    const std::string parameter = mark + std::to_string(++number);
+    names += separator + QuoteName(columns[i].name);
+    marks += separator + parameter;
+    sets += separator + QuoteName(columns[i].name) + " = " + parameter;
+  }
+  if (!row.isNew) return "UPDATE " + QuoteName(table) + " SET " + sets;
+  if (number == 0) return "INSERT INTO " + QuoteName(table) + " DEFAULT VALUES";
+  return "INSERT INTO " + QuoteName(table) + " (" + names + ") VALUES (" + marks + ")";
+}
+
 std::string KeyOrder(const std::vector<ColumnInfo>& columns, const std::string& fallback) {
   std::vector<const ColumnInfo*> key;
   for (const ColumnInfo& column : columns) {

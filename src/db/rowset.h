@@ -43,6 +43,14 @@ struct Row {
   std::vector<std::optional<Value>> edits;  // assigned, not yet sent; empty when none
 };
 
+// The statement that sends `row`'s assigned columns: for a new row an
+// INSERT of those only (so that defaults and counters apply), else the
+// start of an UPDATE setting them, to which the engine adds its WHERE. The
+// parameters are numbered from 1 in column order, each written `mark` and
+// its number.
+std::string WriteStatement(const std::string& table, const std::vector<ColumnInfo>& columns,
+                           const Row& row, const char* mark);
+
 class RowSetBase : public Recordset {
  public:
   Value Field(const std::string& name) const override;

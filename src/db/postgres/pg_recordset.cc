@@ -106,25 +106,8 @@ void TableRecordset::AddStatements(const Row& row, std::vector<Statement>& state
       params.push_back(*row.edits[i]);
     }
   }
-  std::string sql;
-  if (row.isNew) {
-    // Only the assigned columns, so that defaults and counters apply.
-    if (assigned.empty()) {
-      sql = "INSERT INTO " + QuoteName(table_) + " DEFAULT VALUES";
-    } else {
-      std::string names, marks;
-      for (size_t n = 0; n < assigned.size(); ++n) {
-        names += (n == 0 ? "" : ", ") + QuoteName(columns_[assigned[n]].name);
-        marks += (n == 0 ? "$" : ", $") + std::to_string(n + 1);
-      }
-      sql = "INSERT INTO " + QuoteName(table_) + " (" + names + ") VALUES (" + marks + ")";
-    }
-  } else {
-    std::string sets;
-    for (size_t n = 0; n < assigned.size(); ++n) {
-      sets += (n == 0 ? "" : ", ") + QuoteName(columns_[assigned[n]].name) + " = $" +
-              std::to_string(n + 1);
-    }
+  std::string sql = WriteStatement(table_, columns_, row, "$");
+  if (!row.isNew) {
     // A row is found again by its key as read: its physical address changes
     // with every update, its own statements in this transaction included.
     // Only a table without a key falls back to the address.
@@ -139,7 +122,7 @@ void TableRecordset::AddStatements(const Row& row, std::vector<Statement>& state
       params.push_back(Value(AddressText(row.rowid)));
       where = "ctid = $" + std::to_string(params.size()) + "::tid";
     }
-    sql = "UPDATE " + QuoteName(table_) + " SET " + sets + " WHERE " + where;
+    sql += " WHERE " + where;
   }
   statements.push_back({sql + " RETURNING " + ColumnList(), std::move(params)});
   // A counter whose key was given by hand moves past it, so that the next

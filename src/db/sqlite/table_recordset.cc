@@ -79,25 +79,8 @@ int64_t TableRecordset::Send(const Row& row) {
   for (size_t i = 0; i < row.edits.size(); ++i) {
     if (row.edits[i]) assigned.push_back(i);
   }
-  std::string sql;
-  if (row.isNew) {
-    // Only the assigned columns, so that defaults and counters apply.
-    if (assigned.empty()) {
-      sql = "INSERT INTO " + QuoteName(table_) + " DEFAULT VALUES";
-    } else {
-      std::string names, marks;
-      for (size_t i : assigned) {
-        names += (names.empty() ? "" : ", ") + QuoteName(columns_[i].name);
-        marks += marks.empty() ? "?" : ", ?";
-      }
-      sql = "INSERT INTO " + QuoteName(table_) + " (" + names + ") VALUES (" + marks + ")";
-    }
-  } else {
-    std::string sets;
-    for (size_t i : assigned)
-      sets += (sets.empty() ? "" : ", ") + QuoteName(columns_[i].name) + " = ?";
-    sql = "UPDATE " + QuoteName(table_) + " SET " + sets + " WHERE rowid = ?";
-  }
+  std::string sql = WriteStatement(table_, columns_, row, "?");
+  if (!row.isNew) sql += " WHERE rowid = ?" + std::to_string(assigned.size() + 1);
   Statement& stmt = Prepared(sql);
   ResetWhenDone done(stmt);
   int parameter = 1;
