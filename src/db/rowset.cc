@@ -170,6 +170,15 @@ void TableRowSet::Requery() {
   Read();
 }
 
+std::vector<std::string> ColumnNamesOf(const std::vector<ColumnInfo>& columns,
+                                       const std::string& only) {
+  std::vector<std::string> names;
+  for (const ColumnInfo& info : columns) {
+    if (only.empty() || EqualsNoCase(info.name, only)) names.push_back(info.name);
+  }
+  return names;
+}
+
 std::string WriteStatement(const std::string& table, const std::vector<ColumnInfo>& columns,
                            const Row& row, const char* mark) {
   std::string names, marks, sets;

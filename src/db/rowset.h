@@ -34,6 +34,10 @@ std::string RowKeyName(const std::vector<ColumnInfo>& columns, const std::string
 std::string KeyOrder(const std::vector<ColumnInfo>& columns, const std::string& fallback);
 
 size_t ColumnIndex(const std::vector<ColumnInfo>& columns, const std::string& name);
+// The names of `columns`, or only of the one named `only` (without regard
+// to case) when it is not empty.
+std::vector<std::string> ColumnNamesOf(const std::vector<ColumnInfo>& columns,
+                                       const std::string& only);
 DbError ItemNotFound();
 
 struct Row {

@@ -65,11 +65,7 @@ class ServerConnection : public Connection {
 
   std::vector<std::string> ColumnNames(const std::string& table,
                                        const std::string& column) override {
-    std::vector<std::string> names;
-    for (const ColumnInfo& info : TableColumns(Start(), table)) {
-      if (column.empty() || EqualsNoCase(info.name, column)) names.push_back(info.name);
-    }
-    return names;
+    return ColumnNamesOf(TableColumns(Start(), table), column);
   }
 
   std::unique_ptr<Recordset> OpenTable(const std::string& table, CursorType /*cursor*/,

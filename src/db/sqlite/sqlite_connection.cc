@@ -43,12 +43,8 @@ class SqliteConnection : public Connection {
 
   std::vector<std::string> ColumnNames(const std::string& table,
                                        const std::string& column) override {
-    std::vector<std::string> names;
     StartStatement();
-    for (const ColumnInfo& info : session_->Columns(table)) {
-      if (column.empty() || EqualsNoCase(info.name, column)) names.push_back(info.name);
-    }
-    return names;
+    return ColumnNamesOf(session_->Columns(table), column);
   }
 
   std::unique_ptr<Recordset> OpenTable(const std::string& table, CursorType /*cursor*/,
