@@ -20,6 +20,7 @@
 #include "db/postgres/pg_connection.h"
 #include "db/postgres/pg_operations.h"
 #include "db/sqlite/sqlite_connection.h"
+#include "db/unique_fd.h"
 
 namespace qv::db {
 namespace {
@@ -35,13 +36,8 @@ std::string ReadFile(const std::string& path) {
   auto unreadable = [&path] {
     return DbError(kErrDataSource, "The data-source file " + path + " cannot be read");
   };
-  struct Descriptor {
-    int fd;
-    ~Descriptor() {
-      if (fd >= 0) ::close(fd);
-    }
-  } owner{::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)};
-  const int fd = owner.fd;
+  UniqueFd owner(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  const int fd = owner.get();
   if (fd < 0) throw unreadable();
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) throw unreadable();

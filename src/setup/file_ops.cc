@@ -1,7 +1,5 @@
 #include "setup/file_ops.h"
 
-#include "setup/unique_fd.h"
-
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/sendfile.h>
@@ -18,8 +16,12 @@
 #include <vector>
 
 #include "db/diagnostics.h"
+#include "db/new_file.h"
+#include "db/unique_fd.h"
 
 namespace qv::setup {
+
+using db::UniqueFd;
 
 namespace {
 
@@ -136,25 +138,10 @@ bool PosixFileOps::CopyFile(const std::string& from, const std::string& to) {
   if (in.get() < 0) return false;
   struct stat st {};
   if (::fstat(in.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-  // The copy is written under a ".part" name and linked to its own name only
-  // once complete and flushed, so a run killed mid-copy never leaves a torn
-  // file that looks like a backup. O_EXCL with O_CREAT also refuses a
-  // symbolic link there, dangling or not; link() never replaces a file.
-  const std::string part = to + ".part";
-  UniqueFd out(::open(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-  if (out.get() < 0) return false;
-  const bool copied = CopyBytes(in.get(), out.get(), st.st_size) &&
-                      ::fchmod(out.get(), st.st_mode & 07777) == 0 && ::fsync(out.get()) == 0 &&
-                      out.Close() && ::link(part.c_str(), to.c_str()) == 0;
-  ::unlink(part.c_str());  // ours: created just now by O_EXCL
-  if (copied) {
-    // The new name must survive a power cut as the copy's contents do.
-    const std::string::size_type slash = to.find_last_of('/');
-    const std::string folder = slash == std::string::npos ? "." : to.substr(0, slash + 1);
-    UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.get() >= 0) ::fsync(dir.get());
-  }
-  return copied;
+  // A run killed mid-copy must never leave a torn file that looks like a backup.
+  return db::WriteNewFile(to, [&](int out) {
+           return CopyBytes(in.get(), out, st.st_size) && ::fchmod(out, st.st_mode & 07777) == 0;
+         }).empty();
 }
 
 std::unique_ptr<FileLock> PosixFileOps::LockFile(const std::string& path) {

@@ -1,7 +1,5 @@
 #include "setup/registry_file_store.h"
 
-#include "setup/unique_fd.h"
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,7 +12,11 @@
 #include <system_error>
 #include <utility>
 
+#include "db/unique_fd.h"
+
 namespace qv::setup {
+
+using db::UniqueFd;
 
 namespace {
 

@@ -12,29 +12,14 @@
 
 #include "db/db_error.h"
 #include "db/diagnostics.h"
+#include "db/new_file.h"
 #include "db/postgres/pg_error.h"
+#include "db/unique_fd.h"
 
 extern char** environ;
 
 namespace qv::db::postgres {
 namespace {
-
-// The one owner of a descriptor here.
-class Fd {
- public:
-  explicit Fd(int fd = -1) : fd_(fd) {}
-  ~Fd() { Close(); }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-  bool Close() {
-    const int fd = std::exchange(fd_, -1);
-    return fd < 0 || ::close(fd) == 0;
-  }
-
- private:
-  int fd_;
-};
 
 [[noreturn]] void FailDump(const std::string& why) {
   throw DbError(kErrConnect, why);
@@ -77,7 +62,7 @@ void RunPgDump(const ServerAddress& address, int lockWaitMs, int out) {
 
   int pipeFds[2];
   if (::pipe2(pipeFds, O_CLOEXEC) != 0) FailDump(std::string("pipe: ") + std::strerror(errno));
-  Fd readEnd(pipeFds[0]), writeEnd(pipeFds[1]);
+  UniqueFd readEnd(pipeFds[0]), writeEnd(pipeFds[1]);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
@@ -124,27 +109,11 @@ class AdvisoryLock : public RunLock {
 }  // namespace
 
 void DumpDatabase(const ServerAddress& address, int lockWaitMs, const std::string& path) {
-  // O_EXCL refuses whatever is at the temporary name, a link included, so
-  // a killed run's leftover is never written through.
-  const std::string part = path + ".part";
-  Fd out(::open(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-  if (out.get() < 0) FailDump("cannot create " + part + ": " + std::strerror(errno));
-  struct Unlink {
-    const std::string& path;
-    ~Unlink() { ::unlink(path.c_str()); }  // ours: created just now by O_EXCL
-  } removePart{part};
-  RunPgDump(address, lockWaitMs > 0 ? lockWaitMs : 1, out.get());
-  if (::fsync(out.get()) != 0 || !out.Close()) {
-    FailDump("cannot write " + part + ": " + std::strerror(errno));
-  }
-  // link() never replaces a dump of an earlier run in the same second.
-  if (::link(part.c_str(), path.c_str()) != 0) {
-    FailDump("cannot name the dump " + path + ": " + std::strerror(errno));
-  }
-  const std::string::size_type slash = path.find_last_of('/');
-  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-  Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dir.get() >= 0) ::fsync(dir.get());
+  const std::string failed = WriteNewFile(path, [&](int out) {
+    RunPgDump(address, lockWaitMs > 0 ? lockWaitMs : 1, out);
+    return true;
+  });
+  if (!failed.empty()) FailDump(failed);
 }
 
 std::unique_ptr<RunLock> HoldRunLock(const ServerAddress& address) {
