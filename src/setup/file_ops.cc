@@ -139,9 +139,10 @@ bool PosixFileOps::CopyFile(const std::string& from, const std::string& to) {
   struct stat st {};
   if (::fstat(in.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
   // A run killed mid-copy must never leave a torn file that looks like a backup.
-  return db::WriteNewFile(to, [&](int out) {
-           return CopyBytes(in.get(), out, st.st_size) && ::fchmod(out, st.st_mode & 07777) == 0;
-         }).empty();
+  auto fill = [&](int out) {
+    return CopyBytes(in.get(), out, st.st_size) && ::fchmod(out, st.st_mode & 07777) == 0;
+  };
+  return db::WriteNewFile(to, fill).empty();
 }
 
 std::unique_ptr<FileLock> PosixFileOps::LockFile(const std::string& path) {

@@ -48,16 +48,24 @@ TEST(ServerBackupTest, TheDumpsRestoreTheStateBeforeTheRunOrAreSaidToBeSkipped) 
   }
   EXPECT_EQ(FactsOf(inst), before);
 
-  // Without pg_dump both backups are skipped, each said once; no part of a dump is left.
-  const Installation fresh = Installation::LayOut(dir.path() / "fresh", Installation::Kind::kFresh,
-                                                  "Guild", Engine::kPostgres);
+  // A dump that cannot be made (no pg_dump, or one that fails after writing
+  // part of a dump) is skipped, said once per database; nothing of it is left.
+  const fs::path failing = dir.path() / "failing" / "pg_dump";
+  fs::create_directories(failing.parent_path());
+  testing::WriteBytes(failing, "#!/bin/sh\necho half a dump\necho 'no server' >&2\nexit 3\n");
+  fs::permissions(failing, fs::perms::owner_all);
   fs::create_directory(dir.path() / "empty");
-  const std::string skipped =
-      "qvsetup: backup skipped: pg_dump is not on PATH (install "
-      "postgresql-client) (data source \"qv_";
-  EXPECT_EQ(RunWithPath(fresh, (dir.path() / "empty").string()),
-            skipped + "main\")\n" + skipped + "security\")\n");
-  EXPECT_EQ(Tree(fresh.storageDir() / "db" / kBackupFolder), std::set<std::string>{});
+  for (const auto& [folder, why] :
+       {std::pair{"empty", "pg_dump is not on PATH (install postgresql-client)"},
+        {"failing", "pg_dump failed (exit status 3): no server"}}) {
+    const Installation fresh = Installation::LayOut(
+        dir.path() / folder / "inst", Installation::Kind::kFresh, "G", Engine::kPostgres);
+    const std::string skipped =
+        std::string("qvsetup: backup skipped: ") + why + " (data source \"qv_";
+    EXPECT_EQ(RunWithPath(fresh, (dir.path() / folder).string()),
+              skipped + "main\")\n" + skipped + "security\")\n");
+    EXPECT_EQ(Tree(fresh.storageDir() / "db" / kBackupFolder), std::set<std::string>{});
+  }
 }
 
 }  // namespace

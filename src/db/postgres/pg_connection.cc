@@ -73,8 +73,7 @@ class ServerConnection : public Connection {
     // Static, keyset and forward-only cursors behave alike over rows held in memory.
     std::optional<FoundTable> found = FindTable(Start(), table);
     if (!found) throw BackendError("relation \"" + table + "\" does not exist");
-    return std::make_unique<TableRecordset>(session_, found->name, std::move(found->columns),
-                                            lock);
+    return std::make_unique<TableRecordset>(session_, found->name, std::move(found->columns), lock);
   }
 
   void CopyColumn(const std::string& table, const std::string& from,
@@ -155,8 +154,9 @@ void ServerConnection::AlterDroppingViews(const std::string& sql, const std::str
   // same name takes its place, and using it fails with the reason; a later
   // DROP TABLE of it succeeds, in this run or the next, as it does on files.
   auto why = [&](const DependentView& view) {
-    return view.readsColumn.empty() ? "depended on view " + view.dependsOn
-                                    : "read column " + view.readsColumn + " of table " + found->name;
+    return view.readsColumn.empty()
+               ? "depended on view " + view.dependsOn
+               : "read column " + view.readsColumn + " of table " + found->name;
   };
   for (const DependentView& view : dropped) {
     std::string reason =

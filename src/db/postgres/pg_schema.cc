@@ -141,15 +141,15 @@ std::vector<ColumnInfo> TableColumns(Session& session, const std::string& table)
     auto known = cache->columns.find(table);
     if (known != cache->columns.end()) return known->second;
   }
-  Result result = session.Exec(
-      "SELECT " + ColumnFields("$2") +
-          " FROM pg_class c JOIN pg_attribute a ON a.attrelid = c.oid"
-          " JOIN pg_type t ON t.oid = a.atttypid WHERE " +
-          kInSchema + " AND c.oid = (SELECT c.oid FROM pg_class c WHERE " + kInSchema +
-          " AND c.relkind IN ('r', 'p', 'v', 'm') AND lower(c.relname) = lower($1)"
-          " ORDER BY c.relname = $1 DESC, c.relname LIMIT 1)"
-          " AND a.attnum > 0 AND NOT a.attisdropped ORDER BY a.attnum",
-      {Value(table), Value(kYesNoType)});
+  Result result =
+      session.Exec("SELECT " + ColumnFields("$2") +
+                       " FROM pg_class c JOIN pg_attribute a ON a.attrelid = c.oid"
+                       " JOIN pg_type t ON t.oid = a.atttypid WHERE " +
+                       kInSchema + " AND c.oid = (SELECT c.oid FROM pg_class c WHERE " + kInSchema +
+                       " AND c.relkind IN ('r', 'p', 'v', 'm') AND lower(c.relname) = lower($1)"
+                       " ORDER BY c.relname = $1 DESC, c.relname LIMIT 1)"
+                       " AND a.attnum > 0 AND NOT a.attisdropped ORDER BY a.attnum",
+                   {Value(table), Value(kYesNoType)});
   std::vector<ColumnInfo> columns;
   for (int row = 0; row < result.rows(); ++row) columns.push_back(ColumnAt(result, row, 0));
   if (cache != nullptr) cache->columns[table] = columns;
