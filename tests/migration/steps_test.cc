@@ -250,6 +250,12 @@ TEST_P(AlterTablesTest, MigratesEachTableAsItsColumnsRequire) {
     EXPECT_EQ(columns, Stored(engine, c.columns));
     EXPECT_EQ(Select(site.main(), "SELECT * FROM " + table + " ORDER BY 1"), c.rows);
   }
+  // The column routines on their own: true only when none of their statements failed.
+  auto connection = site.connector().Open(db::kMainConnectionString, "", "");
+  EXPECT_TRUE(AddColumnCopy(*connection, "HalfDone", "Public", "Copied"));
+  EXPECT_TRUE(DropColumn(*connection, "HalfDone", "Public"));
+  EXPECT_FALSE(DropColumn(*connection, "HalfDone", "Public"));  // its index and itself are gone
+  EXPECT_EQ(Select(site.main(), "SELECT ID, Copied FROM HalfDone"), Rows{"1|5"});
 }
 
 // A failure of an op in `ops` fails the step (`listedFail`), or is the only
@@ -271,6 +277,7 @@ struct SweepCase {
   const char* probe;
   Rows probed;
 };
+void PrintTo(const SweepCase& c, std::ostream* os) { *os << c.name; }
 // clang-format off
 const SweepCase kSweeps[] = {
     {"AlterTables", AlterTables, Kind::kOld, "", false, kTaskCompleted,

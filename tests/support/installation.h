@@ -13,6 +13,13 @@
 #include "db/diagnostics.h"
 #include "mkinstall/layout.h"
 
+namespace qv::mkinstall {
+// Test listings name the engine rather than print its bytes.
+inline void PrintTo(Engine engine, std::ostream* os) {
+  *os << (engine == Engine::kPostgres ? "PostgreSQL" : "SQLite");
+}
+}  // namespace qv::mkinstall
+
 namespace qv::testing {
 
 using Engine = mkinstall::Engine;
