@@ -277,7 +277,9 @@ struct SweepCase {
   const char* probe;
   Rows probed;
 };
-void PrintTo(const SweepCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const SweepCase& c, std::ostream* os) {
+  *os << c.name;
+}
 // clang-format off
 const SweepCase kSweeps[] = {
     {"AlterTables", AlterTables, Kind::kOld, "", false, kTaskCompleted,
