@@ -7,7 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 dir=${1:-build-cov}
 jobs=${JOBS:-2}
-command -v gcovr >/dev/null || { echo "coverage.sh: needs gcovr (apt-get install gcovr)" >&2; exit 1; }
+scripts/install-deps.sh gcovr
 cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Debug -DQV_COVERAGE=ON >/dev/null
 cmake --build "$dir" -j"$jobs"
 find "$dir" -name '*.gcda' -delete
