@@ -13,6 +13,7 @@
 
 #include "db/database_file.h"
 #include "db/db_error.h"
+#include "db/postgres/pg_result.h"
 #include "mkinstall/layout.h"
 #include "mkinstall/server_schema.h"
 
@@ -21,11 +22,8 @@ namespace {
 
 using Rows = std::vector<std::vector<std::string>>;
 
-struct ConnectionCloser {
-  void operator()(PGconn* connection) const { PQfinish(connection); }
-};
-using ServerConnection = std::unique_ptr<PGconn, ConnectionCloser>;
-using ServerResult = std::unique_ptr<PGresult, decltype(&PQclear)>;
+using ServerConnection = db::postgres::ConnHandle;
+using ServerResult = db::postgres::Result;
 
 // One connection per server database, kept: a login costs tens of
 // milliseconds, and a sweep asks hundreds of questions.
@@ -65,7 +63,7 @@ PGconn* ConnectTo(const DatabaseRef& db) {
 
 // Runs one or more statements; the result is the last one's.
 ServerResult RunOnServer(PGconn* connection, const std::string& sql) {
-  ServerResult result(PQexec(connection, sql.c_str()), PQclear);
+  ServerResult result(PQexec(connection, sql.c_str()));
   const ExecStatusType status = PQresultStatus(result.get());
   if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
     throw std::runtime_error(PQresultErrorMessage(result.get()) + (" in: " + sql));

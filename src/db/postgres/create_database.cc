@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "db/db_error.h"
+#include "db/postgres/pg_result.h"
 
 namespace qv::db {
 namespace {
@@ -12,15 +13,8 @@ namespace {
 // The number every failure here carries; the description says what failed.
 constexpr int32_t kServerError = -2147467259;
 
-struct ConnectionCloser {
-  void operator()(PGconn* connection) const { PQfinish(connection); }
-};
-using Connection = std::unique_ptr<PGconn, ConnectionCloser>;
-
-struct ResultClearer {
-  void operator()(PGresult* result) const { PQclear(result); }
-};
-using Result = std::unique_ptr<PGresult, ResultClearer>;
+using Connection = postgres::ConnHandle;
+using postgres::Result;
 
 // libpq's messages run over several lines; a diagnostic is one line.
 std::string Trimmed(const char* message) {
@@ -95,7 +89,7 @@ Result Run(PGconn* connection, const std::string& sql, const std::vector<std::st
                     ? PQexec(connection, sql.c_str())
                     : PQexecParams(connection, sql.c_str(), static_cast<int>(params.size()),
                                    nullptr, values.data(), nullptr, nullptr, 0));
-  const ExecStatusType status = result ? PQresultStatus(result.get()) : PGRES_FATAL_ERROR;
+  const ExecStatusType status = result.get() ? PQresultStatus(result.get()) : PGRES_FATAL_ERROR;
   if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
     throw DbError(kServerError, what + ": " + ResultMessage(result.get(), connection));
   }
@@ -123,7 +117,7 @@ ServerAddress CreateServerDatabases(
   for (const auto& [name, script] : namesAndScripts) {
     const Result found = Run(maintenance.get(), "SELECT 1 FROM pg_database WHERE datname = $1",
                              {name}, "cannot look for the database " + name);
-    if (PQntuples(found.get()) != 0) {
+    if (found.rows() != 0) {
       throw DbError(kServerError, "the database " + name + " exists already on the server");
     }
   }
