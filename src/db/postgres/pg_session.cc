@@ -278,39 +278,13 @@ std::vector<Result> Session::Pipeline(const std::vector<Statement>& statements) 
 }
 
 Result Session::ExecInTransaction(const std::string& sql, const std::vector<Value>& params) {
-  PGconn* handle = conn();
   if (!transactionOpen_) throw BackendError("no transaction is active");
-  if (!transactionBegun_) {
-    // The first statement begins the server's transaction. Should it fail,
-    // the transaction holds nothing else and is rolled back whole, to begin
-    // again at the next statement, as if the failed one had not been tried.
-    std::vector<Result> answers = Pipeline({{"BEGIN", {}}, {sql, params}});
-    if (Succeeded(answers[0]) && Succeeded(answers[1])) {
-      transactionBegun_ = true;
-      return std::move(answers[1]);
-    }
-    DbError error = ServerError(handle, answers[Succeeded(answers[0]) ? 1 : 0].get());
-    PQclear(PQexec(handle, "ROLLBACK"));
-    throw error;
-  }
-  const std::string name = NewSavepointName();
-  const std::string release = "RELEASE SAVEPOINT " + name;
-  std::vector<Result> answers = Pipeline({{"SAVEPOINT " + name, {}}, {sql, params}, {release, {}}});
-  if (Succeeded(answers[0]) && Succeeded(answers[1]) && Succeeded(answers[2])) {
-    return std::move(answers[1]);
-  }
-  // The first failure is the one to report; the rest were skipped.
-  size_t failed = 0;
-  while (failed + 1 < answers.size() && Succeeded(answers[failed])) ++failed;
-  DbError error = ServerError(handle, answers[failed].get());
-  if (failed > 0) {
-    PQclear(PQexec(handle, ("ROLLBACK TO SAVEPOINT " + name).c_str()));
-    PQclear(PQexec(handle, release.c_str()));
-  }
-  throw error;
+  Savepoint savepoint(*this, {{sql, params}}, Savepoint::kReleased);
+  return std::move(savepoint.answers()[0]);
 }
 
-Savepoint::Savepoint(Session& session, const std::vector<Statement>& first) : session_(session) {
+Savepoint::Savepoint(Session& session, const std::vector<Statement>& first, bool released)
+    : session_(session) {
   PGconn* handle = session_.conn();
   // Inside an open BeginTrans the server's transaction begins here if it
   // has not yet; outside one the savepoint is a transaction of its own.
@@ -323,6 +297,7 @@ Savepoint::Savepoint(Session& session, const std::vector<Statement>& first) : se
   }
   const size_t opened = statements.size();
   statements.insert(statements.end(), first.begin(), first.end());
+  if (released) statements.push_back({ReleaseStatement(), {}});
   std::vector<Result> answers = session_.Pipeline(statements);
   size_t failed = 0;
   while (failed < answers.size() && Succeeded(answers[failed])) ++failed;
@@ -340,7 +315,8 @@ Savepoint::Savepoint(Session& session, const std::vector<Statement>& first) : se
     throw error;
   }
   answers_.assign(std::make_move_iterator(answers.begin() + opened),
-                  std::make_move_iterator(answers.end()));
+                  std::make_move_iterator(answers.begin() + opened + first.size()));
+  done_ = released;
 }
 
 Savepoint::~Savepoint() {
@@ -360,8 +336,12 @@ void Savepoint::Undo() noexcept {
   }
 }
 
+std::string Savepoint::ReleaseStatement() const {
+  return name_.empty() ? "COMMIT" : "RELEASE SAVEPOINT " + name_;
+}
+
 void Savepoint::Release() {
-  session_.Exec(name_.empty() ? "COMMIT" : "RELEASE SAVEPOINT " + name_);
+  session_.Exec(ReleaseStatement());
   done_ = true;
 }
 

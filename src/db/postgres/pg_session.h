@@ -58,9 +58,9 @@ class Session {
   // second statement; `params` are sent as text ($1, $2, ...). Raises the
   // server's error.
   Result Exec(const std::string& sql, const std::vector<Value>& params = {});
-  // The same within an open BeginTrans: the first such statement begins the
-  // server's transaction, later ones run under a savepoint of their own. A
-  // failure undoes only this statement, as the desktop engine does.
+  // The same within an open BeginTrans, under a savepoint of its own (the
+  // first such statement begins the server's transaction), all in one round
+  // trip. A failure undoes only this statement, as the desktop engine does.
   Result ExecInTransaction(const std::string& sql, const std::vector<Value>& params = {});
 
   void Begin();
@@ -116,8 +116,10 @@ class Savepoint {
   explicit Savepoint(Session& session) : Savepoint(session, {}) {}
   // Runs `first` in the same round trip as the savepoint's start, their
   // answers kept in answers(). The first of them to fail raises its error,
-  // with the savepoint undone.
-  Savepoint(Session& session, const std::vector<Statement>& first);
+  // with the savepoint undone. kReleased sends the release in that round
+  // trip too, for statements that need no check before it.
+  static constexpr bool kReleased = true;
+  Savepoint(Session& session, const std::vector<Statement>& first, bool released = false);
   Savepoint(const Savepoint&) = delete;
   Savepoint& operator=(const Savepoint&) = delete;
   ~Savepoint();
@@ -126,6 +128,7 @@ class Savepoint {
 
  private:
   void Undo() noexcept;
+  std::string ReleaseStatement() const;
   Session& session_;
   std::string name_;  // empty: the savepoint is a transaction of its own
   std::vector<Result> answers_;
