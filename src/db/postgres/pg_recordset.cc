@@ -56,9 +56,7 @@ void QueryRecordset::Rerun() {
 TableRecordset::TableRecordset(std::shared_ptr<Session> session, std::string table,
                                std::vector<ColumnInfo> columns, LockType lock)
     : SessionRowSet(std::move(session), lock), table_(std::move(table)) {
-  if (columns.empty()) throw BackendError("relation \"" + table_ + "\" does not exist");
-  columns_ = std::move(columns);
-  ReadRows();
+  ReadRows(std::move(columns));
 }
 
 std::string TableRecordset::ColumnList() const {
@@ -80,13 +78,12 @@ Row ReadRow(const Result& result, int r) {
 }  // namespace
 
 void TableRecordset::Read() {
-  std::vector<ColumnInfo> columns = TableColumns(*session_, table_);
-  if (columns.empty()) throw BackendError("relation \"" + table_ + "\" does not exist");
-  columns_ = std::move(columns);
-  ReadRows();
+  ReadRows(TableColumns(*session_, table_));
 }
 
-void TableRecordset::ReadRows() {
+void TableRecordset::ReadRows(std::vector<ColumnInfo> columns) {
+  if (columns.empty()) throw BackendError("relation \"" + table_ + "\" does not exist");
+  columns_ = std::move(columns);
   const std::string order = KeyOrder(columns_, "ctid");
 
   Result result = session_->Exec("SELECT " + ColumnList() + " FROM " + QuoteName(table_) +

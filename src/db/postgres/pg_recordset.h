@@ -48,7 +48,8 @@ class TableRecordset : public SessionRowSet<TableRowSet> {
 
  private:
   void Read() override;
-  void ReadRows();
+  // Reads the rows with `columns`, the table's as the catalog gave them.
+  void ReadRows(std::vector<ColumnInfo> columns);
   // The statements that send one pending row; the first returns the row
   // as stored, with its address.
   void AddStatements(const Row& row, std::vector<Statement>& statements) const;
