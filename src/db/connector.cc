@@ -19,6 +19,7 @@
 #include "db/names.h"
 #include "db/postgres/pg_connection.h"
 #include "db/postgres/pg_operations.h"
+#include "db/postgres/pg_stand_ins.h"
 #include "db/sqlite/sqlite_connection.h"
 #include "db/unique_fd.h"
 
@@ -62,6 +63,7 @@ postgres::ServerAddress ServerAddressOf(const OdbcSection& section) {
   address.user = section.Get("Username");
   address.password = section.Get("Password");
   address.sslMode = section.Get("SSLmode");
+  address.options = section.Get("pqopt");
   return address;
 }
 
@@ -114,15 +116,23 @@ class DataSourceConnector : public Connector {
     }
   }
 
-  std::unique_ptr<RunLock> HoldRunLock(const std::string& dataSource) override {
+  std::unique_ptr<RunLock> HoldRunLock(const std::string& dataSource,
+                                       const std::vector<std::string>& guarded) override {
     const Found found = Find(dataSource);
     if (!found.server) return nullptr;
-    try {
-      return postgres::HoldRunLock(ServerAddressOf(found.section));
-    } catch (const DbError& e) {
-      throw DbError(e.number(), e.description() + " (data source \"" + dataSource + "\")");
+    std::vector<postgres::ServerAddress> others;
+    for (const std::string& name : guarded) {
+      try {
+        const Found other = Find(name);
+        if (other.server) others.push_back(ServerAddressOf(other.section));
+      } catch (const DbError&) {
+        // A data source that cannot be looked up cannot be written either.
+      }
     }
+    return postgres::HoldRunLock(ServerAddressOf(found.section), others, busyTimeoutMs_);
   }
+
+  void RunEnded() override { postgres::ReportStandIns(busyTimeoutMs_); }
 
  private:
   // A data source as the file defines it, checked for a known driver and a
@@ -172,7 +182,8 @@ void Connector::Dump(const std::string& dataSource, const std::string& /*path*/)
                                     "\" keeps its database in a file: copy the file instead");
 }
 
-std::unique_ptr<RunLock> Connector::HoldRunLock(const std::string& /*dataSource*/) {
+std::unique_ptr<RunLock> Connector::HoldRunLock(const std::string& /*dataSource*/,
+                                                const std::vector<std::string>& /*guarded*/) {
   return nullptr;
 }
 

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "db/db_error.h"
 #include "db/value.h"
 
 namespace qv::db {
@@ -97,6 +98,18 @@ class Connection {
 class RunLock {
  public:
   virtual ~RunLock() = default;
+  // Called before each step: takes the lock again when it was lost (the
+  // server closed the session that held it) or could not be taken yet,
+  // waiting for any run that holds it meanwhile. Raises RunRefused as
+  // Connector::HoldRunLock does.
+  virtual void KeepHeld() {}
+};
+
+// Raised where a run must not go on at all, because runs could not take
+// turns: the reason has been said on standard error.
+class RunRefused : public DbError {
+ public:
+  using DbError::DbError;
 };
 
 // Opens connections, and does what a run needs of a data source besides a
@@ -122,10 +135,17 @@ class Connector {
 
   // Waits until no other run, from this machine or another, holds the run
   // lock of the database of `dataSource`, and takes it until the result is
-  // destroyed or the process ends. A wait is said once on standard error,
-  // naming who holds the lock. Null for a database in a file: a lock file
-  // beside it does that. Raises DbError when the lock cannot be taken.
-  virtual std::unique_ptr<RunLock> HoldRunLock(const std::string& dataSource);
+  // destroyed or the process ends; the databases of `guarded` are written
+  // under it too. A wait is said once on standard error, naming who holds
+  // the lock. Null for a database in a file: a lock file beside it does
+  // that. Raises DbError when the data source cannot be looked up, and
+  // RunRefused when runs cannot take turns through the connection.
+  virtual std::unique_ptr<RunLock> HoldRunLock(const std::string& dataSource,
+                                               const std::vector<std::string>& guarded = {});
+
+  // Called once when a run ends: says on standard error what the run
+  // leaves for the administrator to do by hand.
+  virtual void RunEnded() {}
 
   // `connectionString` is a bare data-source name or "key=value;" pairs.
   // Raises DbError when the connection cannot be opened.

@@ -25,12 +25,26 @@ std::unique_ptr<FileLock> LockInstallation(RegistryStore& registry, FileOps& fil
   }
 }
 
-std::unique_ptr<db::RunLock> LockSharedDatabase(db::Connector& connector) {
+SharedTurn LockSharedDatabase(db::Connector& connector) {
+  SharedTurn turn;
   try {
-    return connector.HoldRunLock(db::kMainDataSource);
+    turn.lock = connector.HoldRunLock(db::kMainDataSource, {db::kSecurityDataSource});
+  } catch (const db::RunRefused&) {
+    turn.refused = true;
   } catch (...) {
-    return nullptr;
   }
+  return turn;
+}
+
+bool SharedTurn::Keep() {
+  try {
+    if (lock && !refused) lock->KeepHeld();
+  } catch (const db::RunRefused&) {
+    refused = true;
+  } catch (...) {
+    // The steps meet the same trouble and say so.
+  }
+  return !refused;
 }
 
 }  // namespace qv::setup

@@ -29,11 +29,18 @@ std::string RunLockPath(RegistryStore& registry);
 std::unique_ptr<FileLock> LockInstallation(RegistryStore& registry, FileOps& files);
 
 // Waits until no run on another machine that shares the main database holds
-// its run lock, and takes it. Null when there is nothing to hold (a database
-// in a file, kept apart by the lock file alone) or the run has to go on
-// without it (a data source that cannot be looked up, a server that cannot
-// be reached: the steps then fail with the messages that say why). Never
-// raises.
-std::unique_ptr<db::RunLock> LockSharedDatabase(db::Connector& connector);
+// its run lock, and takes it, guarding the security database with it. No
+// lock when there is nothing to hold (a database in a file, kept apart by
+// the lock file alone) or the data source cannot be looked up (the steps
+// then fail with the messages that say why); refused when runs cannot take
+// turns through the server connection. Never raises.
+struct SharedTurn {
+  std::unique_ptr<db::RunLock> lock;
+  bool refused = false;
+  // Before each step: takes the lock again if it was lost. False when the
+  // run must end.
+  bool Keep();
+};
+SharedTurn LockSharedDatabase(db::Connector& connector);
 
 }  // namespace qv::setup

@@ -112,15 +112,26 @@ void RunSetup(const std::string& commandLine, const SetupEdges& edges, const Set
   // machine that shares the databases waits for the second lock. Every run
   // takes them in this order.
   const std::unique_ptr<FileLock> turn = LockInstallation(edges.registry, edges.files);
-  const std::unique_ptr<db::RunLock> sharedTurn = LockSharedDatabase(edges.connector);
+  SharedTurn sharedTurn = LockSharedDatabase(edges.connector);
+  // Runs that cannot take turns do nothing at all (said on standard error);
+  // a lock lost to the server is taken again before the next step.
+  if (sharedTurn.refused) return;
   Run run(edges, options);
   if (options.BackUpDatabases) run.BackUp();
+  if (!sharedTurn.Keep()) return;
   run.InstallSettings();
   if (options.DebugMode) edges.boxes.Show(DebugSummary(options));
   if (options.WithSampleData) {
-    for (const SampleDataStep& step : steps.sampleData) run.SampleData(step);
+    for (const SampleDataStep& step : steps.sampleData) {
+      if (!sharedTurn.Keep()) return;
+      run.SampleData(step);
+    }
   }
-  for (const MigrationStep& step : steps.migration) run.Migration(step);
+  for (const MigrationStep& step : steps.migration) {
+    if (!sharedTurn.Keep()) return;
+    run.Migration(step);
+  }
+  edges.connector.RunEnded();
 }
 
 }  // namespace qv::setup

@@ -4,18 +4,15 @@
 #include <string>
 #include <vector>
 
-#include "db/diagnostics.h"
 #include "db/names.h"
 #include "db/postgres/pg_dialect.h"
 #include "db/postgres/pg_error.h"
 #include "db/postgres/pg_recordset.h"
 #include "db/postgres/pg_schema.h"
+#include "db/postgres/pg_stand_ins.h"
 
 namespace qv::db::postgres {
 namespace {
-
-// The one column of a view that stands in for one a DROP COLUMN removed.
-constexpr char kViewToCreateAgain[] = "view_to_create_again";
 
 // Rows fetched and written back at a time by CopyColumn.
 constexpr int kCopyBatch = 500;
@@ -111,9 +108,7 @@ std::unique_ptr<Recordset> ServerConnection::Execute(const std::string& statemen
   }
   // Reads run on their own until the transaction has written.
   bool reads = OnlyReads(translated.sql);
-  Result result = session.inTransaction() && (!reads || session.transactionBegun())
-                      ? session.ExecInTransaction(translated.sql)
-                      : session.Exec(translated.sql);
+  Result result = reads ? session.Exec(translated.sql) : session.Write(translated.sql);
   if (!result.returnsRows()) return nullptr;
   return std::make_unique<QueryRecordset>(session_, result, translated.sql, reads);
 }
@@ -121,7 +116,7 @@ std::unique_ptr<Recordset> ServerConnection::Execute(const std::string& statemen
 // The server refuses to drop a column that a view reads. A saved query
 // would not block the change, so such views, and the views that read them,
 // are dropped with it in one step, and each is named with its definition on
-// standard error for an administrator to write again. Views that do not
+// standard error when the run ends, for an administrator to write again. Views that do not
 // read the column are not touched. An index on the column blocks the drop,
 // as on the embedded engine: the server would drop the index silently.
 void ServerConnection::AlterDroppingViews(const std::string& sql, const std::string& table) {
@@ -164,14 +159,19 @@ void ServerConnection::AlterDroppingViews(const std::string& sql, const std::str
     std::string literal;
     for (char c : reason) literal += c == '\'' ? "''" : std::string(1, c);
     session.Exec("CREATE VIEW " + QuoteName(view.name) + " AS SELECT CAST(CAST('" + literal +
-                 "' AS text) AS integer) AS " + kViewToCreateAgain);
+                 "' AS text) AS integer) AS " + kStandInColumn);
   }
   savepoint.Release();
+  // Named when the run ends, if still stand-ins then: a later step may
+  // create the view again, and a transaction rolled back leaves none.
+  std::vector<StandIn> standIns;
   for (const DependentView& view : dropped) {
-    Diagnose("view " + view.name + " " + why(view) +
-             " and was replaced by a view that fails until it is created again; its definition "
-             "was: " +
-             view.definition);
+    standIns.push_back(StandIn{view.name, why(view), view.definition});
+  }
+  if (!standIns.empty()) {
+    session.AfterCommit([address = session.address(), standIns] {
+      RememberStandIns(address, standIns);
+    });
   }
 }
 

@@ -7,12 +7,14 @@
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <utility>
 #include <vector>
 
 #include "db/db_error.h"
 #include "db/diagnostics.h"
 #include "db/new_file.h"
+#include "db/postgres/pg_advisory_lock.h"
 #include "db/postgres/pg_error.h"
 #include "db/unique_fd.h"
 
@@ -25,26 +27,27 @@ namespace {
   throw DbError(kErrConnect, why);
 }
 
-// This process's environment with the connection settings of `address` in
-// place of the inherited ones; a setting that the data source leaves out
-// keeps the inherited value (libpq's default).
+// This process's environment with the connection parameters of `address`
+// in place of the inherited ones, each as the variable libpq reads for it
+// (a parameter that has none is left out); a setting that the data source
+// leaves out keeps the inherited value (libpq's default).
 std::vector<std::string> DumpEnvironment(const ServerAddress& address) {
-  const std::pair<const char*, const std::optional<std::string>> settings[] = {
-      {"PGHOST", address.host},         {"PGPORT", address.port},
-      {"PGUSER", address.user},         {"PGPASSWORD", address.password},
-      {"PGDATABASE", address.database}, {"PGSSLMODE", address.sslMode}};
+  std::vector<std::pair<std::string, std::string>> settings;
+  std::unique_ptr<PQconninfoOption, void (*)(PQconninfoOption*)> known(PQconndefaults(),
+                                                                       PQconninfoFree);
+  for (const auto& [keyword, value] : ConnectParameters(address)) {
+    for (const PQconninfoOption* o = known.get(); o != nullptr && o->keyword != nullptr; ++o) {
+      if (o->envvar != nullptr && keyword == o->keyword) settings.emplace_back(o->envvar, value);
+    }
+  }
   std::vector<std::string> env;
   for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
     const std::string text = *entry;
     bool replaced = false;
-    for (const auto& [name, value] : settings) {
-      replaced |= value && text.rfind(std::string(name) + "=", 0) == 0;
-    }
+    for (const auto& [name, value] : settings) replaced |= text.rfind(name + "=", 0) == 0;
     if (!replaced) env.push_back(text);
   }
-  for (const auto& [name, value] : settings) {
-    if (value) env.push_back(std::string(name) + "=" + *value);
-  }
+  for (const auto& [name, value] : settings) env.push_back(name + "=" + value);
   return env;
 }
 
@@ -96,16 +99,6 @@ void RunPgDump(const ServerAddress& address, int lockWaitMs, int out) {
   FailDump("pg_dump failed (" + how + ")" + (messages.empty() ? "" : ": " + messages));
 }
 
-class AdvisoryLock : public RunLock {
- public:
-  explicit AdvisoryLock(std::shared_ptr<Session> session) : session_(std::move(session)) {}
-  // Disconnecting releases a session-level lock.
-  ~AdvisoryLock() override { session_->Close(); }
-
- private:
-  std::shared_ptr<Session> session_;
-};
-
 }  // namespace
 
 void DumpDatabase(const ServerAddress& address, int lockWaitMs, const std::string& path) {
@@ -116,32 +109,11 @@ void DumpDatabase(const ServerAddress& address, int lockWaitMs, const std::strin
   if (!failed.empty()) FailDump(failed);
 }
 
-std::unique_ptr<RunLock> HoldRunLock(const ServerAddress& address) {
-  std::shared_ptr<Session> session = Session::Open(address, 1);
-  session->KeepOutOfPool();
-  session->Exec("SET lock_timeout = 0");
-  const std::string key = std::to_string(kRunLockKey);
-  if (session->Exec("SELECT pg_try_advisory_lock(" + key + ")").Text(0, 0) != "t") {
-    // A pg_advisory_lock(bigint) shows in pg_locks as the key's high and
-    // low 32 bits with objsubid 1.
-    const Result holder = session->Exec(
-        "SELECT l.pid, host(a.client_addr) FROM pg_locks l "
-        "LEFT JOIN pg_stat_activity a ON a.pid = l.pid "
-        "WHERE l.locktype = 'advisory' AND l.granted AND l.objsubid = 1 "
-        "AND l.database = (SELECT oid FROM pg_database WHERE datname = current_database()) "
-        "AND l.classid::bigint = " +
-        std::to_string(kRunLockKey >> 32) +
-        " AND l.objid::bigint = " + std::to_string(kRunLockKey & 0xFFFFFFFFLL) + " LIMIT 1");
-    std::string who = "another session";
-    if (holder.rows() > 0) {
-      who = "server pid " + holder.Text(0, 0);
-      if (!holder.IsNull(0, 1)) who += " (client " + holder.Text(0, 1) + ")";
-    }
-    Diagnose("waiting for the run lock on server database " + address.database +
-             " (advisory lock " + key + "), held by " + who);
-    session->Exec("SELECT pg_advisory_lock(" + key + ")");
-  }
-  return std::make_unique<AdvisoryLock>(std::move(session));
+std::unique_ptr<RunLock> HoldRunLock(const ServerAddress& address,
+                                     const std::vector<ServerAddress>& guarded, int busyTimeoutMs) {
+  auto lock = std::make_unique<AdvisoryLock>(address, guarded, busyTimeoutMs);
+  lock->KeepHeld();
+  return lock;
 }
 
 }  // namespace qv::db::postgres

@@ -5,16 +5,12 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "db/database.h"
 #include "db/postgres/pg_session.h"
 
 namespace qv::db::postgres {
-
-// The key of the session-level advisory lock that every run holds on the
-// main database ("QVSETUP" in ASCII): fixed, so that runs of every version
-// and every machine meet on it.
-inline constexpr long long kRunLockKey = 0x51565345545550LL;
 
 // Writes `pg_dump --format=custom` of `address` into the new file `path`:
 // first under "<path>.part", flushed, then linked to `path` (never replacing
@@ -26,10 +22,14 @@ inline constexpr long long kRunLockKey = 0x51565345545550LL;
 // on PATH, its own message) and leaves nothing at `path` when it fails.
 void DumpDatabase(const ServerAddress& address, int lockWaitMs, const std::string& path);
 
-// Takes the run lock on a connection of its own (no lock timeout: a run
-// waits as long as another runs). When another session holds it, says so
-// once through Diagnose, naming the database and the holder's server pid,
-// then waits. Raises DbError when the server cannot be reached.
-std::unique_ptr<RunLock> HoldRunLock(const ServerAddress& address);
+// Takes the run lock on the database of `address`, waiting as long as
+// another run holds it (said once through Diagnose, naming the holder), and
+// guards the databases of `address` and `guarded` for the run's steps (see
+// pg_advisory_lock.h). A server that cannot be reached leaves the lock
+// untaken: every transaction that may write then fails, until KeepHeld
+// takes it. Raises RunRefused when runs cannot take turns through the
+// connection (a pooler that pools per transaction).
+std::unique_ptr<RunLock> HoldRunLock(const ServerAddress& address,
+                                     const std::vector<ServerAddress>& guarded, int busyTimeoutMs);
 
 }  // namespace qv::db::postgres

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <deque>
 #include <iterator>
+#include <utility>
 
 #include "db/names.h"
 #include "db/postgres/pg_error.h"
@@ -45,6 +46,17 @@ std::string ParamText(const Value& value) {
   return value.AsText();
 }
 
+// What every statement of a run relies on, set by a statement after
+// connecting: a connection pooler refuses settings given as startup
+// options, and keeps these for the client whichever server connection
+// serves it (lock_timeout aside, which is how a run tells the pooler's mode).
+std::string SettingsStatement(int busyTimeoutMs) {
+  return "SELECT set_config('DateStyle', 'ISO', false),"
+         " set_config('standard_conforming_strings', 'on', false),"
+         " set_config('lock_timeout', '" +
+         std::to_string(busyTimeoutMs > 0 ? busyTimeoutMs : 1) + "', false)";
+}
+
 // Clean connections that closed sessions left, newest last, each with the
 // address and settings it was opened with.
 constexpr size_t kMaxIdleConnections = 4;
@@ -53,20 +65,22 @@ std::deque<std::pair<std::string, ConnHandle>>& IdleConnections() {
   return idle;
 }
 
-std::string PoolKey(const std::vector<const char*>& keys, const std::vector<const char*>& values) {
-  std::string key;
-  for (size_t i = 0; keys[i] != nullptr; ++i) {
-    key.append(keys[i]).push_back('\0');
-    key.append(values[i]).push_back('\0');
+std::string PoolKey(const std::vector<std::pair<std::string, std::string>>& parameters,
+                    int busyTimeoutMs) {
+  std::string key = std::to_string(busyTimeoutMs);
+  for (const auto& [name, value] : parameters) {
+    key.push_back('\0');
+    key.append(name).push_back('\0');
+    key.append(value);
   }
   return key;
 }
 
-// An idle connection is usable when the server has not closed it meanwhile
-// (shut down, restarted, the database dropped): reading what arrived while
-// it was idle finds that out without a round trip. A server that ends a
-// session sends its reason and then closes the socket; one read may take
-// only the reason, so reading goes on while the socket has something.
+// A connection is usable when the server has not closed it meanwhile (an
+// idle timeout, a terminated backend, a restart): reading what arrived
+// while it was idle finds that out without a round trip. A server that
+// ends a session sends its reason and then closes the socket; one read may
+// take only the reason, so reading goes on while the socket has something.
 bool StillUsable(PGconn* conn) {
   if (PQstatus(conn) != CONNECTION_OK || PQpipelineStatus(conn) != PQ_PIPELINE_OFF) return false;
   pollfd socket{PQsocket(conn), POLLIN, 0};
@@ -76,62 +90,141 @@ bool StillUsable(PGconn* conn) {
   return PQtransactionStatus(conn) == PQTRANS_IDLE && PQisBusy(conn) == 0;
 }
 
-// The answer to the DISCARD ALL sent when the connection was put aside;
-// false when the reset failed or the connection broke meanwhile.
-bool ResetAnswered(PGconn* conn) {
-  bool reset = false;
-  while (PGresult* next = PQgetResult(conn)) {
-    reset = PQresultStatus(next) == PGRES_COMMAND_OK;
-    PQclear(next);
-  }
-  return reset;
+// Resets a connection put aside for reuse: DISCARD ALL undoes what a
+// statement may have set for the session (settings, cursors, locks), which
+// cannot run in a transaction, so it has a sync of its own, and the run's
+// settings follow it. Sent without waiting; the answers are read when the
+// connection is taken again, so that no routine waits for them.
+bool SendReset(PGconn* conn, const std::string& settings) {
+  auto send = [conn](const std::string& sql) {
+    return PQsendQueryParams(conn, sql.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0) != 0 &&
+           PQpipelineSync(conn) != 0;
+  };
+  return PQenterPipelineMode(conn) != 0 && send("DISCARD ALL") && send(settings);
 }
 
+// The answers to SendReset; false when the reset failed or the connection
+// broke meanwhile.
+bool ResetAnswered(PGconn* conn) {
+  bool reset = true;
+  int syncs = 0;
+  for (bool ended = false; syncs < 2 && PQstatus(conn) == CONNECTION_OK;) {
+    PGresult* next = PQgetResult(conn);
+    if (next == nullptr) {
+      if (ended) break;  // two ends in a row: nothing more is coming
+      ended = true;
+      continue;
+    }
+    ended = false;
+    const ExecStatusType status = PQresultStatus(next);
+    PQclear(next);
+    if (status == PGRES_PIPELINE_SYNC) {
+      ++syncs;
+    } else if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
+      reset = false;
+    }
+  }
+  return reset && syncs == 2 && PQexitPipelineMode(conn) != 0;
+}
+
+// The newest idle connection with `key` that is still usable; the others
+// of that key are dropped on the way.
 ConnHandle TakeIdle(const std::string& key) {
   auto& idle = IdleConnections();
-  for (auto it = idle.end(); it != idle.begin();) {
-    --it;
-    if (it->first != key) continue;
-    ConnHandle conn = std::move(it->second);
-    idle.erase(it);
+  for (size_t i = idle.size(); i > 0; --i) {
+    if (idle[i - 1].first != key) continue;
+    ConnHandle conn = std::move(idle[i - 1].second);
+    idle.erase(idle.begin() + static_cast<std::ptrdiff_t>(i - 1));
     if (ResetAnswered(conn.get()) && StillUsable(conn.get())) return conn;
   }
   return nullptr;
 }
 
+const HeldRunLock*& HeldLock() {
+  static const HeldRunLock* held = nullptr;
+  return held;
+}
+
+// Begins every transaction that may write while this process holds a run
+// lock: it takes the step key shared, then checks that the run lock is
+// still this run's, and fails with the reason when it is not, so that
+// nothing of the transaction stays. On another server the check cannot see
+// the lock, and only the step key is taken.
+Statement TurnCheck(const HeldRunLock& held) {
+  const std::string lost = "this run does not hold its run lock (advisory lock " +
+                           std::to_string(kRunLockKey) + "): the step is undone";
+  if (held.pid.empty()) return {"SELECT CAST(CAST($1 AS text) AS integer)", {Value(lost)}};
+  return {std::string("SELECT CAST(CASE WHEN ") + kServerStart +
+              " <> $2 OR EXISTS (SELECT 1 FROM pg_locks l WHERE " + RunLockHeld() +
+              " AND l.pid = $1::integer) THEN '1' ELSE $3 END AS integer)"
+              " FROM (SELECT pg_advisory_xact_lock_shared(" +
+              std::to_string(kStepLockKey) + ") OFFSET 0) AS turn",
+          {Value(held.pid), Value(held.serverStart), Value(lost)}};
+}
+
 }  // namespace
 
-std::shared_ptr<Session> Session::Open(const ServerAddress& address, int busyTimeoutMs) {
-  // Every value points into `address` or a string that outlives the call.
-  std::vector<const char*> keys, values;
-  auto add = [&](const char* key, const char* value) {
-    keys.push_back(key);
-    values.push_back(value);
-  };
+std::string RunLockHeld() {
+  return "l.locktype = 'advisory' AND l.granted AND l.objsubid = 1 AND l.classid::bigint = " +
+         std::to_string(kRunLockKey >> 32) +
+         " AND l.objid::bigint = " + std::to_string(kRunLockKey & 0xFFFFFFFFLL);
+}
+
+void SetHeldRunLock(const HeldRunLock* held) {
+  HeldLock() = held;
+}
+
+std::vector<std::pair<std::string, std::string>> ConnectParameters(const ServerAddress& address) {
+  std::vector<std::pair<std::string, std::string>> parameters;
   auto addGiven = [&](const char* key, const std::optional<std::string>& value) {
-    if (value) add(key, value->c_str());
+    if (value) parameters.emplace_back(key, *value);
   };
-  const std::string options =
-      "-c DateStyle=ISO -c lock_timeout=" + std::to_string(busyTimeoutMs > 0 ? busyTimeoutMs : 1);
+  // A server that does not answer fails the open rather than hang it.
+  parameters.emplace_back("connect_timeout", "10");
+  parameters.emplace_back("application_name", "qvsetup");
   addGiven("host", address.host);
   addGiven("port", address.port);
-  add("dbname", address.database.c_str());
   addGiven("user", address.user);
   addGiven("password", address.password);
   addGiven("sslmode", address.sslMode);
-  add("client_encoding", "UTF8");
-  add("options", options.c_str());
-  add("application_name", "qvsetup");
-  // A server that does not answer fails the open rather than hang it.
-  add("connect_timeout", "10");
-  keys.push_back(nullptr);
-  values.push_back(nullptr);
+  if (address.options && address.options->find_first_not_of(" \t") != std::string::npos) {
+    char* error = nullptr;
+    std::unique_ptr<PQconninfoOption, void (*)(PQconninfoOption*)> given(
+        PQconninfoParse(address.options->c_str(), &error), PQconninfoFree);
+    if (!given) {
+      std::string why = error != nullptr ? error : "out of memory";
+      PQfreemem(error);
+      while (!why.empty() && why.back() == '\n') why.pop_back();
+      throw DbError(kErrConnect, "the further libpq parameters (pqopt) cannot be read: " + why);
+    }
+    for (const PQconninfoOption* o = given.get(); o->keyword != nullptr; ++o) {
+      if (o->val != nullptr) parameters.emplace_back(o->keyword, o->val);
+    }
+  }
+  // Last, so that nothing above overrides them: a database name is never
+  // read as connection options (expand_dbname is off), every text is UTF8,
+  // and a member that accepts no writes (a hot standby) is never used.
+  parameters.emplace_back("dbname", address.database);
+  parameters.emplace_back("client_encoding", "UTF8");
+  parameters.emplace_back("target_session_attrs", "read-write");
+  return parameters;
+}
 
+std::shared_ptr<Session> Session::Open(const ServerAddress& address, int busyTimeoutMs) {
+  const std::vector<std::pair<std::string, std::string>> parameters = ConnectParameters(address);
   auto session = std::make_shared<Session>(Token{});
-  session->poolKey_ = PoolKey(keys, values);
+  session->poolKey_ = PoolKey(parameters, busyTimeoutMs);
+  session->settings_ = SettingsStatement(busyTimeoutMs);
+  session->address_ = address;
   session->conn_ = TakeIdle(session->poolKey_);
   if (session->conn_) return session;
-  // expand_dbname = 0: a database name is never read as connection options.
+  std::vector<const char*> keys, values;
+  for (const auto& [name, value] : parameters) {
+    keys.push_back(name.c_str());
+    values.push_back(value.c_str());
+  }
+  keys.push_back(nullptr);
+  values.push_back(nullptr);
   session->conn_.reset(PQconnectdbParams(keys.data(), values.data(), 0));
   PGconn* conn = session->conn_.get();
   if (conn == nullptr) throw DbError(kErrConnect, "out of memory while connecting");
@@ -147,7 +240,17 @@ std::shared_ptr<Session> Session::Open(const ServerAddress& address, int busyTim
                                    serverEncoding +
                                    ", which cannot hold every text; it must be UTF8");
   }
+  try {
+    session->Send(session->settings_);
+  } catch (const DbError& e) {
+    throw DbError(kErrConnect, e.description());
+  }
   return session;
+}
+
+bool Session::StillConnected() {
+  if (conn_ && !StillUsable(conn_.get())) conn_.reset();
+  return conn_ != nullptr;
 }
 
 PGconn* Session::conn() const {
@@ -174,6 +277,13 @@ class ParamTexts {
 };
 
 Result Session::Exec(const std::string& sql, const std::vector<Value>& params) {
+  // Inside the server's transaction a failing statement would abort all of
+  // it; within a Savepoint the failure undoes that savepoint instead.
+  if (transactionBegun_ && openSavepoints_ == 0) return Write(sql, params);
+  return Send(sql, params);
+}
+
+Result Session::Send(const std::string& sql, const std::vector<Value>& params) {
   PGconn* handle = conn();
   if (MayChangeSchema(sql)) ForgetCatalog();
   ParamTexts texts(params);
@@ -205,31 +315,39 @@ void Session::Commit() {
     if (PQtransactionStatus(conn()) == PQTRANS_INERROR) {
       throw BackendError("cannot commit - the transaction was rolled back after an earlier error");
     }
-    Exec("COMMIT");
+    Send("COMMIT");
   }
   transactionOpen_ = transactionBegun_ = false;
+  for (auto& done : std::exchange(afterCommit_, {})) done();
+}
+
+void Session::AfterCommit(std::function<void()> done) {
+  if (transactionOpen_) {
+    afterCommit_.push_back(std::move(done));
+  } else {
+    done();
+  }
 }
 
 void Session::Rollback() {
   conn();
   if (!transactionOpen_) throw BackendError("cannot rollback - no transaction is active");
-  if (transactionBegun_) Exec("ROLLBACK");
+  afterCommit_.clear();
+  if (transactionBegun_) Send("ROLLBACK");
   transactionOpen_ = transactionBegun_ = false;
 }
 
 void Session::Close() noexcept {
   // A connection with a transaction begun is dropped: the server rolls back
-  // what was not committed. DISCARD ALL resets what a statement may have
-  // set for the session (settings, cursors, locks) before it is reused; its
-  // answer is read when the connection is taken again, so that no routine
-  // waits for it.
+  // what was not committed.
   if (conn_ && !transactionBegun_ && !poolKey_.empty() && StillUsable(conn_.get()) &&
-      PQsendQuery(conn_.get(), "DISCARD ALL") != 0) {
+      SendReset(conn_.get(), settings_)) {
     auto& idle = IdleConnections();
     if (idle.size() == kMaxIdleConnections) idle.pop_front();
     idle.emplace_back(poolKey_, std::move(conn_));
   }
   conn_.reset();
+  afterCommit_.clear();
   transactionOpen_ = transactionBegun_ = false;
 }
 
@@ -277,8 +395,7 @@ std::vector<Result> Session::Pipeline(const std::vector<Statement>& statements) 
   return answers;
 }
 
-Result Session::ExecInTransaction(const std::string& sql, const std::vector<Value>& params) {
-  if (!transactionOpen_) throw BackendError("no transaction is active");
+Result Session::Write(const std::string& sql, const std::vector<Value>& params) {
   Savepoint savepoint(*this, {{sql, params}}, Savepoint::kReleased);
   return std::move(savepoint.answers()[0]);
 }
@@ -291,6 +408,7 @@ Savepoint::Savepoint(Session& session, const std::vector<Statement>& first, bool
   std::vector<Statement> statements;
   const bool begins = !session_.transactionOpen_ || !session_.transactionBegun_;
   if (begins) statements.push_back({"BEGIN", {}});
+  if (begins && HeldLock() != nullptr) statements.push_back(TurnCheck(*HeldLock()));
   if (session_.transactionOpen_) {
     name_ = session_.NewSavepointName();
     statements.push_back({"SAVEPOINT " + name_, {}});
@@ -317,10 +435,16 @@ Savepoint::Savepoint(Session& session, const std::vector<Statement>& first, bool
   answers_.assign(std::make_move_iterator(answers.begin() + opened),
                   std::make_move_iterator(answers.begin() + opened + first.size()));
   done_ = released;
+  if (!done_) ++session_.openSavepoints_;
 }
 
 Savepoint::~Savepoint() {
-  if (!done_) Undo();
+  if (!done_) Finish(), Undo();
+}
+
+void Savepoint::Finish() noexcept {
+  done_ = true;
+  --session_.openSavepoints_;
 }
 
 void Savepoint::Undo() noexcept {
@@ -341,8 +465,8 @@ std::string Savepoint::ReleaseStatement() const {
 }
 
 void Savepoint::Release() {
-  session_.Exec(ReleaseStatement());
-  done_ = true;
+  session_.Send(ReleaseStatement());
+  Finish();
 }
 
 }  // namespace qv::db::postgres

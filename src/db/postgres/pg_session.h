@@ -8,10 +8,12 @@
 // second connection can change what this one only looked at.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "db/postgres/pg_result.h"
@@ -21,7 +23,9 @@ namespace qv::db::postgres {
 
 // Where the server and the database are. An absent key falls back to
 // libpq's own defaults (PGHOST, PGPORT, PGUSER, PGPASSWORD, ~/.pgpass, the
-// local socket).
+// local socket). `host` and `port` may list the members of a replicated
+// cluster, comma-separated, as libpq takes them; `options` carries further
+// libpq parameters ("key=value" pairs separated by blanks, libpq's quoting).
 struct ServerAddress {
   std::optional<std::string> host;
   std::optional<std::string> port;
@@ -29,7 +33,15 @@ struct ServerAddress {
   std::optional<std::string> user;
   std::optional<std::string> password;
   std::optional<std::string> sslMode;
+  std::optional<std::string> options;
 };
+
+// The libpq parameters of `address` in the order they apply: libpq's
+// defaults for what is absent, then the data source's keys, then its
+// further parameters, then what every session of the run needs (UTF8, a
+// member that accepts writes). Raises kErrConnect when `options` cannot be
+// read.
+std::vector<std::pair<std::string, std::string>> ConnectParameters(const ServerAddress& address);
 
 // A statement and its parameters ($1, $2, ...), sent as text.
 struct Statement {
@@ -39,11 +51,15 @@ struct Statement {
 
 class Session {
  public:
-  // Connects with client_encoding UTF8, DateStyle ISO and lock_timeout
-  // `busyTimeoutMs` (at least 1 ms: the server reads 0 as "wait forever").
-  // Raises kErrConnect with the server's message when the server cannot be
-  // reached, refuses the login or has no such database, and when the
-  // database cannot hold every text (its encoding is not UTF8).
+  // Connects to the first member of `address` that accepts writes and sets,
+  // with statements (a connection pooler refuses startup options), what the
+  // run's statements rely on: client_encoding UTF8, DateStyle ISO,
+  // standard_conforming_strings on and lock_timeout `busyTimeoutMs` (at
+  // least 1 ms: the server reads 0 as "wait forever"). The role's other
+  // settings stay. Raises kErrConnect with the server's message when the
+  // server cannot be reached, refuses the login, has no such database or
+  // accepts no writes, and when the database cannot hold every text (its
+  // encoding is not UTF8).
   static std::shared_ptr<Session> Open(const ServerAddress& address, int busyTimeoutMs);
 
   struct Token {};  // only Open makes sessions
@@ -52,20 +68,31 @@ class Session {
   Session& operator=(const Session&) = delete;
 
   bool isOpen() const { return conn_ != nullptr; }
+  const ServerAddress& address() const { return address_; }
+  // Whether the server still has the connection: what arrived while it was
+  // idle is read without a round trip. A closed one is closed here too.
+  bool StillConnected();
   PGconn* conn() const;  // raises "object closed" after Close
 
   // Runs one statement through the extended protocol, which refuses a
   // second statement; `params` are sent as text ($1, $2, ...). Raises the
-  // server's error.
+  // server's error. Inside the server's transaction every statement, reads
+  // included, runs under a savepoint of its own in the same round trip, so
+  // that a failure undoes only that statement and reports its own reason.
   Result Exec(const std::string& sql, const std::vector<Value>& params = {});
-  // The same within an open BeginTrans, under a savepoint of its own (the
-  // first such statement begins the server's transaction), all in one round
-  // trip. A failure undoes only this statement, as the desktop engine does.
-  Result ExecInTransaction(const std::string& sql, const std::vector<Value>& params = {});
+  // Runs a statement that may write, all-or-nothing in one round trip:
+  // within an open BeginTrans under a savepoint of its own (the first such
+  // statement begins the server's transaction), outside one in a
+  // transaction of its own. A failure undoes only this statement, as the
+  // desktop engine does.
+  Result Write(const std::string& sql, const std::vector<Value>& params = {});
 
   void Begin();
   void Commit();
   void Rollback();
+  // Runs `done` once what was written so far is committed: at once outside
+  // a BeginTrans, else after its commit; never when it is rolled back.
+  void AfterCommit(std::function<void()> done);
   bool inTransaction() const { return transactionOpen_; }
   bool transactionBegun() const { return transactionBegun_; }
 
@@ -91,6 +118,8 @@ class Session {
 
  private:
   friend class Savepoint;
+  // Runs one statement as it is, outside any savepoint.
+  Result Send(const std::string& sql, const std::vector<Value>& params = {});
   void ForgetCatalog() { catalog_ = CatalogCache(); }
   std::string NewSavepointName() { return "qv_step_" + std::to_string(++savepoints_); }
   // Runs `statements` in one round trip (a long list in a few); the answer
@@ -99,12 +128,41 @@ class Session {
   // and closes it then.
   std::vector<Result> Pipeline(const std::vector<Statement>& statements);
   ConnHandle conn_;
-  std::string poolKey_;  // empty: never reused
+  ServerAddress address_;
+  std::vector<std::function<void()>> afterCommit_;
+  std::string poolKey_;   // empty: never reused
+  std::string settings_;  // the statement that sets what the run relies on
   CatalogCache catalog_;
   bool transactionOpen_ = false;   // BeginTrans called, not yet ended
   bool transactionBegun_ = false;  // the server's BEGIN has run
   int savepoints_ = 0;
+  int openSavepoints_ = 0;  // Savepoint objects alive on this session
 };
+
+// The run lock that this process holds (pg_advisory_lock.h), as the
+// transactions that may write check it: the server process that holds the
+// advisory lock, and the start of that server (kServerStart); both empty
+// while the run has not taken it.
+struct HeldRunLock {
+  std::string pid;
+  std::string serverStart;
+};
+inline constexpr char kServerStart[] = "extract(epoch FROM pg_postmaster_start_time())::text";
+// Set while the lock is held; null when none is.
+void SetHeldRunLock(const HeldRunLock* held);
+
+// The advisory lock keys ("QVSETUP" and "QVSTEP" in ASCII): fixed, so that
+// runs of every version and every machine meet on them. Every transaction
+// that may write holds the step key shared while a run lock is held; a run
+// that takes the run lock takes the step key once exclusively in each
+// database, so a step still open in a run that lost its lock ends first.
+inline constexpr long long kRunLockKey = 0x51565345545550LL;
+inline constexpr long long kStepLockKey = 0x515653544550LL;
+
+// The condition on pg_locks l that finds a run lock granted (a
+// pg_advisory_lock(bigint) shows as the key's high and low 32 bits with
+// objsubid 1).
+std::string RunLockHeld();
 
 // Makes one operation all-or-nothing: inside an open transaction a
 // savepoint, outside one a transaction of its own. Undone at the end of the
@@ -128,6 +186,7 @@ class Savepoint {
 
  private:
   void Undo() noexcept;
+  void Finish() noexcept;  // no longer open: released or undone
   std::string ReleaseStatement() const;
   Session& session_;
   std::string name_;  // empty: the savepoint is a transaction of its own
