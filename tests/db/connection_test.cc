@@ -20,6 +20,7 @@
 #include "support/faulty_connector.h"
 #include "support/installation.h"
 #include "support/scoped_temp_dir.h"
+#include "support/server_processes.h"
 
 namespace qv::db {
 namespace {
@@ -123,7 +124,20 @@ TEST_P(ConnectionTest, TransactionsHoldNothingBeforeTheirFirstStatementAndNeverF
   second->CommitTrans();
   EXPECT_EQ(c_->TableNames(TableKind::kView), Names{});
   c_->CommitTrans();
-  if (server()) return;  // on the server readers never block writers
+  if (server()) {  // readers never block writers; a read that fails undoes only itself
+    c_->BeginTrans();
+    c_->Execute("INSERT INTO Other VALUES (8)");
+    second->BeginTrans();
+    second->Execute("LOCK TABLE Item IN ACCESS EXCLUSIVE MODE");
+    EXPECT_DB_ERROR(c_->OpenTable("Item", CursorType::kStatic, LockType::kBatchOptimistic), error(),
+                    "canceling statement due to lock timeout");
+    second->RollbackTrans();
+    EXPECT_EQ(c_->OpenTable("Item", CursorType::kStatic, LockType::kBatchOptimistic)->RecordCount(),
+              2);
+    c_->CommitTrans();
+    EXPECT_EQ(Query("SELECT count(*) FROM Other WHERE OtherID = 8"), "1");
+    return;
+  }
   c_->BeginTrans();
   c_->Execute("SELECT * FROM Event");
   EXPECT_DB_ERROR(second->Execute("SELECT * FROM Event"), SQLITE_BUSY, "database is locked");
@@ -292,6 +306,26 @@ TEST_P(ServerTest, OpenFailsWithTheServersReason) {
     EXPECT_DB_ERROR(postgres::OpenConnection(address, 0), postgres::kErrConnect, reason);
   }
   Exec(admin, "DROP DATABASE " + latin1);
+}
+
+// Only a member of a replicated cluster that accepts writes is used, whatever the further
+// parameters say: a standby alone fails saying why, one listed first is passed over, and once
+// promoted it is the first that accepts writes.
+TEST_P(ServerTest, ReplicatedClustersOpenTheFirstMemberThatAcceptsWrites) {
+  const auto& at = ref().server();
+  qv::testing::Standby standby;
+  auto reached = [&](const std::string& hosts, const std::string& ports, const std::string& name) {
+    const std::string options = "target_session_attrs=any application_name=" + name;
+    return postgres::OpenConnection({hosts, ports, ref().name(), at.user, {}, {}, options}, 0)
+        ->Execute("SELECT current_setting('port') || current_setting('application_name') AS p")
+        ->Field("p")
+        .AsText();
+  };
+  EXPECT_DB_ERROR(reached(standby.host(), standby.port(), "a"), postgres::kErrConnect, "read-only");
+  const std::string hosts = standby.host() + "," + at.host, ports = standby.port() + "," + at.port;
+  EXPECT_EQ(reached(hosts, ports, "b"), at.port + "b");
+  standby.Promote();
+  EXPECT_EQ(reached(hosts, ports, "c"), standby.port() + "c");
 }
 
 TEST_P(ServerTest, DropColumnReplacesOnlyTheViewsThatReadItAndNamesThem) {

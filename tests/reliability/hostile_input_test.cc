@@ -94,17 +94,25 @@ TEST_P(HostileInputTest, SqlInTheSwitchesAndUnconfirmedRuns) {
 }
 
 // Registry values reach the databases at most 249 bytes long, no character
-// split, and as text only; folders that need quoting work as any other.
+// split, and as text only, whatever the database's settings (on the server
+// a backslash is no escape); folders that need quoting work as any other.
 TEST_P(HostileInputTest, LongRegistryValuesAreCutWholeInAwkwardFolders) {
-  const std::string x248(248, 'x'), injected = "'; DROP TABLE Company; --";
+  const std::string x248(248, 'x'),
+      injected = "'; DROP TABLE Company; --",
+      escaped = "Acme\\\\', StationID = 77 --";  // Acme\\' in the file
   const std::tuple<std::string, std::string, const char*> cases[] = {
       {x248 + "yz", x248 + "y", "it's \"hi\""},
       {x248 + "\xc3\xa9", x248, "back\\slash $HOME %s `x`"},  // 2 bytes at 249
       {x248.substr(1) + "\xe6\x97\xa5", x248.substr(1), "na\xc3\xafve \xe6\x97\xa5"},  // 3 at 248
       {injected, injected, " -lead and trail "},
+      {escaped, "Acme\\', StationID = 77 --", "escaped"},
   };
   for (const auto& [company, stored, folder] : cases) {
     const Installation inst = LayOut(folder);
+    if (!files()) {
+      testing::Exec(inst.mainDatabase(), "ALTER DATABASE " + inst.mainDatabase().name() +
+                                             " SET standard_conforming_strings = off");
+    }
     std::string registry = ReadBytes(inst.registryFile());
     WriteBytes(inst.registryFile(),
                registry.replace(registry.find("Artisan's Guild"), 15, company));

@@ -5,8 +5,11 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <memory>
+
 #include "db/postgres/pg_session.h"
 #include "reliability/reliability_support.h"
+#include "support/server_processes.h"
 
 namespace qv::reliability {
 namespace {
@@ -15,13 +18,14 @@ using testing::Exec;
 
 // Gives role `role` the objects of `db`, as an installation that it owns.
 void Own(const testing::DatabaseRef& db, const std::string& role) {
-  Exec(db, "DO $$ DECLARE o record; BEGIN FOR o IN SELECT relname, relkind FROM pg_class WHERE "
-           "relnamespace = 'public'::regnamespace AND relkind IN ('r', 'v') LOOP EXECUTE "
-           "format('ALTER %s %I OWNER TO " +
-               role +
-               "', CASE o.relkind WHEN 'r' THEN 'TABLE' ELSE 'VIEW' END, o.relname); END LOOP; "
-               "END $$; ALTER DOMAIN yesno OWNER TO " +
-               role + "; GRANT CREATE ON SCHEMA public TO " + role);
+  Exec(db,
+       "DO $$ DECLARE o record; BEGIN FOR o IN SELECT relname, relkind FROM pg_class WHERE "
+       "relnamespace = 'public'::regnamespace AND relkind IN ('r', 'v') LOOP EXECUTE "
+       "format('ALTER %s %I OWNER TO " +
+           role +
+           "', CASE o.relkind WHEN 'r' THEN 'TABLE' ELSE 'VIEW' END, o.relname); END LOOP; "
+           "END $$; ALTER DOMAIN yesno OWNER TO " +
+           role + "; GRANT CREATE ON SCHEMA public TO " + role);
 }
 
 TEST(ServerSetUpTest, RunsAsTheRoleAndTheDatabaseSetThemUp) {
@@ -32,54 +36,75 @@ TEST(ServerSetUpTest, RunsAsTheRoleAndTheDatabaseSetThemUp) {
     bool onMain;             // where another session holds
     std::string take, give;  // what it holds for two seconds as the run starts
     bool runWaits;           // and the run writes nothing meanwhile
+    std::string pooling;     // a pgbouncer between the run and the server, in this mode
   };
   const Case cases[] = {
       // The server closes the run's idle connections while the run waits in a late step.
       {"ALTER ROLE %r SET idle_session_timeout = '300ms'", false,
-       "BEGIN; LOCK TABLE Users IN SHARE MODE", "COMMIT", false},
+       "BEGIN; LOCK TABLE Users IN SHARE MODE", "COMMIT", false, ""},
       // The run waits for the run lock longer than any statement may take.
       {"ALTER ROLE %r SET statement_timeout = '1s'; "
        "ALTER DATABASE %d SET statement_timeout = '1200ms'",
        true, "SELECT pg_advisory_lock(" + runLock + ")",
-       "SELECT pg_advisory_unlock(" + runLock + ")", true},
+       "SELECT pg_advisory_unlock(" + runLock + ")", true, ""},
+      {"", true, "", "", false, "session"},
+      // Runs cannot take turns there: nothing is done, and the administrator is told why.
+      {"", true, "", "", false, "transaction"},
   };
-  for (const auto& [settings, onMain, take, give, runWaits] : cases) {
-    SCOPED_TRACE(settings);
+  for (const auto& [settings, onMain, take, give, runWaits, pooling] : cases) {
+    SCOPED_TRACE(settings + pooling);
     testing::ScopedTempDir dir;
     fs::create_directory(dir.path() / "cwd");
     const Installation inst = Installation::LayOut(dir.path() / "inst", Installation::Kind::kOld,
                                                    "Artisan's Guild", testing::Engine::kPostgres);
     const std::string role = inst.mainDatabase().name() + "_role";
-    Exec(inst.mainDatabase(), "CREATE ROLE " + role + " LOGIN PASSWORD 'pw'");
-    Own(inst.mainDatabase(), role);
-    Own(inst.securityDatabase(), role);
-    std::string sql = settings;
-    for (const auto& [from, to] : {std::pair<std::string, std::string>{"%r", role},
-                                   {"%d", inst.mainDatabase().name()}}) {
-      for (size_t at; (at = sql.find(from)) != std::string::npos;) sql.replace(at, 2, to);
-    }
-    Exec(inst.mainDatabase(), sql);
     std::string ini = ReadBytes(inst.odbcIni());
-    for (size_t at = 0; (at = ini.find("Username", at)) != std::string::npos; ++at) {
-      ini.insert(ini.find('\n', at) + 1, "Password = pw\n");
-      ini.replace(at, ini.find('\n', at) - at, "Username = " + role);
+    auto set = [&ini](const std::string& key, const std::string& value) {
+      for (size_t at = 0; (at = ini.find(key + " ", at)) != std::string::npos; ++at) {
+        ini.replace(at, ini.find('\n', at) - at, key + " = " + value);
+      }
+    };
+    if (!settings.empty()) {
+      Exec(inst.mainDatabase(), "CREATE ROLE " + role + " LOGIN PASSWORD 'pw'");
+      Own(inst.mainDatabase(), role);
+      Own(inst.securityDatabase(), role);
+      std::string sql = settings;
+      for (const auto& [from, to] :
+           {std::pair<std::string, std::string>{"%r", role}, {"%d", inst.mainDatabase().name()}}) {
+        for (size_t at; (at = sql.find(from)) != std::string::npos;) sql.replace(at, 2, to);
+      }
+      Exec(inst.mainDatabase(), sql);
+      set("Username", role + "\nPassword = pw");
+    }
+    std::unique_ptr<testing::Pooler> pooler;
+    if (!pooling.empty()) {
+      pooler = std::make_unique<testing::Pooler>(pooling);
+      set("Servername", pooler->host());
+      set("Port", pooler->port());
     }
     WriteBytes(inst.odbcIni(), ini);
 
     const testing::DatabaseRef& holder = onMain ? inst.mainDatabase() : inst.securityDatabase();
     const Facts before = FactsOf(inst);
-    Exec(holder, take);
+    if (!take.empty()) Exec(holder, take);
     Program run(kFullRun, inst, dir.path() / "cwd");
-    ::usleep(2000 * 1000);
-    if (runWaits) EXPECT_EQ(FactsOf(inst), before);
-    Exec(holder, give);
+    if (!take.empty()) {
+      ::usleep(2000 * 1000);
+      if (runWaits) EXPECT_EQ(FactsOf(inst), before);
+      Exec(holder, give);
+    }
     const Program::Outcome o = run.Wait();
     EXPECT_TRUE(o.exitedWithZero);
     for (const std::string& box : o.boxes) EXPECT_EQ(box.find("False"), std::string::npos) << box;
-    Facts after = FactsOf(inst);
-    EXPECT_EQ(after, CleanFacts(Installation::Kind::kOld, testing::Engine::kPostgres)) << o.err;
-    Exec(inst.mainDatabase(), "REASSIGN OWNED BY " + role + " TO CURRENT_USER");
-    Exec(inst.securityDatabase(), "REASSIGN OWNED BY " + role + " TO CURRENT_USER");
+    const bool refused = pooling == "transaction";
+    EXPECT_EQ(o.boxes.empty(), refused);
+    EXPECT_EQ(o.err.find("is pooled per transaction") != std::string::npos, refused) << o.err;
+    EXPECT_EQ(FactsOf(inst),
+              refused ? before : CleanFacts(Installation::Kind::kOld, testing::Engine::kPostgres));
+    if (!settings.empty()) {
+      Exec(inst.mainDatabase(), "REASSIGN OWNED BY " + role + " TO CURRENT_USER");
+      Exec(inst.securityDatabase(), "REASSIGN OWNED BY " + role + " TO CURRENT_USER");
+    }
   }
 }
 

@@ -80,10 +80,9 @@ bool AdvisoryLock::TakeOnce(bool& saidWaiting) {
         "SELECT set_config(name, '0', false) FROM pg_settings WHERE name IN ('statement_timeout',"
         " 'lock_timeout', 'idle_session_timeout', 'idle_in_transaction_session_timeout')");
     // Whether the server session held the lock before it asked is read first.
-    Result asked = session_->Exec(
-        "SELECT held, pg_try_advisory_lock(" + Key(kRunLockKey) +
-        "), pg_backend_pid()::text, " + kServerStart + " FROM (SELECT " +
-        HeldBy("pg_backend_pid()") + " AS held OFFSET 0) AS before");
+    Result asked = session_->Exec("SELECT held, pg_try_advisory_lock(" + Key(kRunLockKey) +
+                                  "), pg_backend_pid()::text, " + kServerStart + " FROM (SELECT " +
+                                  HeldBy("pg_backend_pid()") + " AS held OFFSET 0) AS before");
     if (asked.Text(0, 0) == "t") Refuse("its server session held the run lock before it asked");
     const std::string pid = asked.Text(0, 2);
     if (asked.Text(0, 1) != "t") {
@@ -121,11 +120,10 @@ std::string AdvisoryLock::PoolerMark() {
   // lost the lock ends first. On the lock's own database the lock session
   // does it, in a transaction after the one that took the lock, and says
   // whether the same server session still holds the lock then.
-  const Result after = session_->Exec("SELECT pg_backend_pid()::text = $1 AND " +
-                                          HeldBy("pg_backend_pid()") +
-                                          " FROM (SELECT pg_advisory_xact_lock(" +
-                                          Key(kStepLockKey) + ") OFFSET 0) AS turn",
-                                      {Value(held_->pid)});
+  const Result after = session_->Exec(
+      "SELECT pg_backend_pid()::text = $1 AND " + HeldBy("pg_backend_pid()") +
+          " FROM (SELECT pg_advisory_xact_lock(" + Key(kStepLockKey) + ") OFFSET 0) AS turn",
+      {Value(held_->pid)});
   if (after.Text(0, 0) != "t") {
     return "its server session did not hold the run lock after a transaction";
   }
@@ -161,13 +159,13 @@ void AdvisoryLock::Refuse(const std::string& mark) {
     }
   }
   held_.reset();
-  const std::string why =
-      mark.empty() ? "the run lock on server database " + address_.database +
-                         " could not be taken: every wait for it failed"
-                   : "the connection to server database " + address_.database +
-                         " is pooled per transaction (" + mark +
-                         "), where runs cannot take turns; the run needs a direct or a "
-                         "session-pooled connection";
+  const std::string why = mark.empty()
+                              ? "the run lock on server database " + address_.database +
+                                    " could not be taken: every wait for it failed"
+                              : "the connection to server database " + address_.database +
+                                    " is pooled per transaction (" + mark +
+                                    "), where runs cannot take turns; the run needs a direct or a "
+                                    "session-pooled connection";
   Diagnose(why + "; nothing was done");
   throw RunRefused(kErrConnect, why);
 }

@@ -169,9 +169,8 @@ void ServerConnection::AlterDroppingViews(const std::string& sql, const std::str
     standIns.push_back(StandIn{view.name, why(view), view.definition});
   }
   if (!standIns.empty()) {
-    session.AfterCommit([address = session.address(), standIns] {
-      RememberStandIns(address, standIns);
-    });
+    session.AfterCommit(
+        [address = session.address(), standIns] { RememberStandIns(address, standIns); });
   }
 }
 
