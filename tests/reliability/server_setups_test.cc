@@ -99,8 +99,13 @@ TEST(ServerSetUpTest, RunsAsTheRoleAndTheDatabaseSetThemUp) {
     const bool refused = pooling == "transaction";
     EXPECT_EQ(o.boxes.empty(), refused);
     EXPECT_EQ(o.err.find("is pooled per transaction") != std::string::npos, refused) << o.err;
-    EXPECT_EQ(FactsOf(inst),
-              refused ? before : CleanFacts(Installation::Kind::kOld, testing::Engine::kPostgres));
+    const Facts after = FactsOf(inst), &expected = refused ? before
+                                                           : CleanFacts(Installation::Kind::kOld,
+                                                                        testing::Engine::kPostgres);
+    for (const auto& [key, value] : expected) {
+      EXPECT_EQ(after.count(key) ? after.at(key) : "(none)", value) << key << "\n" << o.err;
+    }
+    EXPECT_EQ(after.size(), expected.size());
     if (!settings.empty()) {
       Exec(inst.mainDatabase(), "REASSIGN OWNED BY " + role + " TO CURRENT_USER");
       Exec(inst.securityDatabase(), "REASSIGN OWNED BY " + role + " TO CURRENT_USER");
