@@ -1,6 +1,7 @@
-// What the backend reads of the server's catalog, always in the current
-// schema: table and view names, a table's columns with their types, the
-// indexes of a table, and the views that read a column.
+// What the backend reads of the server's catalog, as the role's statements
+// see it (a name finds the object that a statement naming it reaches
+// through the search_path): table and view names, a table's columns with
+// their types, the indexes of a table, and the views that read a column.
 #pragma once
 
 #include <optional>
