@@ -2,6 +2,7 @@
 
 #include <set>
 
+#include "db/diagnostics.h"
 #include "db/postgres/pg_dialect.h"
 
 namespace qv::db::postgres {
@@ -213,6 +214,30 @@ std::optional<std::string> IndexOnColumn(Session& session, const std::string& ta
       {Value(QuoteName(table)), Value(column)});
   if (result.rows() == 0) return std::nullopt;
   return result.Text(0, 0);
+}
+
+void ExecAlterTable(Session& session, const std::string& sql, const std::string& table) {
+  const YesNoColumns columns = FindYesNoColumns(sql);
+  if (columns.names.empty() || table.empty()) {
+    session.Exec(sql);
+    return;
+  }
+  // A type name resolves through the search_path as a table's does.
+  Result schema = session.Exec(
+      "SELECT quote_ident(n.nspname), n.nspname, has_schema_privilege(n.oid, 'CREATE')"
+      " FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace"
+      " WHERE c.oid = to_regclass($1) AND to_regtype($2) IS NULL",
+      {Value(QuoteName(table)), Value(kYesNoType)});
+  const bool plain = schema.rows() > 0 && schema.Text(0, 2) != "t";
+  if (schema.rows() > 0 && !plain) {
+    session.Exec("CREATE DOMAIN " + schema.Text(0, 0) + "." + kYesNoType + " AS smallint");
+  }
+  session.Exec(plain ? columns.asSmallint : sql);
+  for (size_t i = 0; plain && i < columns.names.size(); ++i) {
+    Diagnose("column " + columns.names[i] + " of table " + table +
+             " was added as smallint: there is no type " + kYesNoType +
+             ", and this role may not create it in schema " + schema.Text(0, 1));
+  }
 }
 
 bool ServerSchema::IsView(const std::string& name) const {
