@@ -17,6 +17,7 @@
 #include "db/sqlite/session.h"
 #include "db/sqlite/sqlite_connection.h"
 #include "db_test_util.h"
+#include "mkinstall/server_schema.h"
 #include "support/faulty_connector.h"
 #include "support/installation.h"
 #include "support/scoped_temp_dir.h"
@@ -364,6 +365,72 @@ TEST_P(ServerTest, DropColumnReplacesOnlyTheViewsThatReadItAndNamesThem) {
                  "by a view that fails until it is created again; its definition was: CREATE VIEW "
                  "publicevents AS SELECT.*\n")))
       << diagnostics.text.str();
+}
+
+// Every look-up by name finds what a statement naming it reaches through the role's search_path,
+// names folded as the server folds them whatever the locale (Turkish here). Without the yesno
+// domain, a yes/no column added gets it in the table's schema (a rollback undoes it), or is plain
+// smallint for a role that may not create there.
+TEST_P(ServerTest, NamesResolveThroughThePathAndYesNoColumnsNeedNoDomain) {
+  const auto& at = ref().server();
+  const std::string role = ref().name() + "_owner";
+  const Names item = {"itemid", "name", "qty", "made", "flag"};
+  const std::tuple<std::string, Names, std::string> cases[] = {
+      {"CREATE SCHEMA AUTHORIZATION CURRENT_USER", item, "item yesno"},  // first on "$user", public
+      // Another schema first, with a decoy of the same name: statements reach the decoy.
+      {"CREATE SCHEMA Decoy CREATE TABLE Item (ItemID int, Made int) CREATE INDEX Item_Made ON Item "
+       "(Made); DO $$ BEGIN EXECUTE format('ALTER DATABASE %I SET search_path = decoy, public', "
+       "current_database()); END $$",
+       {"itemid", "made", "flag"},
+       "decoy.item decoy.yesno"},
+      {"CREATE ROLE " + role + " LOGIN PASSWORD 'p'; ALTER TABLE Item OWNER TO " + role +
+           "; ALTER VIEW PublicEvents OWNER TO " + role,
+       item, "item smallint"},
+  };
+  int n = 0;
+  for (const auto& [setup, columns, flag] : cases) {
+    SCOPED_TRACE(setup);
+    const bool asRole = setup.find(role) != std::string::npos;
+    const DatabaseRef db = DatabaseRef::OnServer(at, ref().name() + "_tr" + std::to_string(++n));
+    Exec(DatabaseRef::OnServer(at, "postgres"),
+         "CREATE DATABASE " + db.name() +
+             " TEMPLATE template0 LOCALE_PROVIDER icu ICU_LOCALE 'tr-TR' LOCALE 'C.utf8'");
+    // No domain, as in a database laid out from the design's types.
+    Exec(db, mkinstall::ServerSchemaScript(kSchema) +
+                 "DROP DOMAIN yesno CASCADE; CREATE VIEW PublicEvents AS SELECT 1 AS A; "
+                 "CREATE INDEX Item_Made ON Item (Made); " +
+                 setup);
+    postgres::ServerAddress address;
+    address.host = at.host;
+    address.port = at.port;
+    address.database = db.name();
+    address.user = asRole ? role : at.user;
+    if (asRole) address.password = "p";
+    auto c = postgres::OpenConnection(address, 0);
+    qv::testing::CapturedDiagnostics diagnostics;
+    c->BeginTrans();
+    // A step's scan.
+    EXPECT_EQ(c->TableNames(TableKind::kTable), (Names{"event", "item", "other"}));
+    c->Execute("ALTER TABLE ITEM ADD COLUMN Flag BIT");
+    c->RollbackTrans();
+    EXPECT_EQ(QueryValue(db, "SELECT count(*) FROM pg_type WHERE typname = 'yesno'"), "0");
+    diagnostics.Take();
+    c->Execute("ALTER TABLE ITEM ADD COLUMN Flag BIT");
+    EXPECT_EQ(QueryValue(db,
+                         "SELECT attrelid::regclass || ' ' || atttypid::regtype FROM "
+                         "pg_attribute WHERE attname = 'flag'"),
+              flag);
+    EXPECT_EQ(diagnostics.Take(), Names(asRole ? 1 : 0,
+                                        "qvsetup: column Flag of table item was added as smallint: "
+                                        "there is no type yesno, and this role may not create it "
+                                        "in schema public"));
+    EXPECT_EQ(c->ColumnNames("ITEM", ""), columns);
+    c->Execute("DROP INDEX Made ON ITEM");
+    c->Execute("DROP TABLE PUBLICEVENTS");  // a view
+    c->Close();
+    db::DropServerDatabases(at, {db.name()});
+  }
+  Exec(DatabaseRef::OnServer(at, "postgres"), "DROP ROLE " + role);
 }
 
 }  // namespace

@@ -9,12 +9,14 @@
 #include <map>
 #include <memory>
 #include <random>
+#include <regex>
 #include <stdexcept>
 
 #include "db/database_file.h"
 #include "db/db_error.h"
 #include "db/postgres/pg_result.h"
 #include "mkinstall/layout.h"
+#include "mkinstall/schema_scripts.h"
 #include "mkinstall/server_schema.h"
 
 namespace qv::testing {
@@ -100,6 +102,15 @@ const char kServerGroupConcat[] = R"sql(
   CREATE AGGREGATE group_concat(anyelement) (SFUNC = qv_test_concat, STYPE = text);
 )sql";
 
+const bool kPlainYesNo = std::getenv("QV_TEST_PLAIN_YESNO") != nullptr;
+
+std::string AsLaidOut(std::string script) {
+  if (!kPlainYesNo) return script;
+  const std::string domain = "CREATE DOMAIN yesno AS smallint;";
+  script.erase(script.find(domain), domain.size());
+  return std::regex_replace(script, std::regex("\\byesno\\b"), "smallint");
+}
+
 std::shared_ptr<void> DropLater(const db::ServerAddress& server, std::vector<std::string> names) {
   return std::shared_ptr<void>(nullptr, [server, names](void*) {
     for (const std::string& name : names) OpenConnections().erase(ConnectionKey(server, name));
@@ -147,6 +158,16 @@ Installation Installation::LayOut(const std::filesystem::path& dir, Kind kind,
   Installation installation;
   installation.paths_ = paths;
   if (engine == Engine::kPostgres) {
+    if (kPlainYesNo) {  // made again from the scripts as laid out
+      const bool old = kind == Kind::kOld;
+      db::DropServerDatabases(paths.server, {paths.mainDatabase, paths.securityDatabase});
+      db::CreateServerDatabases(
+          paths.server,
+          {{paths.mainDatabase,
+            AsLaidOut(old ? mkinstall::kMainOldPgSql : mkinstall::kMainFreshPgSql)},
+           {paths.securityDatabase,
+            AsLaidOut(old ? mkinstall::kSecurityOldPgSql : mkinstall::kSecurityFreshPgSql)}});
+    }
     for (const std::string& name : {paths.mainDatabase, paths.securityDatabase})
       Exec(DatabaseRef::OnServer(paths.server, name), kServerGroupConcat);
     installation.main_ = DatabaseRef::OnServer(paths.server, paths.mainDatabase);
@@ -214,7 +235,8 @@ ScratchDatabase MakeScratchDatabase(Engine engine, const std::filesystem::path& 
     return {file, nullptr};
   }
   const std::string name = UniquePrefix() + "db";
-  const std::string serverScript = mkinstall::ServerSchemaScript(script) + kServerGroupConcat;
+  const std::string serverScript =
+      AsLaidOut(mkinstall::ServerSchemaScript(script)) + kServerGroupConcat;
   const db::ServerAddress server = db::CreateServerDatabases({}, {{name, serverScript}});
   return {DatabaseRef::OnServer(server, name), DropLater(server, {name})};
 }

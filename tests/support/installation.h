@@ -1,5 +1,7 @@
 // Installations laid out as qv-mkinstall does, on either engine (the server of
-// the PG* environment), and direct access to their databases.
+// the PG* environment), and direct access to their databases. With
+// QV_TEST_PLAIN_YESNO set, server databases are laid out from the design's
+// types alone, as by hand: yes/no columns plain smallint, no yesno domain.
 #pragma once
 
 #include <gtest/gtest.h>

@@ -142,7 +142,7 @@ void ServerConnection::AlterDroppingViews(const std::string& sql, const std::str
       }
     }
   }
-  session.Exec(sql);
+  ExecAlterTable(session, sql, found ? found->name : "");
   // On the desktop engine such a view outlives the change as a saved query
   // that fails when used, until a later step drops and replaces it. The
   // server cannot keep a view that reads a missing column, so a view of the
@@ -183,17 +183,20 @@ void ServerConnection::CopyColumn(const std::string& table, const std::string& f
   const std::vector<ColumnInfo>& columns = found->columns;
   const ColumnInfo& source = columns[ColumnIndex(columns, from)];
   const ColumnInfo& target = columns[ColumnIndex(columns, to)];
-  // Between columns of one type the conversion is the identity (a yes/no
-  // value becomes 1 or 0), which the server applies to every row in one
-  // statement, as fast as the server itself can copy.
+  // Between columns of one type the conversion is the identity (into a
+  // yes/no column a value becomes 1 or 0), which the server applies to every
+  // row in one statement, as fast as the server itself can copy. So it is
+  // between yes/no and smallint, both smallint to the server: a database
+  // laid out from the design's types alone has plain smallint yes/no columns.
   const ColumnKind kind = source.kind;
-  if (target.kind == kind && target.declaredType == source.declaredType &&
-      (kind == ColumnKind::kInt16 || kind == ColumnKind::kInt32 || kind == ColumnKind::kInt64 ||
-       kind == ColumnKind::kText || kind == ColumnKind::kYesNo)) {
+  auto smallint = [](ColumnKind k) { return k == ColumnKind::kInt16 || k == ColumnKind::kYesNo; };
+  if ((target.kind == kind && target.declaredType == source.declaredType &&
+       (kind == ColumnKind::kInt32 || kind == ColumnKind::kInt64 || kind == ColumnKind::kText)) ||
+      (smallint(kind) && smallint(target.kind))) {
     const std::string value = QuoteName(source.name);
     Savepoint savepoint(session);
     session.Exec("UPDATE " + QuoteName(stored) + " SET " + QuoteName(target.name) + " = " +
-                 (kind == ColumnKind::kYesNo
+                 (target.kind == ColumnKind::kYesNo
                       ? "CASE WHEN " + value + " <> 0 THEN 1 WHEN " + value + " = 0 THEN 0 END"
                       : value));
     savepoint.Release();

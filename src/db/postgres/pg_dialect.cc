@@ -66,6 +66,22 @@ DialectRules ServerDialect() {
   return DialectRules{kErrServer, Rewrite};
 }
 
+YesNoColumns FindYesNoColumns(std::string_view sql) {
+  std::vector<Token> tokens = Tokenize(sql);
+  TokenReader r(sql, tokens);
+  YesNoColumns found;
+  size_t copied = 0;  // of `sql`, into asSmallint
+  for (size_t n = 0; n < r.size(); ++n) {
+    if (!r.IsWord(n, kYesNoType) || !InTypePosition(r, n)) continue;
+    found.names.push_back(r.Name(n - 1).value_or(""));
+    const Token& type = tokens[r.at(n)];
+    found.asSmallint += std::string(sql.substr(copied, type.begin - copied)) + "smallint";
+    copied = type.begin + type.length;
+  }
+  found.asSmallint += sql.substr(copied);
+  return found;
+}
+
 std::vector<std::string> DroppedColumns(std::string_view sql) {
   std::vector<Token> tokens = Tokenize(sql);
   TokenReader r(sql, tokens);

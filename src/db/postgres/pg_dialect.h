@@ -16,11 +16,19 @@
 namespace qv::db::postgres {
 
 // The yes/no type: a domain over smallint holding 1 or 0, which the
-// database's schema creates (CREATE DOMAIN yesno AS smallint). Row sets
-// know a yes/no column by it.
+// database's schema creates (CREATE DOMAIN yesno AS smallint), or the first
+// statement that needs it (ExecAlterTable). Row sets know a yes/no column by it.
 inline constexpr char kYesNoType[] = "yesno";
 
 DialectRules ServerDialect();
+
+// The columns that a translated CREATE or ALTER TABLE gives the yes/no type,
+// as written, and the statement with smallint in that type's place.
+struct YesNoColumns {
+  std::vector<std::string> names;
+  std::string asSmallint;
+};
+YesNoColumns FindYesNoColumns(std::string_view sql);
 
 // The columns that an ALTER TABLE drops ("DROP [COLUMN] [IF EXISTS] name",
 // each clause), as written.

@@ -2,6 +2,7 @@
 
 #include <set>
 
+#include "db/diagnostics.h"
 #include "db/postgres/pg_dialect.h"
 
 namespace qv::db::postgres {
@@ -15,7 +16,17 @@ std::vector<std::string> Names(Session& session, const std::string& sql,
   return names;
 }
 
-const char kInSchema[] = "c.relnamespace = current_schema()::regnamespace";
+// The relations c that statements reach through the role's search_path: of
+// each name the first on the path, as the server resolves an unqualified
+// name. The system catalog and the session's temporary schema, which the
+// path holds implicitly, are not the database's tables.
+const char kVisible[] =
+    "pg_table_is_visible(c.oid) AND c.relnamespace <> 'pg_catalog'::regnamespace"
+    " AND c.relpersistence <> 't'";
+// Names compare folded as the server folds unquoted names: ASCII letters
+// only, whatever the database's locale (lower() under a Turkish collation
+// makes I a dotless i). Relation c named $1:
+const char kNamed[] = "lower(c.relname COLLATE \"C\") = lower($1 COLLATE \"C\")";
 
 // Blanks, line breaks and indentation of the server's view text as one blank.
 std::string Squeeze(const std::string& text) {
@@ -55,10 +66,12 @@ ColumnInfo ColumnAt(const Result& result, int row, int first) {
 // under the stored names, as FindTable and TableColumns would find them.
 std::vector<std::string> TablesWithColumns(Session& session, Session::CatalogCache& cache) {
   Result result = session.Exec(
-      "SELECT c.relname, lower(c.relname), " + ColumnFields("$1") +
+      "SELECT c.relname, lower(c.relname COLLATE \"C\"), " + ColumnFields("$1") +
           " FROM pg_class c LEFT JOIN (pg_attribute a JOIN pg_type t ON t.oid = a.atttypid)"
           " ON a.attrelid = c.oid AND a.attnum > 0 AND NOT a.attisdropped WHERE " +
-          kInSchema + " AND c.relkind IN ('r', 'p') ORDER BY lower(c.relname), c.relname, a.attnum",
+          kVisible +
+          " AND c.relkind IN ('r', 'p')"
+          " ORDER BY lower(c.relname COLLATE \"C\"), c.relname, a.attnum",
       {Value(kYesNoType)});
   std::vector<std::string> names;
   std::string group, firstOfGroup;  // of names equal but for case, FindTable finds the first
@@ -82,9 +95,9 @@ std::vector<std::string> ObjectNames(Session& session, TableKind kind) {
   Session::CatalogCache* cache = session.catalogCache();
   if (kind == TableKind::kTable && cache != nullptr) return TablesWithColumns(session, *cache);
   return Names(session,
-               std::string("SELECT c.relname FROM pg_class c WHERE ") + kInSchema +
+               std::string("SELECT c.relname FROM pg_class c WHERE ") + kVisible +
                    " AND c.relkind = ANY (string_to_array($1, ',')::\"char\"[])"
-                   " ORDER BY lower(c.relname), c.relname",
+                   " ORDER BY lower(c.relname COLLATE \"C\"), c.relname",
                kind == TableKind::kView ? "v,m" : "r,p");
 }
 
@@ -100,8 +113,9 @@ std::optional<FoundTable> FindTable(Session& session, const std::string& name) {
   // The name and the columns in one query: every caller reads both.
   Result result = session.Exec(
       "SELECT c.relname, " + ColumnFields("$2") +
-          " FROM (SELECT c.oid, c.relname FROM pg_class c WHERE " + kInSchema +
-          " AND c.relkind IN ('r', 'p') AND lower(c.relname) = lower($1) ORDER BY c.relname"
+          " FROM (SELECT c.oid, c.relname FROM pg_class c WHERE " + kVisible +
+          " AND c.relkind IN ('r', 'p') AND " + kNamed +
+          " ORDER BY c.relname"
           " LIMIT 1) c LEFT JOIN (pg_attribute a JOIN pg_type t ON t.oid = a.atttypid)"
           " ON a.attrelid = c.oid AND a.attnum > 0 AND NOT a.attisdropped ORDER BY a.attnum",
       {Value(name), Value(kYesNoType)});
@@ -144,9 +158,9 @@ std::vector<ColumnInfo> TableColumns(Session& session, const std::string& table)
   Result result =
       session.Exec("SELECT " + ColumnFields("$2") +
                        " FROM pg_class c JOIN pg_attribute a ON a.attrelid = c.oid"
-                       " JOIN pg_type t ON t.oid = a.atttypid WHERE " +
-                       kInSchema + " AND c.oid = (SELECT c.oid FROM pg_class c WHERE " + kInSchema +
-                       " AND c.relkind IN ('r', 'p', 'v', 'm') AND lower(c.relname) = lower($1)"
+                       " JOIN pg_type t ON t.oid = a.atttypid"
+                       " WHERE c.oid = (SELECT c.oid FROM pg_class c WHERE " +
+                       kVisible + " AND c.relkind IN ('r', 'p', 'v', 'm') AND " + kNamed +
                        " ORDER BY c.relname = $1 DESC, c.relname LIMIT 1)"
                        " AND a.attnum > 0 AND NOT a.attisdropped ORDER BY a.attnum",
                    {Value(table), Value(kYesNoType)});
@@ -166,7 +180,8 @@ std::vector<DependentView> ViewsReadingColumn(Session& session, const std::strin
       "  JOIN pg_rewrite r ON r.oid = d.objid"
       "  JOIN pg_attribute a ON a.attrelid = d.refobjid AND a.attnum = d.refobjsubid"
       "  WHERE d.classid = 'pg_rewrite'::regclass AND d.refclassid = 'pg_class'::regclass"
-      "  AND d.refobjid = $1::regclass AND lower(a.attname) = lower($2)"
+      "  AND d.refobjid = $1::regclass"
+      "  AND lower(a.attname COLLATE \"C\") = lower($2 COLLATE \"C\")"
       "  AND r.ev_class <> d.refobjid"
       " UNION ALL"
       " SELECT DISTINCT r.ev_class, t.view, t.depth + 1 FROM tree t"
@@ -194,16 +209,41 @@ std::optional<std::string> IndexOnColumn(Session& session, const std::string& ta
   Result result = session.Exec(
       "SELECT i.relname FROM pg_index x JOIN pg_class i ON i.oid = x.indexrelid"
       " JOIN pg_attribute a ON a.attrelid = x.indrelid AND a.attnum = ANY(x.indkey)"
-      " WHERE x.indrelid = $1::regclass AND lower(a.attname) = lower($2) ORDER BY 1 LIMIT 1",
+      " WHERE x.indrelid = $1::regclass"
+      " AND lower(a.attname COLLATE \"C\") = lower($2 COLLATE \"C\") ORDER BY 1 LIMIT 1",
       {Value(QuoteName(table)), Value(column)});
   if (result.rows() == 0) return std::nullopt;
   return result.Text(0, 0);
 }
 
+void ExecAlterTable(Session& session, const std::string& sql, const std::string& table) {
+  const YesNoColumns columns = FindYesNoColumns(sql);
+  if (columns.names.empty() || table.empty()) {
+    session.Exec(sql);
+    return;
+  }
+  // A type name resolves through the search_path as a table's does.
+  Result schema = session.Exec(
+      "SELECT quote_ident(n.nspname), n.nspname, has_schema_privilege(n.oid, 'CREATE')"
+      " FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace"
+      " WHERE c.oid = to_regclass($1) AND to_regtype($2) IS NULL",
+      {Value(QuoteName(table)), Value(kYesNoType)});
+  const bool plain = schema.rows() > 0 && schema.Text(0, 2) != "t";
+  if (schema.rows() > 0 && !plain) {
+    session.Exec("CREATE DOMAIN " + schema.Text(0, 0) + "." + kYesNoType + " AS smallint");
+  }
+  session.Exec(plain ? columns.asSmallint : sql);
+  for (size_t i = 0; plain && i < columns.names.size(); ++i) {
+    Diagnose("column " + columns.names[i] + " of table " + table +
+             " was added as smallint: there is no type " + kYesNoType +
+             ", and this role may not create it in schema " + schema.Text(0, 1));
+  }
+}
+
 bool ServerSchema::IsView(const std::string& name) const {
   return !Names(session_,
-                std::string("SELECT c.relname FROM pg_class c WHERE ") + kInSchema +
-                    " AND c.relkind IN ('v', 'm') AND lower(c.relname) = lower($1)",
+                std::string("SELECT c.relname FROM pg_class c WHERE ") + kVisible +
+                    " AND c.relkind IN ('v', 'm') AND " + kNamed,
                 name)
               .empty();
 }
@@ -213,8 +253,8 @@ std::vector<std::string> ServerSchema::IndexesOf(const std::string& table) const
   return Names(session_,
                std::string("SELECT i.relname FROM pg_index x JOIN pg_class i ON i.oid = "
                            "x.indexrelid JOIN pg_class c ON c.oid = x.indrelid WHERE ") +
-                   kInSchema +
-                   " AND lower(c.relname) = lower($1) AND NOT EXISTS"
+                   kVisible + " AND pg_table_is_visible(i.oid) AND " + kNamed +
+                   " AND NOT EXISTS"
                    " (SELECT 1 FROM pg_constraint k WHERE k.conindid = i.oid) ORDER BY i.oid",
                table);
 }

@@ -1,6 +1,8 @@
-// What the backend reads of the server's catalog, always in the current
-// schema: table and view names, a table's columns with their types, the
-// indexes of a table, and the views that read a column.
+// What the backend reads of the server's catalog, as the role's statements
+// see it (a name finds the object that a statement naming it reaches
+// through the search_path): table and view names, a table's columns with
+// their types, the indexes of a table, and the views that read a column;
+// and the yes/no domain that an ALTER TABLE needs where the catalog lacks it.
 #pragma once
 
 #include <optional>
@@ -51,6 +53,15 @@ std::vector<DependentView> ViewsReadingColumn(Session& session, const std::strin
 // matched without regard to case; none when no index does.
 std::optional<std::string> IndexOnColumn(Session& session, const std::string& table,
                                          const std::string& column);
+
+// Runs `sql`, an ALTER TABLE of table `table` (its stored name; empty when
+// there is none), inside the caller's savepoint. Where the statement gives
+// columns the yes/no type and no such type is visible (a database laid out
+// from the design's types alone, its yes/no columns plain smallint), the
+// domain is first created in the table's schema, so that a rollback undoes
+// it with the column. A role that may not create there gets the columns as
+// plain smallint instead, each named on standard error once it is added.
+void ExecAlterTable(Session& session, const std::string& sql, const std::string& table);
 
 // The translator's view of the live database.
 class ServerSchema : public SchemaLookup {
