@@ -314,7 +314,7 @@ TEST_P(ServerTest, OpenFailsWithTheServersReason) {
 // promoted it is the first that accepts writes.
 TEST_P(ServerTest, ReplicatedClustersOpenTheFirstMemberThatAcceptsWrites) {
   const auto& at = ref().server();
-  qv::testing::Standby standby;
+  qv::testing::ServerProcess standby(qv::testing::ServerProcess::kStandby);
   auto reached = [&](const std::string& hosts, const std::string& ports, const std::string& name) {
     const std::string options = "target_session_attrs=any application_name=" + name;
     return postgres::OpenConnection({hosts, ports, ref().name(), at.user, {}, {}, options}, 0)

@@ -1,6 +1,7 @@
-// Servers of the tests' own beside the PG* server (a throw-away cluster):
-// a hot standby of it, and a connection pooler in front of it. Each listens
-// on a socket folder of its own and is stopped when destroyed.
+// Servers of the tests' own beside the PG* server (a throw-away cluster),
+// run by its owner on a socket folder of their own, stopped when destroyed:
+// a hot standby made with pg_basebackup -R, or pgbouncer in front of it
+// ("session" or "transaction" pooling, Debian's configuration otherwise).
 #pragma once
 
 #include <string>
@@ -9,31 +10,19 @@
 
 namespace qv::testing {
 
-// A standby made with pg_basebackup -R from the PG* server.
-class Standby {
+class ServerProcess {
  public:
-  Standby();
-  ~Standby();
-  std::string host() const { return dir_.str(); }  // its socket folder
-  std::string port() const { return "5499"; }
-  void Promote();  // it accepts writes from then on
-
- private:
-  ScopedTempDir dir_;
-  std::string data_;
-};
-
-// pgbouncer in `mode` ("session" or "transaction"), its configuration as
-// Debian ships it but for the server, the port and the login.
-class Pooler {
- public:
-  explicit Pooler(const std::string& mode);
-  ~Pooler();
+  static constexpr char kStandby[] = "standby";
+  explicit ServerProcess(const std::string& kind);  // kStandby or a pooling mode
+  ~ServerProcess();
   std::string host() const { return dir_.str(); }
-  std::string port() const { return "6499"; }
+  std::string port() const { return standby_ ? "5499" : "6499"; }
+  void Promote();  // a standby accepts writes from then on
 
  private:
+  void Run(const std::string& command) const;
   ScopedTempDir dir_;
+  bool standby_;
 };
 
 }  // namespace qv::testing
