@@ -76,7 +76,9 @@ TEST_P(ConcurrentRunsTest, TwoRunsStartedTogetherLeaveWhatOneRunLeaves) {
     for (int i = 0; ended && i < 1000 && (pid.empty() || pid == holder); ++i, ::usleep(10 * 1000)) {
       pid = testing::QueryValue(together.mainDatabase(),
                                 "SELECT coalesce(min(pid)::text, '') FROM pg_locks l WHERE " +
-                                    db::postgres::RunLockHeld());
+                                    db::postgres::RunLockHeld() +
+                                    " AND l.database = (SELECT oid FROM pg_database WHERE datname "
+                                    "= current_database())");
       if (!pid.empty() && pid != holder) {
         testing::Exec(together.mainDatabase(), "SELECT pg_terminate_backend(" + pid + ")");
       }
