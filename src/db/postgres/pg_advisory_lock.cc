@@ -54,15 +54,23 @@ void AdvisoryLock::KeepHeld() {
   }
   held_.reset();
   SetHeldRunLock(&none_);
+  if (!openedAhead_) {
+    // The steps' first connections open while this one takes the lock.
+    std::vector<ServerAddress> addresses = guarded_;
+    addresses.insert(addresses.begin(), address_);
+    ahead_ = std::make_unique<OpeningAhead>(addresses, busyTimeoutMs_);
+    openedAhead_ = true;
+  }
   bool saidWaiting = false;
   for (int failed = 0;; ::usleep(kPauseAfterFailedWait)) {
     session_.reset();
     try {
-      session_ = Session::Open(address_, 1);
+      session_ = Session::Open(address_, Session::kWaitForever);
     } catch (const DbError&) {
       // The server cannot be reached: the steps fail, with the messages that
       // say why, and the next step tries again.
       session_.reset();
+      ahead_.reset();
       return;
     }
     session_->KeepOutOfPool();
@@ -74,11 +82,6 @@ void AdvisoryLock::KeepHeld() {
 
 bool AdvisoryLock::TakeOnce(bool& saidWaiting) {
   try {
-    // The lock session waits as long as another run runs, and sits idle as
-    // long as this one does: no timeout of the role's or the database's.
-    session_->Exec(
-        "SELECT set_config(name, '0', false) FROM pg_settings WHERE name IN ('statement_timeout',"
-        " 'lock_timeout', 'idle_session_timeout', 'idle_in_transaction_session_timeout')");
     // Whether the server session held the lock before it asked is read first.
     Result asked = session_->Exec("SELECT held, pg_try_advisory_lock(" + Key(kRunLockKey) +
                                   "), pg_backend_pid()::text, " + kServerStart + " FROM (SELECT " +
@@ -103,6 +106,7 @@ bool AdvisoryLock::TakeOnce(bool& saidWaiting) {
       session_->Exec("SELECT pg_advisory_lock(" + Key(kRunLockKey) + ")");
     }
     held_ = HeldRunLock{pid, asked.Text(0, 3)};
+    ahead_.reset();
     const std::string mark = PoolerMark();
     if (!mark.empty()) Refuse(mark);
     return true;
@@ -131,7 +135,8 @@ std::string AdvisoryLock::PoolerMark() {
   // a server session of its own has its own process and keeps its lock_timeout.
   std::shared_ptr<Session> probe = Session::Open(address_, busyTimeoutMs_);
   const Result seen = probe->Exec(
-      "SELECT pg_backend_pid()::text, setting FROM pg_settings WHERE name = 'lock_timeout'");
+      "SELECT pg_backend_pid()::text,"
+      " (extract(epoch FROM current_setting('lock_timeout')::interval) * 1000)::bigint::text");
   probe->Close();
   if (seen.Text(0, 0) == held_->pid) return "two of its sessions shared one server session";
   if (seen.Text(0, 1) != std::to_string(busyTimeoutMs_ > 0 ? busyTimeoutMs_ : 1)) {
@@ -144,8 +149,9 @@ std::string AdvisoryLock::PoolerMark() {
     } catch (const DbError&) {
       continue;  // nothing can be written there either
     }
-    session->Exec("SET lock_timeout = 0");  // reset when the connection is put aside
-    session->Exec("SELECT pg_advisory_xact_lock(" + Key(kStepLockKey) + ")");
+    // No lock timeout for the wait (reset when the connection is put aside).
+    session->Exec("SELECT set_config('lock_timeout', '0', false), pg_advisory_xact_lock(" +
+                  Key(kStepLockKey) + ")");
     session->Close();
   }
   return "";

@@ -3,6 +3,7 @@
 #include <set>
 
 #include "db/diagnostics.h"
+#include "db/names.h"
 #include "db/postgres/pg_dialect.h"
 
 namespace qv::db::postgres {
@@ -42,8 +43,8 @@ std::string Squeeze(const std::string& text) {
 
 // A column's name, its type as the server writes it, the type it converts
 // as (a domain as its base type, except the yes/no domain, whose name is
-// parameter `yesNo`) and its place in the primary key; over pg_class c,
-// pg_attribute a and pg_type t.
+// parameter `yesNo`) and its place in the primary key; over pg_attribute a,
+// pg_type t and the primary key's pg_index x (kColumnsOf).
 std::string ColumnFields(const char* yesNo) {
   return std::string(
              "a.attname, format_type(a.atttypid, a.atttypmod),"
@@ -51,9 +52,14 @@ std::string ColumnFields(const char* yesNo) {
          yesNo +
          "  THEN (SELECT b.typname FROM pg_type b WHERE b.oid = t.typbasetype)"
          "  ELSE t.typname END,"
-         " coalesce((SELECT k.n FROM pg_index x, unnest(x.indkey) WITH ORDINALITY k(att, n)"
-         "  WHERE x.indrelid = c.oid AND x.indisprimary AND k.att = a.attnum), 0)";
+         // indkey counts from 0
+         " coalesce(array_position(x.indkey::int2[], a.attnum) + 1, 0)";
 }
+// The columns of relation c for ColumnFields, none for a relation without any.
+const char kColumnsOf[] =
+    " LEFT JOIN (pg_attribute a JOIN pg_type t ON t.oid = a.atttypid)"
+    " ON a.attrelid = c.oid AND a.attnum > 0 AND NOT a.attisdropped"
+    " LEFT JOIN pg_index x ON x.indrelid = c.oid AND x.indisprimary";
 
 ColumnInfo ColumnAt(const Result& result, int row, int first) {
   return ColumnInfo{result.Text(row, first), result.Text(row, first + 1),
@@ -65,14 +71,12 @@ ColumnInfo ColumnAt(const Result& result, int row, int first) {
 // columns: one query answers all of it, and the cache keeps the answers
 // under the stored names, as FindTable and TableColumns would find them.
 std::vector<std::string> TablesWithColumns(Session& session, Session::CatalogCache& cache) {
-  Result result = session.Exec(
-      "SELECT c.relname, lower(c.relname COLLATE \"C\"), " + ColumnFields("$1") +
-          " FROM pg_class c LEFT JOIN (pg_attribute a JOIN pg_type t ON t.oid = a.atttypid)"
-          " ON a.attrelid = c.oid AND a.attnum > 0 AND NOT a.attisdropped WHERE " +
-          kVisible +
-          " AND c.relkind IN ('r', 'p')"
-          " ORDER BY lower(c.relname COLLATE \"C\"), c.relname, a.attnum",
-      {Value(kYesNoType)});
+  Result result =
+      session.Exec("SELECT c.relname, lower(c.relname COLLATE \"C\"), " + ColumnFields("$1") +
+                       " FROM pg_class c" + kColumnsOf + " WHERE " + kVisible +
+                       " AND c.relkind IN ('r', 'p')"
+                       " ORDER BY lower(c.relname COLLATE \"C\"), c.relname, a.attnum",
+                   {Value(kYesNoType)});
   std::vector<std::string> names;
   std::string group, firstOfGroup;  // of names equal but for case, FindTable finds the first
   for (int row = 0; row < result.rows(); ++row) {
@@ -82,10 +86,12 @@ std::vector<std::string> TablesWithColumns(Session& session, Session::CatalogCac
       if (names.size() == 1 || result.Text(row, 1) != group) firstOfGroup = name;
       group = result.Text(row, 1);
       cache.tables[name] = firstOfGroup;
+      cache.byFoldedName.emplace(LowerAscii(name), firstOfGroup);
       cache.columns[name].clear();
     }
     if (!result.IsNull(row, 2)) cache.columns[name].push_back(ColumnAt(result, row, 2));
   }
+  cache.complete = true;
   return names;
 }
 
@@ -103,6 +109,12 @@ std::vector<std::string> ObjectNames(Session& session, TableKind kind) {
 
 std::optional<FoundTable> FindTable(Session& session, const std::string& name) {
   Session::CatalogCache* cache = session.catalogCache();
+  if (cache != nullptr && cache->keptForRun && !cache->complete) TablesWithColumns(session, *cache);
+  if (cache != nullptr && cache->complete) {
+    auto known = cache->byFoldedName.find(LowerAscii(name));
+    if (known == cache->byFoldedName.end()) return std::nullopt;
+    return FoundTable{known->second, cache->columns[known->second]};
+  }
   if (cache != nullptr) {
     auto known = cache->tables.find(name);
     if (known != cache->tables.end()) {
@@ -111,14 +123,13 @@ std::optional<FoundTable> FindTable(Session& session, const std::string& name) {
     }
   }
   // The name and the columns in one query: every caller reads both.
-  Result result = session.Exec(
-      "SELECT c.relname, " + ColumnFields("$2") +
-          " FROM (SELECT c.oid, c.relname FROM pg_class c WHERE " + kVisible +
-          " AND c.relkind IN ('r', 'p') AND " + kNamed +
-          " ORDER BY c.relname"
-          " LIMIT 1) c LEFT JOIN (pg_attribute a JOIN pg_type t ON t.oid = a.atttypid)"
-          " ON a.attrelid = c.oid AND a.attnum > 0 AND NOT a.attisdropped ORDER BY a.attnum",
-      {Value(name), Value(kYesNoType)});
+  Result result = session.Exec("SELECT c.relname, " + ColumnFields("$2") +
+                                   " FROM (SELECT c.oid, c.relname FROM pg_class c WHERE " +
+                                   kVisible + " AND c.relkind IN ('r', 'p') AND " + kNamed +
+                                   " ORDER BY c.relname"
+                                   " LIMIT 1) c" +
+                                   kColumnsOf + " ORDER BY a.attnum",
+                               {Value(name), Value(kYesNoType)});
   std::optional<FoundTable> found;
   if (result.rows() > 0) found = FoundTable{result.Text(0, 0), {}};
   for (int row = 0; found && row < result.rows(); ++row) {
@@ -159,6 +170,7 @@ std::vector<ColumnInfo> TableColumns(Session& session, const std::string& table)
       session.Exec("SELECT " + ColumnFields("$2") +
                        " FROM pg_class c JOIN pg_attribute a ON a.attrelid = c.oid"
                        " JOIN pg_type t ON t.oid = a.atttypid"
+                       " LEFT JOIN pg_index x ON x.indrelid = c.oid AND x.indisprimary"
                        " WHERE c.oid = (SELECT c.oid FROM pg_class c WHERE " +
                        kVisible + " AND c.relkind IN ('r', 'p', 'v', 'm') AND " + kNamed +
                        " ORDER BY c.relname = $1 DESC, c.relname LIMIT 1)"

@@ -51,18 +51,37 @@ std::string ParamText(const Value& value) {
 // options, and keeps these for the client whichever server connection
 // serves it (lock_timeout aside, which is how a run tells the pooler's mode).
 std::string SettingsStatement(int busyTimeoutMs) {
-  return "SELECT set_config('DateStyle', 'ISO', false),"
-         " set_config('standard_conforming_strings', 'on', false),"
-         " set_config('lock_timeout', '" +
-         std::to_string(busyTimeoutMs > 0 ? busyTimeoutMs : 1) + "', false)";
+  std::string sql =
+      "SELECT set_config('DateStyle', 'ISO', false),"
+      " set_config('standard_conforming_strings', 'on', false), set_config('lock_timeout', '";
+  if (busyTimeoutMs != Session::kWaitForever) {
+    return sql + std::to_string(busyTimeoutMs > 0 ? busyTimeoutMs : 1) + "', false)";
+  }
+  // idle_session_timeout is known from PostgreSQL 14 on.
+  return sql +
+         "0', false), set_config('statement_timeout', '0', false),"
+         " set_config('idle_in_transaction_session_timeout', '0', false),"
+         " CASE WHEN current_setting('idle_session_timeout', true) IS NOT NULL"
+         " THEN set_config('idle_session_timeout', '0', false) END";
 }
 
-// Clean connections that closed sessions left, newest last, each with the
-// address and settings it was opened with.
+// Clean connections that closed sessions left or that were opened ahead,
+// newest last, each with the address and settings it was opened with.
+struct IdleConnection {
+  std::string key;
+  ConnHandle conn;
+  bool resetSent;  // its SendReset is still to be answered
+};
 constexpr size_t kMaxIdleConnections = 4;
-std::deque<std::pair<std::string, ConnHandle>>& IdleConnections() {
-  static std::deque<std::pair<std::string, ConnHandle>> idle;
+std::deque<IdleConnection>& IdleConnections() {
+  static std::deque<IdleConnection> idle;
   return idle;
+}
+
+void KeepIdle(IdleConnection idle) {
+  auto& connections = IdleConnections();
+  if (connections.size() == kMaxIdleConnections) connections.pop_front();
+  connections.push_back(std::move(idle));
 }
 
 std::string PoolKey(const std::vector<std::pair<std::string, std::string>>& parameters,
@@ -132,17 +151,55 @@ bool ResetAnswered(PGconn* conn) {
 ConnHandle TakeIdle(const std::string& key) {
   auto& idle = IdleConnections();
   for (size_t i = idle.size(); i > 0; --i) {
-    if (idle[i - 1].first != key) continue;
-    ConnHandle conn = std::move(idle[i - 1].second);
+    if (idle[i - 1].key != key) continue;
+    IdleConnection taken = std::move(idle[i - 1]);
     idle.erase(idle.begin() + static_cast<std::ptrdiff_t>(i - 1));
-    if (ResetAnswered(conn.get()) && StillUsable(conn.get())) return conn;
+    PGconn* conn = taken.conn.get();
+    if ((!taken.resetSent || ResetAnswered(conn)) && StillUsable(conn))
+      return std::move(taken.conn);
   }
   return nullptr;
+}
+
+// A new connection with the run's settings; raises kErrConnect.
+ConnHandle Connect(const std::vector<std::pair<std::string, std::string>>& parameters,
+                   const std::string& database, const std::string& settings) {
+  std::vector<const char*> keys, values;
+  for (const auto& [name, value] : parameters) {
+    keys.push_back(name.c_str());
+    values.push_back(value.c_str());
+  }
+  keys.push_back(nullptr);
+  values.push_back(nullptr);
+  ConnHandle conn(PQconnectdbParams(keys.data(), values.data(), 0));
+  if (!conn) throw DbError(kErrConnect, "out of memory while connecting");
+  if (PQstatus(conn.get()) != CONNECTION_OK) {
+    DbError e = ServerError(conn.get(), nullptr);
+    throw DbError(kErrConnect, e.description());
+  }
+  PQsetNoticeProcessor(conn.get(), IgnoreNotice, nullptr);
+  const char* encoding = PQparameterStatus(conn.get(), "server_encoding");
+  std::string serverEncoding = encoding != nullptr ? encoding : "";
+  if (serverEncoding != "UTF8") {
+    throw DbError(kErrConnect, "the database " + database + " has the encoding " + serverEncoding +
+                                   ", which cannot hold every text; it must be UTF8");
+  }
+  Result set(PQexec(conn.get(), settings.c_str()));
+  if (PQresultStatus(set.get()) != PGRES_TUPLES_OK) {
+    throw DbError(kErrConnect, ServerError(conn.get(), set.get()).description());
+  }
+  return conn;
 }
 
 const HeldRunLock*& HeldLock() {
   static const HeldRunLock* held = nullptr;
   return held;
+}
+
+// The catalog answers kept for the run, by database (Session::CatalogCache).
+std::map<std::string, Session::CatalogCache>& RunCatalogs() {
+  static std::map<std::string, Session::CatalogCache> catalogs;
+  return catalogs;
 }
 
 // Begins every transaction that may write while this process holds a run
@@ -217,35 +274,34 @@ std::shared_ptr<Session> Session::Open(const ServerAddress& address, int busyTim
   session->settings_ = SettingsStatement(busyTimeoutMs);
   session->address_ = address;
   session->conn_ = TakeIdle(session->poolKey_);
-  if (session->conn_) return session;
-  std::vector<const char*> keys, values;
-  for (const auto& [name, value] : parameters) {
-    keys.push_back(name.c_str());
-    values.push_back(value.c_str());
-  }
-  keys.push_back(nullptr);
-  values.push_back(nullptr);
-  session->conn_.reset(PQconnectdbParams(keys.data(), values.data(), 0));
-  PGconn* conn = session->conn_.get();
-  if (conn == nullptr) throw DbError(kErrConnect, "out of memory while connecting");
-  if (PQstatus(conn) != CONNECTION_OK) {
-    DbError e = ServerError(conn, nullptr);
-    throw DbError(kErrConnect, e.description());
-  }
-  PQsetNoticeProcessor(conn, IgnoreNotice, nullptr);
-  const char* encoding = PQparameterStatus(conn, "server_encoding");
-  std::string serverEncoding = encoding != nullptr ? encoding : "";
-  if (serverEncoding != "UTF8") {
-    throw DbError(kErrConnect, "the database " + address.database + " has the encoding " +
-                                   serverEncoding +
-                                   ", which cannot hold every text; it must be UTF8");
-  }
-  try {
-    session->Send(session->settings_);
-  } catch (const DbError& e) {
-    throw DbError(kErrConnect, e.description());
-  }
+  if (!session->conn_) session->conn_ = Connect(parameters, address.database, session->settings_);
   return session;
+}
+
+OpeningAhead::OpeningAhead(const std::vector<ServerAddress>& addresses, int busyTimeoutMs) {
+  for (const ServerAddress& address : addresses) {
+    try {
+      auto parameters = ConnectParameters(address);
+      Ahead& ahead = ahead_.emplace_back();
+      ahead.key = PoolKey(parameters, busyTimeoutMs);
+      ahead.thread = std::thread([&ahead, parameters, database = address.database,
+                                  settings = SettingsStatement(busyTimeoutMs)] {
+        try {
+          ahead.conn = Connect(parameters, database, settings);
+        } catch (const DbError&) {
+          // Session::Open meets the same trouble and says it.
+        }
+      });
+    } catch (const std::exception&) {
+    }
+  }
+}
+
+OpeningAhead::~OpeningAhead() {
+  for (Ahead& ahead : ahead_) {
+    ahead.thread.join();
+    if (ahead.conn) KeepIdle({ahead.key, std::move(ahead.conn), false});
+  }
 }
 
 bool Session::StillConnected() {
@@ -285,7 +341,7 @@ Result Session::Exec(const std::string& sql, const std::vector<Value>& params) {
 
 Result Session::Send(const std::string& sql, const std::vector<Value>& params) {
   PGconn* handle = conn();
-  if (MayChangeSchema(sql)) ForgetCatalog();
+  if (MayChangeSchema(sql)) SchemaMayChange();
   ParamTexts texts(params);
   Result result(PQexecParams(handle, sql.c_str(), texts.count(), nullptr, texts.values(), nullptr,
                              nullptr, 0));
@@ -305,6 +361,28 @@ void Session::Begin() {
   ForgetCatalog();
 }
 
+Session::CatalogCache* Session::catalogCache() {
+  if (!schemaChanged_ && HeldLock() != nullptr && !HeldLock()->pid.empty() && !poolKey_.empty()) {
+    CatalogCache& kept = RunCatalogs()[poolKey_];
+    kept.keptForRun = true;
+    return &kept;
+  }
+  return transactionOpen_ ? &catalog_ : nullptr;
+}
+
+void Session::SchemaMayChange() {
+  ForgetCatalog();
+  RunCatalogs().clear();
+  if (transactionOpen_ || openSavepoints_ > 0) schemaChanged_ = true;
+}
+
+void Session::TransactionEnded() {
+  ForgetCatalog();
+  // Answers that another session took meanwhile saw the schema before the change.
+  if (schemaChanged_) RunCatalogs().clear();
+  schemaChanged_ = false;
+}
+
 void Session::Commit() {
   conn();
   if (!transactionOpen_) throw BackendError("cannot commit - no transaction is active");
@@ -318,6 +396,7 @@ void Session::Commit() {
     Send("COMMIT");
   }
   transactionOpen_ = transactionBegun_ = false;
+  TransactionEnded();
   for (auto& done : std::exchange(afterCommit_, {})) done();
 }
 
@@ -335,6 +414,7 @@ void Session::Rollback() {
   afterCommit_.clear();
   if (transactionBegun_) Send("ROLLBACK");
   transactionOpen_ = transactionBegun_ = false;
+  TransactionEnded();
 }
 
 void Session::Close() noexcept {
@@ -342,13 +422,12 @@ void Session::Close() noexcept {
   // what was not committed.
   if (conn_ && !transactionBegun_ && !poolKey_.empty() && StillUsable(conn_.get()) &&
       SendReset(conn_.get(), settings_)) {
-    auto& idle = IdleConnections();
-    if (idle.size() == kMaxIdleConnections) idle.pop_front();
-    idle.emplace_back(poolKey_, std::move(conn_));
+    KeepIdle({poolKey_, std::move(conn_), true});
   }
   conn_.reset();
   afterCommit_.clear();
   transactionOpen_ = transactionBegun_ = false;
+  TransactionEnded();
 }
 
 std::vector<Result> Session::Pipeline(const std::vector<Statement>& statements) {
@@ -364,7 +443,7 @@ std::vector<Result> Session::Pipeline(const std::vector<Statement>& statements) 
     const size_t to = std::min(statements.size(), from + kPiece);
     bool sent = PQenterPipelineMode(handle) != 0;
     for (size_t i = from; sent && i < to; ++i) {
-      if (MayChangeSchema(statements[i].sql)) ForgetCatalog();
+      if (MayChangeSchema(statements[i].sql)) SchemaMayChange();
       ParamTexts texts(statements[i].params);
       sent = PQsendQueryParams(handle, statements[i].sql.c_str(), texts.count(), nullptr,
                                texts.values(), nullptr, nullptr, 0) != 0;
@@ -436,6 +515,7 @@ Savepoint::Savepoint(Session& session, const std::vector<Statement>& first, bool
                   std::make_move_iterator(answers.begin() + opened + first.size()));
   done_ = released;
   if (!done_) ++session_.openSavepoints_;
+  if (released && name_.empty()) session_.TransactionEnded();
 }
 
 Savepoint::~Savepoint() {
@@ -454,6 +534,7 @@ void Savepoint::Undo() noexcept {
   session_.ForgetCatalog();
   if (name_.empty()) {
     run("ROLLBACK");
+    session_.TransactionEnded();
   } else {
     run("ROLLBACK TO SAVEPOINT " + name_);
     run("RELEASE SAVEPOINT " + name_);
@@ -467,6 +548,7 @@ std::string Savepoint::ReleaseStatement() const {
 void Savepoint::Release() {
   session_.Send(ReleaseStatement());
   Finish();
+  if (name_.empty()) session_.TransactionEnded();
 }
 
 }  // namespace qv::db::postgres

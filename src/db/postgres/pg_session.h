@@ -9,10 +9,12 @@
 #pragma once
 
 #include <functional>
+#include <list>
 #include <map>
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -60,7 +62,12 @@ class Session {
   // server cannot be reached, refuses the login, has no such database or
   // accepts no writes, and when the database cannot hold every text (its
   // encoding is not UTF8).
+  // kWaitForever: no timeout at all, of the role's or the database's
+  // either (statement, lock, idle and idle-in-transaction), for a session
+  // that waits as long as another run runs and sits idle as long as this
+  // one does.
   static std::shared_ptr<Session> Open(const ServerAddress& address, int busyTimeoutMs);
+  static constexpr int kWaitForever = -1;
 
   struct Token {};  // only Open makes sessions
   explicit Session(Token) {}
@@ -106,21 +113,34 @@ class Session {
   // its connection rather than keep it.
   void KeepOutOfPool() { poolKey_.clear(); }
 
-  // What the catalog said of the tables while a BeginTrans is open: the
-  // same table is opened again and again in one transaction. Forgotten when
-  // a transaction begins, after any statement that may change the schema,
-  // and when a savepoint is rolled back.
+  // What the catalog said of the tables. While this process holds the run
+  // lock no other run changes the schema, so the answers serve the whole
+  // run, shared by the sessions of one database (keptForRun): a run opens
+  // nearly every table once, and one query answers them all. They are
+  // forgotten whenever a statement of this process may change the schema
+  // and when a transaction that did so ends; a session with such a change
+  // not yet committed keeps answers of its own. Without the lock, the
+  // answers serve one BeginTrans: the same table is opened again and again
+  // in one transaction. Null when nothing may be kept.
   struct CatalogCache {
     std::map<std::string, std::optional<std::string>> tables;  // by name as asked
     std::map<std::string, std::vector<ColumnInfo>> columns;
+    bool keptForRun = false;
+    // Every table that statements reach is in `columns`; by its name
+    // folded to lower case, the one FindTable finds.
+    bool complete = false;
+    std::map<std::string, std::string> byFoldedName;
   };
-  CatalogCache* catalogCache() { return transactionOpen_ ? &catalog_ : nullptr; }
+  CatalogCache* catalogCache();
 
  private:
   friend class Savepoint;
   // Runs one statement as it is, outside any savepoint.
   Result Send(const std::string& sql, const std::vector<Value>& params = {});
   void ForgetCatalog() { catalog_ = CatalogCache(); }
+  // After a statement that may change the schema, and when a transaction ends.
+  void SchemaMayChange();
+  void TransactionEnded();
   std::string NewSavepointName() { return "qv_step_" + std::to_string(++savepoints_); }
   // Runs `statements` in one round trip (a long list in a few); the answer
   // of each, failures included. After a failure the rest are skipped, and
@@ -133,6 +153,7 @@ class Session {
   std::string poolKey_;   // empty: never reused
   std::string settings_;  // the statement that sets what the run relies on
   CatalogCache catalog_;
+  bool schemaChanged_ = false;     // by a transaction not yet ended
   bool transactionOpen_ = false;   // BeginTrans called, not yet ended
   bool transactionBegun_ = false;  // the server's BEGIN has run
   int savepoints_ = 0;
@@ -163,6 +184,28 @@ inline constexpr long long kStepLockKey = 0x515653544550LL;
 // pg_advisory_lock(bigint) shows as the key's high and low 32 bits with
 // objsubid 1).
 std::string RunLockHeld();
+
+// Opens a connection to each of `addresses` at once, each in a thread of
+// its own, and keeps those that open for the next Session::Open of the same
+// address and timeout: a run's first opens of its databases then cost one
+// handshake's time together (a server process and an authentication
+// exchange each) rather than one after another. Waits for them when
+// destroyed; one that fails is left to Session::Open, which says why.
+class OpeningAhead {
+ public:
+  OpeningAhead(const std::vector<ServerAddress>& addresses, int busyTimeoutMs);
+  ~OpeningAhead();
+  OpeningAhead(const OpeningAhead&) = delete;
+  OpeningAhead& operator=(const OpeningAhead&) = delete;
+
+ private:
+  struct Ahead {
+    std::string key;
+    ConnHandle conn;
+    std::thread thread;
+  };
+  std::list<Ahead> ahead_;  // stable addresses for the threads
+};
 
 // Makes one operation all-or-nothing: inside an open transaction a
 // savepoint, outside one a transaction of its own. Undone at the end of the
