@@ -16,13 +16,6 @@
 namespace qv::reliability {
 namespace {
 
-std::string Replaced(std::string text, const std::string& from, const std::string& to) {
-  for (size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size()) {
-    text.replace(at, from.size(), to);
-  }
-  return text;
-}
-
 class ConcurrentRunsTest : public ::testing::TestWithParam<testing::Engine> {
   void SetUp() override { QV_SKIP_UNTESTED_ENGINE(GetParam()); }
 };
@@ -110,17 +103,14 @@ TEST_P(ConcurrentRunsTest, TwoRunsStartedTogetherLeaveWhatOneRunLeaves) {
     }
     EXPECT_EQ(lost, ended ? 1 : 0) << outA.err << outB.err;
     const auto inserts = [](const Lines& boxes) {  // the areas a run filled
-      std::set<std::string> filled;
-      for (const std::string& box : boxes) {
-        if (box.rfind("Insert sample date for ", 0) == 0 && box.find(": True") != box.npos)
-          filled.insert(box);
-      }
-      return filled;
+      return std::count_if(boxes.begin(), boxes.end(), [](const std::string& box) {
+        return box.rfind("Insert sample date for ", 0) == 0 && box.find(": True") != box.npos;
+      });
     };
-    const std::set<std::string> byA = inserts(outA.boxes), byB = inserts(outB.boxes);
-    EXPECT_TRUE(ended || byA.empty() || byB.empty()) << "one run fills every area, the other none";
-    EXPECT_FALSE(byA.empty() && byB.empty());
-    for (const std::string& box : byA) EXPECT_EQ(byB.count(box), 0u) << "filled twice: " << box;
+    // The run whose session was ended fills nothing: it had not begun its steps.
+    EXPECT_EQ(std::min(inserts(outA.boxes), inserts(outB.boxes)), 0);
+    EXPECT_GT(std::max(inserts(outA.boxes), inserts(outB.boxes)), 0)
+        << "one run fills every area, the other none";
     Facts after = FactsOf(together);
     for (auto& [key, value] : after) value = Replaced(value, other.string(), "<storage>");
     EXPECT_EQ(after, CleanFacts(kind, GetParam()));

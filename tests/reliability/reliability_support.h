@@ -78,6 +78,12 @@ class Program {
 
 using testing::ReadBytes;
 using testing::WriteBytes;
+inline std::string Replaced(std::string text, const std::string& from, const std::string& to) {
+  for (size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size()) {
+    text.replace(at, from.size(), to);
+  }
+  return text;
+}
 std::set<std::string> Tree(const fs::path& dir);  // relative paths; folders end in '/'
 
 // Faults held until the last copy goes; null, with `why`, when they cannot

@@ -6,22 +6,11 @@
 #include <cstdlib>
 #include <stdexcept>
 
-#include "support/installation.h"
-
 namespace qv::testing {
 namespace {
 
-std::string Env(const char* name, const char* otherwise = "") {
-  const char* value = std::getenv(name);
-  return value != nullptr ? value : otherwise;
-}
-
-std::string ServerBin(const std::string& program) {
-  return "/usr/lib/postgresql/" +
-         QueryValue(DatabaseRef::OnServer({}, "postgres"),
-                    "SELECT current_setting('server_version_num')::int / 10000") +
-         "/bin/" + program;
-}
+// The server's own programs, of the version pg_virtualenv runs (PG_CONFIG).
+const std::string kPgCtl = "$(${PG_CONFIG:-pg_config} --bindir)/pg_ctl";
 
 }  // namespace
 
@@ -29,31 +18,30 @@ ServerProcess::ServerProcess(const std::string& kind) : standby_(kind == kStandb
   const std::string data = host() + "/data";
   if (standby_) {
     Run("pg_basebackup -R -c fast -D " + data + " && touch " + data +
-        "/postgresql.conf && echo \"local all all trust\" >" + data + "/pg_hba.conf && " +
-        ServerBin("pg_ctl") + " -w -D " + data + " -o \"-p " + port() + " -k " + host() +
+        "/postgresql.conf && echo \"local all all trust\" >" + data + "/pg_hba.conf && " + kPgCtl +
+        " -w -D " + data + " -o \"-p " + port() + " -k " + host() +
         " -c listen_addresses=\" start");
     return;
   }
-  WriteBytes(dir_.path() / "users.txt",
-             "\"" + Env("PGUSER", "postgres") + "\" \"" + Env("PGPASSWORD") + "\"\n");
-  WriteBytes(dir_.path() / "pgbouncer.ini",
-             "[databases]\n* = host=" + Env("PGHOST", "localhost") + " port=" +
-                 Env("PGPORT", "5432") + "\n[pgbouncer]\nlisten_addr =\nlisten_port = " + port() +
-                 "\nunix_socket_dir = " + host() + "\nauth_type = trust\nauth_file = " + host() +
-                 "/users.txt\npool_mode = " + kind + "\npidfile = " + host() + "/pid\n");
-  Run("pgbouncer -d " + host() + "/pgbouncer.ini");
+  Run("echo \"\\\"${PGUSER:-postgres}\\\" \\\"$PGPASSWORD\\\"\" >" + host() +
+      "/users.txt && cat >" + host() +
+      "/pgbouncer.ini <<E\n[databases]\n* = host=${PGHOST:-localhost}"
+      " port=${PGPORT:-5432}\n[pgbouncer]\nlisten_addr =\nlisten_port = " +
+      port() + "\nunix_socket_dir = " + host() + "\nauth_type = trust\nauth_file = " + host() +
+      "/users.txt\npool_mode = " + kind + "\npidfile = " + host() + "/pid\nE\npgbouncer -d " +
+      host() + "/pgbouncer.ini");
 }
 
 ServerProcess::~ServerProcess() {
   try {
-    Run(standby_ ? ServerBin("pg_ctl") + " -w -m immediate -D " + host() + "/data stop"
+    Run(standby_ ? kPgCtl + " -w -m immediate -D " + host() + "/data stop"
                  : "kill $(cat " + host() + "/pid)");
   } catch (const std::exception&) {
   }
 }
 
 void ServerProcess::Promote() {
-  Run(ServerBin("pg_ctl") + " -w -D " + host() + "/data promote");
+  Run(kPgCtl + " -w -D " + host() + "/data promote");
 }
 
 // As the owner of the server's processes: the user postgres when the tests

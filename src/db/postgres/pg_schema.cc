@@ -245,10 +245,12 @@ void ExecAlterTable(Session& session, const std::string& sql, const std::string&
     session.Exec("CREATE DOMAIN " + schema.Text(0, 0) + "." + kYesNoType + " AS smallint");
   }
   session.Exec(plain ? columns.asSmallint : sql);
+  // Said once the column is there for good: a rollback takes it back.
   for (size_t i = 0; plain && i < columns.names.size(); ++i) {
-    Diagnose("column " + columns.names[i] + " of table " + table +
-             " was added as smallint: there is no type " + kYesNoType +
-             ", and this role may not create it in schema " + schema.Text(0, 1));
+    session.AfterCommit([line = "column " + columns.names[i] + " of table " + table +
+                                " was added as smallint: there is no type " + kYesNoType +
+                                ", and this role may not create it in schema " +
+                                schema.Text(0, 1)] { Diagnose(line); });
   }
 }
 
