@@ -2,6 +2,7 @@
 // to say goes to standard output as message boxes; its exit status is always
 // 0, whatever happened.
 #include <csignal>
+#include <cstdlib>
 #include <exception>
 #include <iostream>
 #include <memory>
@@ -22,7 +23,9 @@ int main(int argc, char* argv[]) {
   try {
     const std::string commandLine = qv::setup::JoinArguments(argc, argv);
     qv::setup::StreamMessageBoxes boxes(std::cout);
-    qv::setup::RegistryFileStore registry(qv::setup::RegistryFilePath(), std::cerr);
+    const char* namedRegistry = std::getenv("QV_REGISTRY_FILE");
+    qv::setup::RegistryFileStore registry(qv::setup::RegistryFilePath(), std::cerr,
+                                          namedRegistry != nullptr && *namedRegistry != '\0');
     const std::unique_ptr<qv::db::Connector> connector = qv::db::MakeDataSourceConnector();
     const qv::timezone::SystemClock clock;
     qv::setup::PosixFileOps files;

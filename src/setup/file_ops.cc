@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -150,10 +151,17 @@ std::unique_ptr<FileLock> PosixFileOps::LockFile(const std::string& path) {
   // file that an earlier run created. O_NOFOLLOW: a link planted at `path`
   // must not make the run create a file elsewhere. O_NONBLOCK: a FIFO there
   // must not hang the open (flock waits all the same).
+  // A run without the lock still does its work, but the administrator must
+  // know that it could not take turns with another.
+  auto cannot = [&path](const std::string& why) -> std::unique_ptr<FileLock> {
+    db::Diagnose("the run lock file " + path + " cannot be made (" + why +
+                 "): this run cannot take turns with another");
+    return nullptr;
+  };
   UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644));
-  if (fd.get() < 0) return nullptr;
+  if (fd.get() < 0) return cannot(std::strerror(errno));
   struct stat st {};
-  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
+  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return cannot("not a regular file");
   if (::flock(fd.get(), LOCK_EX | LOCK_NB) == 0) return std::make_unique<FlockLock>(std::move(fd));
   if (errno == EWOULDBLOCK) {
     // A wait can be long, or endless when the other run hangs: the
@@ -163,7 +171,7 @@ std::unique_ptr<FileLock> PosixFileOps::LockFile(const std::string& path) {
                  (holder.empty() ? "another run" : "process " + holder));
   }
   while (::flock(fd.get(), LOCK_EX) != 0) {
-    if (errno != EINTR) return nullptr;
+    if (errno != EINTR) return cannot(std::strerror(errno));
   }
   return std::make_unique<FlockLock>(std::move(fd));
 }

@@ -62,8 +62,8 @@ std::string RegistryFilePath() {
   return kDefaultRegistryFile;
 }
 
-RegistryFileStore::RegistryFileStore(std::string path, std::ostream& diagnostics)
-    : path_(std::move(path)), diagnostics_(diagnostics) {}
+RegistryFileStore::RegistryFileStore(std::string path, std::ostream& diagnostics, bool named)
+    : path_(std::move(path)), diagnostics_(diagnostics), named_(named) {}
 
 RegistryDocument& RegistryFileStore::Document() {
   if (doc_) return *doc_;
@@ -76,7 +76,16 @@ RegistryDocument& RegistryFileStore::Document() {
   // Non-blocking, so that a FIFO in the file's place cannot hang the run.
   UniqueFd fd(::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (fd.get() < 0) {
-    if (errno == ENOENT) return doc_.emplace();
+    if (errno == ENOENT) {
+      // An empty registry, as designed; but a file named on purpose that is
+      // not there is most likely a typing error the administrator must see.
+      if (named_) {
+        diagnostics_ << "qvsetup: the registry file " << path_
+                     << " named by QV_REGISTRY_FILE does not exist: every setting reads as missing"
+                     << std::endl;
+      }
+      return doc_.emplace();
+    }
     return fail(std::string("cannot open: ") + std::strerror(errno));
   }
   struct stat st {};

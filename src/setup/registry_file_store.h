@@ -29,8 +29,9 @@ inline constexpr size_t kMaxRegistryFileBytes = 16 * 1024 * 1024;
 
 class RegistryFileStore : public RegistryStore {
  public:
-  // `diagnostics` receives the one line about an unusable file.
-  RegistryFileStore(std::string path, std::ostream& diagnostics);
+  // `diagnostics` receives the one line about an unusable file, and, for a
+  // file named explicitly (QV_REGISTRY_FILE), about a missing one.
+  RegistryFileStore(std::string path, std::ostream& diagnostics, bool named = false);
 
   RegStatus OpenKey(int32_t root, const std::string& path, RegAccess access, RegKey* key) override;
   RegStatus QueryValue(const RegKey& key, const std::string& name, std::string* data) override;
@@ -50,6 +51,7 @@ class RegistryFileStore : public RegistryStore {
 
   std::string path_;
   std::ostream& diagnostics_;
+  bool named_;
   std::optional<RegistryDocument> doc_;
   std::string failure_;  // set once the file turned out unusable
 };

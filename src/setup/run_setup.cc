@@ -1,6 +1,7 @@
 #include "setup/run_setup.h"
 
 #include "db/data_sources.h"
+#include "db/diagnostics.h"
 #include "db/module_sql.h"
 #include "db/names.h"
 #include "setup/backup.h"
@@ -104,7 +105,15 @@ void RunSetup(const std::string& commandLine, const SetupEdges& edges, const Set
     return;
   }
   SetupOptions options = parsed.options;
-  if (!db::EqualsNoCase(options.InitializeWord, kConfirmationWord)) return;
+  if (!db::EqualsNoCase(options.InitializeWord, kConfirmationWord)) {
+    // An installer script cannot tell "did nothing" from success by the
+    // boxes and the exit status alone.
+    if (commandLine.find_first_not_of(" \t\r\n") != std::string::npos) {
+      db::Diagnose("nothing was done: a run is confirmed with /i " +
+                   std::string(kConfirmationWord));
+    }
+    return;
+  }
   ApplyDefaults(options);
 
   // Held to the end of the run: a second run on this installation waits

@@ -173,6 +173,12 @@ TEST_F(RegistryFileStoreTest, OperationsThatLeaveTheFileAsItWas) {
   EXPECT_EQ(Run(R("StorageDir")), kRegNoKey) << "a missing file is an empty registry";
   EXPECT_EQ(Run({kRegWrite, kHkeyLocalMachine, "SOFTWARE", "a", "b"}), kRegNoKey);
   EXPECT_FALSE(fs::exists(path()));
+  RegistryFileStore named(path(), diagnostics_, true);  // said once, only of a file named
+  EXPECT_EQ(RunOn(named, R("StorageDir")) + RunOn(named, R("MainDir")), "1: No Key1: No Key");
+  EXPECT_EQ(diagnostics_.str(), "qvsetup: the registry file " + path() +
+                                    " named by QV_REGISTRY_FILE does not exist: every setting "
+                                    "reads as missing\n");
+  diagnostics_.str("");
   file_ = "missing/registry.reg";  // nothing can be created, nothing is remembered
   EXPECT_EQ(Run({kRegCreate, kHkeyUsers, "New"}), kError);
   EXPECT_EQ(Run({kRegRead, kHkeyUsers, "New", "x"}), kRegNoKey);
@@ -479,6 +485,7 @@ TEST_F(RunFrameTest, BackupsAndTheRunLockFollowNoLinkAndARunGoesOnWithoutALock) 
   const std::string missing = (dir_.path() / "no-db").string();
   const std::string registry = installation_->registryFile().string();
   const std::string original = ReadBytes(registry);
+  testing::CapturedDiagnostics diagnostics;  // a lock file that cannot be made is said once
   for (const std::string storage : {"<FIFO>", "<link>", "relative", missing.c_str()}) {
     fs::remove_all(lock);
     ASSERT_TRUE(storage != "<FIFO>" || ::mkfifo(lock.c_str(), 0600) == 0);
@@ -490,6 +497,7 @@ TEST_F(RunFrameTest, BackupsAndTheRunLockFollowNoLinkAndARunGoesOnWithoutALock) 
     }
     EXPECT_EQ(RunFake("/i Initialize /a"), Boxes{}) << storage;
     EXPECT_EQ(script_.called.size(), 12u) << storage;
+    EXPECT_EQ(diagnostics.Take().size(), storage == "relative" ? 0u : 1u) << storage;
   }
   EXPECT_FALSE(fs::exists(victim)) << "a link is not followed";
   EXPECT_FALSE(fs::exists(missing)) << "no folder is made for the lock";
