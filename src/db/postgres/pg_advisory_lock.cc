@@ -54,23 +54,22 @@ void AdvisoryLock::KeepHeld() {
   }
   held_.reset();
   SetHeldRunLock(&none_);
-  if (!openedAhead_) {
-    // The steps' first connections open while this one takes the lock.
-    std::vector<ServerAddress> addresses = guarded_;
-    addresses.insert(addresses.begin(), address_);
-    ahead_ = std::make_unique<OpeningAhead>(addresses, busyTimeoutMs_);
-    openedAhead_ = true;
-  }
   bool saidWaiting = false;
   for (int failed = 0;; ::usleep(kPauseAfterFailedWait)) {
     session_.reset();
+    // The steps' first connections open together with the first lock session.
+    std::vector<ServerAddress> ahead;
+    if (!openedAhead_) {
+      ahead = guarded_;
+      ahead.insert(ahead.begin(), address_);
+      openedAhead_ = true;
+    }
     try {
-      session_ = Session::Open(address_, Session::kWaitForever);
+      session_ = Session::Open(address_, Session::kWaitForever, ahead, busyTimeoutMs_);
     } catch (const DbError&) {
       // The server cannot be reached: the steps fail, with the messages that
       // say why, and the next step tries again.
       session_.reset();
-      ahead_.reset();
       return;
     }
     session_->KeepOutOfPool();
@@ -106,7 +105,6 @@ bool AdvisoryLock::TakeOnce(bool& saidWaiting) {
       session_->Exec("SELECT pg_advisory_lock(" + Key(kRunLockKey) + ")");
     }
     held_ = HeldRunLock{pid, asked.Text(0, 3)};
-    ahead_.reset();
     const std::string mark = PoolerMark();
     if (!mark.empty()) Refuse(mark);
     return true;

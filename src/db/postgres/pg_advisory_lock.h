@@ -45,8 +45,7 @@ class AdvisoryLock : public RunLock {
   std::vector<ServerAddress> guarded_;
   int busyTimeoutMs_;
   std::shared_ptr<Session> session_;
-  std::unique_ptr<OpeningAhead> ahead_;  // the steps' first connections, while the lock is taken
-  bool openedAhead_ = false;
+  bool openedAhead_ = false;         // the steps' first connections, with the first lock session
   std::optional<HeldRunLock> held_;  // set while the lock is held
   HeldRunLock none_;                 // what the transactions check while it is not
 };

@@ -2,6 +2,9 @@
 
 #include <poll.h>
 
+#include <chrono>
+#include <cstdlib>
+
 #include <algorithm>
 #include <cstdio>
 #include <deque>
@@ -161,34 +164,105 @@ ConnHandle TakeIdle(const std::string& key) {
   return nullptr;
 }
 
-// A new connection with the run's settings; raises kErrConnect.
-ConnHandle Connect(const std::vector<std::pair<std::string, std::string>>& parameters,
-                   const std::string& database, const std::string& settings) {
-  std::vector<const char*> keys, values;
+using Parameters = std::vector<std::pair<std::string, std::string>>;
+
+// One connection being made: its parameters, and its handle or why it failed.
+struct Connecting {
+  Parameters parameters;
+  std::string database, settings;
+  ConnHandle conn;
+  std::string failure;  // empty while it goes well
+};
+
+// The seconds libpq would wait for a server that does not answer.
+int ConnectTimeout(const Parameters& parameters) {
+  int seconds = 0;
   for (const auto& [name, value] : parameters) {
-    keys.push_back(name.c_str());
-    values.push_back(value.c_str());
+    if (name == "connect_timeout") seconds = std::atoi(value.c_str());
   }
-  keys.push_back(nullptr);
-  values.push_back(nullptr);
-  ConnHandle conn(PQconnectdbParams(keys.data(), values.data(), 0));
-  if (!conn) throw DbError(kErrConnect, "out of memory while connecting");
-  if (PQstatus(conn.get()) != CONNECTION_OK) {
-    DbError e = ServerError(conn.get(), nullptr);
-    throw DbError(kErrConnect, e.description());
+  return seconds > 0 ? std::max(seconds, 2) : 0;
+}
+
+// Makes every connection of `all` at once, from this thread: each one's
+// next message goes out as soon as its answer is in, so the servers work on
+// all of them together (a server process and an authentication exchange
+// each), while this process's calls come in the same order in every run.
+// Then sets the run's settings on each.
+void ConnectTogether(std::vector<Connecting>& all) {
+  using Clock = std::chrono::steady_clock;
+  std::vector<PostgresPollingStatusType> state(all.size(), PGRES_POLLING_FAILED);
+  std::vector<Clock::time_point> deadline(all.size());
+  for (size_t i = 0; i < all.size(); ++i) {
+    std::vector<const char*> keys, values;
+    for (const auto& [name, value] : all[i].parameters) {
+      keys.push_back(name.c_str());
+      values.push_back(value.c_str());
+    }
+    keys.push_back(nullptr);
+    values.push_back(nullptr);
+    all[i].conn.reset(PQconnectStartParams(keys.data(), values.data(), 0));
+    if (!all[i].conn) {
+      all[i].failure = "out of memory while connecting";
+    } else if (PQstatus(all[i].conn.get()) != CONNECTION_BAD) {
+      state[i] = PGRES_POLLING_WRITING;
+    }
+    const int timeout = ConnectTimeout(all[i].parameters);
+    deadline[i] =
+        timeout > 0 ? Clock::now() + std::chrono::seconds(timeout) : Clock::time_point::max();
   }
-  PQsetNoticeProcessor(conn.get(), IgnoreNotice, nullptr);
-  const char* encoding = PQparameterStatus(conn.get(), "server_encoding");
-  std::string serverEncoding = encoding != nullptr ? encoding : "";
-  if (serverEncoding != "UTF8") {
-    throw DbError(kErrConnect, "the database " + database + " has the encoding " + serverEncoding +
-                                   ", which cannot hold every text; it must be UTF8");
+  for (bool waiting = true; waiting;) {
+    waiting = false;
+    for (size_t i = 0; i < all.size(); ++i) {
+      if (state[i] != PGRES_POLLING_READING && state[i] != PGRES_POLLING_WRITING) continue;
+      PGconn* conn = all[i].conn.get();
+      pollfd socket{PQsocket(conn),
+                    static_cast<short>(state[i] == PGRES_POLLING_READING ? POLLIN : POLLOUT), 0};
+      int ready = -1;
+      while (ready < 0) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline[i] - Clock::now());
+        const int ms = deadline[i] == Clock::time_point::max()
+                           ? -1
+                           : static_cast<int>(std::max<long long>(left.count(), 0));
+        ready = ::poll(&socket, 1, ms);
+        if (ready < 0 && errno != EINTR) break;
+      }
+      if (ready == 0) {
+        state[i] = PGRES_POLLING_FAILED;
+        all[i].failure = "timeout expired while connecting";
+        continue;
+      }
+      state[i] = PQconnectPoll(conn);
+      waiting = waiting || state[i] == PGRES_POLLING_READING || state[i] == PGRES_POLLING_WRITING;
+    }
   }
-  Result set(PQexec(conn.get(), settings.c_str()));
-  if (PQresultStatus(set.get()) != PGRES_TUPLES_OK) {
-    throw DbError(kErrConnect, ServerError(conn.get(), set.get()).description());
+  for (Connecting& c : all) {  // the settings go out together too
+    if (!c.failure.empty() || !c.conn) continue;
+    PGconn* conn = c.conn.get();
+    if (PQstatus(conn) != CONNECTION_OK) {
+      c.failure = ServerError(conn, nullptr).description();
+      continue;
+    }
+    PQsetNoticeProcessor(conn, IgnoreNotice, nullptr);
+    const char* encoding = PQparameterStatus(conn, "server_encoding");
+    const std::string serverEncoding = encoding != nullptr ? encoding : "";
+    if (serverEncoding != "UTF8") {
+      c.failure = "the database " + c.database + " has the encoding " + serverEncoding +
+                  ", which cannot hold every text; it must be UTF8";
+    } else if (PQsendQuery(conn, c.settings.c_str()) == 0) {
+      c.failure = ServerError(conn, nullptr).description();
+    }
   }
-  return conn;
+  for (Connecting& c : all) {
+    if (!c.failure.empty() || !c.conn) continue;
+    bool set = false;
+    while (PGresult* answer = PQgetResult(c.conn.get())) {
+      Result result(answer);
+      set = PQresultStatus(answer) == PGRES_TUPLES_OK;
+      if (!set) c.failure = ServerError(c.conn.get(), answer).description();
+    }
+    if (!set && c.failure.empty()) c.failure = ServerError(c.conn.get(), nullptr).description();
+  }
 }
 
 const HeldRunLock*& HeldLock() {
@@ -267,41 +341,37 @@ std::vector<std::pair<std::string, std::string>> ConnectParameters(const ServerA
   return parameters;
 }
 
-std::shared_ptr<Session> Session::Open(const ServerAddress& address, int busyTimeoutMs) {
-  const std::vector<std::pair<std::string, std::string>> parameters = ConnectParameters(address);
+std::shared_ptr<Session> Session::Open(const ServerAddress& address, int busyTimeoutMs,
+                                       const std::vector<ServerAddress>& alsoOpen,
+                                       int alsoBusyTimeoutMs) {
+  std::vector<Connecting> all;
+  std::vector<std::string> keys;
+  auto add = [&](const ServerAddress& a, int busy) {
+    Parameters parameters = ConnectParameters(a);
+    keys.push_back(PoolKey(parameters, busy));
+    all.push_back({std::move(parameters), a.database, SettingsStatement(busy), nullptr, ""});
+  };
+  add(address, busyTimeoutMs);
   auto session = std::make_shared<Session>(Token{});
-  session->poolKey_ = PoolKey(parameters, busyTimeoutMs);
-  session->settings_ = SettingsStatement(busyTimeoutMs);
+  session->poolKey_ = keys[0];
+  session->settings_ = all[0].settings;
   session->address_ = address;
   session->conn_ = TakeIdle(session->poolKey_);
-  if (!session->conn_) session->conn_ = Connect(parameters, address.database, session->settings_);
-  return session;
-}
-
-OpeningAhead::OpeningAhead(const std::vector<ServerAddress>& addresses, int busyTimeoutMs) {
-  for (const ServerAddress& address : addresses) {
+  if (session->conn_) return session;
+  for (const ServerAddress& other : alsoOpen) {
     try {
-      auto parameters = ConnectParameters(address);
-      Ahead& ahead = ahead_.emplace_back();
-      ahead.key = PoolKey(parameters, busyTimeoutMs);
-      ahead.thread = std::thread([&ahead, parameters, database = address.database,
-                                  settings = SettingsStatement(busyTimeoutMs)] {
-        try {
-          ahead.conn = Connect(parameters, database, settings);
-        } catch (const DbError&) {
-          // Session::Open meets the same trouble and says it.
-        }
-      });
-    } catch (const std::exception&) {
+      add(other, alsoBusyTimeoutMs);
+    } catch (const DbError&) {
+      // Its own open says why.
     }
   }
-}
-
-OpeningAhead::~OpeningAhead() {
-  for (Ahead& ahead : ahead_) {
-    ahead.thread.join();
-    if (ahead.conn) KeepIdle({ahead.key, std::move(ahead.conn), false});
+  ConnectTogether(all);
+  for (size_t i = 1; i < all.size(); ++i) {
+    if (all[i].failure.empty()) KeepIdle({keys[i], std::move(all[i].conn), false});
   }
+  if (!all[0].failure.empty()) throw DbError(kErrConnect, all[0].failure);
+  session->conn_ = std::move(all[0].conn);
+  return session;
 }
 
 bool Session::StillConnected() {

@@ -9,12 +9,10 @@
 #pragma once
 
 #include <functional>
-#include <list>
 #include <map>
 #include <memory>
 #include <optional>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -66,7 +64,15 @@ class Session {
   // either (statement, lock, idle and idle-in-transaction), for a session
   // that waits as long as another run runs and sits idle as long as this
   // one does.
-  static std::shared_ptr<Session> Open(const ServerAddress& address, int busyTimeoutMs);
+  //
+  // Connections to `alsoOpen` are made at the same time (with the timeout
+  // `alsoBusyTimeoutMs`) and kept for their next Open: a run's first
+  // opens of its databases then cost one handshake's time together (a
+  // server process and an authentication exchange each) rather than one
+  // after another. One that fails is left to that Open, which says why.
+  static std::shared_ptr<Session> Open(const ServerAddress& address, int busyTimeoutMs,
+                                       const std::vector<ServerAddress>& alsoOpen = {},
+                                       int alsoBusyTimeoutMs = 0);
   static constexpr int kWaitForever = -1;
 
   struct Token {};  // only Open makes sessions
@@ -184,28 +190,6 @@ inline constexpr long long kStepLockKey = 0x515653544550LL;
 // pg_advisory_lock(bigint) shows as the key's high and low 32 bits with
 // objsubid 1).
 std::string RunLockHeld();
-
-// Opens a connection to each of `addresses` at once, each in a thread of
-// its own, and keeps those that open for the next Session::Open of the same
-// address and timeout: a run's first opens of its databases then cost one
-// handshake's time together (a server process and an authentication
-// exchange each) rather than one after another. Waits for them when
-// destroyed; one that fails is left to Session::Open, which says why.
-class OpeningAhead {
- public:
-  OpeningAhead(const std::vector<ServerAddress>& addresses, int busyTimeoutMs);
-  ~OpeningAhead();
-  OpeningAhead(const OpeningAhead&) = delete;
-  OpeningAhead& operator=(const OpeningAhead&) = delete;
-
- private:
-  struct Ahead {
-    std::string key;
-    ConnHandle conn;
-    std::thread thread;
-  };
-  std::list<Ahead> ahead_;  // stable addresses for the threads
-};
 
 // Makes one operation all-or-nothing: inside an open transaction a
 // savepoint, outside one a transaction of its own. Undone at the end of the
