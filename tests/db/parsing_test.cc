@@ -1,9 +1,14 @@
 // What the database layer parses (the SQL dialect, data-source files, connection strings, values
 // for a declared type), and qv-mkinstall's command line and schema translation.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
+#include <memory>
+#include <optional>
 #include <sstream>
 
 #include "db/conversion.h"
@@ -67,30 +72,70 @@ TEST(DialectTest, TranslatesTokensAndLeavesLiteralsAndQuotedNamesAlone) {
   EXPECT_DB_ERROR(Translate("DROP INDEX Confirm ON Resource"), 1, "no such index");
 }
 
-TEST(OdbcIniTest, ReadsSectionsKeysAndValuesWithoutCommentsOrBlanks) {
-  std::vector<OdbcSection> sections = ParseOdbcIni(
-      "; header comment\r\nstray = before any section\n[ODBC Data Sources]\nqv_main = SQLite3\n"
-      "  [ qv_main ]  \nDriver   = SQLite3\n# a comment line\nUID      = admin        ; optional\n"
-      "PWD=quill;mark\t# trailing\nnot a pair\ndriver = second value loses\n");
-  ASSERT_EQ(sections.size(), 2u);
-  const OdbcSection* main = FindDataSource(sections, "QV_MAIN");
-  ASSERT_NE(main, nullptr);
-  // A ';' inside a value is not a comment; the first of two values wins.
-  EXPECT_EQ(*main->Get("DRIVER") + "|" + *main->Get("uid") + "|" + *main->Get("Pwd"),
-            "SQLite3|admin|quill;mark");
-  EXPECT_FALSE(main->Get("stray").has_value() || FindDataSource(sections, "qv_security"));
+// What unixODBC's own odbcinst shows of each data source (or of its driver)
+// is what the lookup reads; the name, else its library, picks the engine.
+TEST(OdbcIniTest, ReadsDataSourcesAndDriversAsUnixOdbcDoes) {
+  // Name, its section in the user file and in the system file, the engine
+  // ('S' embedded, 'P' server, '-' none).
+  const std::tuple<std::string, std::string, std::string, char> cases[] = {
+      {"qv_main", "; c\n[qv_main]\n Driver = Pg\n  # c\nPWD =  x ;y #z 'q\t \nDatabase=a=b\n",
+       "[qv_main]\nDriver=Lite\n", 'P'},
+      {"Sys", "", "[sys]\nDriver = Lite\nDatabase = /s ; not a comment\n", 'S'},
+      {"both", "[both]\nDriver=/usr/lib/x86_64-linux-gnu/odbc/psqlodbcw.so\nDatabase=u\n",
+       "[both]\nDriver=SQLite3\nDatabase=s\nUID=u\n", 'P'},
+      {"other", "[other]\nDriver = /usr/lib/libmyodbc.so\nDatabase = o\n", "", '-'},
+      {"none", "", "", '-'}};
+  qv::testing::ScopedTempDir user, sys;
+  std::ofstream(sys.str() + "/odbcinst.ini")
+      << "[Pg]\nDriver = /usr/lib/psqlodbcw.so\n[Lite]\nDriver=/usr/lib/libsqlite3odbc.so\n";
+  for (const auto& [name, inUser, inSystem, engine] : cases) {
+    std::ofstream(user.str() + "/odbc.ini", std::ios::app) << inUser;
+    std::ofstream(sys.str() + "/odbc.ini", std::ios::app) << inSystem;
+  }
+  const std::string env = "ODBCINI=" + user.str() + "/odbc.ini ODBCSYSINI=" + sys.str();
+  ::setenv("ODBCINI", (user.str() + "/odbc.ini").c_str(), 1);
+  ::setenv("ODBCSYSINI", sys.str().c_str(), 1);
+  auto odbcinst = [&env](const std::string& what, const std::string& name) {
+    std::string out, command = env + " odbcinst -q " + what + " -n '" + name + "' 2>/dev/null";
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(command.c_str(), "r"), ::pclose);
+    for (char buffer[256]; pipe && std::fgets(buffer, sizeof buffer, pipe.get());) out += buffer;
+    return out;
+  };
+  const OdbcFiles files = LocateOdbcFiles(std::getenv("ODBCINI"), nullptr, sys.str().c_str());
+  for (const auto& [name, inUser, inSystem, engine] : cases) {
+    std::string ours;
+    try {
+      const FoundDataSource found = LookUpDataSource(files, name);
+      ours = "[" + name + "]\n";
+      for (const auto& [key, value] : found.section.entries) ours += key + "=" + value + "\n";
+      const std::string driver = *found.section.Get("Driver");
+      const std::string theirs = odbcinst("-d", driver);
+      const size_t at = theirs.find("\nDriver=");
+      EXPECT_EQ(
+          DriverLibrary(files.driversFile, driver),
+          at == theirs.npos ? driver : theirs.substr(at + 8, theirs.find('\n', at + 1) - at - 8));
+    } catch (const DbError& e) {
+      EXPECT_NE(std::string(e.what()).find("\"" + name + "\" not found in"), std::string::npos);
+    }
+    const std::string theirs = odbcinst("-s", name);  // a failure is said on stdout
+    EXPECT_EQ(ours, theirs.rfind("odbcinst: ", 0) == 0 ? "" : theirs) << name;
+    std::optional<bool> server;
+    try {
+      server = MakeDataSourceConnector()->OnServer(name);
+    } catch (const DbError&) {
+    }
+    EXPECT_EQ(server ? (*server ? 'P' : 'S') : '-', engine) << name;
+  }
+  EXPECT_DB_ERROR(LookUpDataSource(LocateOdbcFiles(nullptr, "/nowhere", "/none"), "qv_main"),
+                  kErrDataSource, "neither /nowhere/.odbc.ini nor /none/odbc.ini exists");
+  ::unsetenv("ODBCINI");
+  ::unsetenv("ODBCSYSINI");
 
   ConnectionString shortKeys = ParseConnectionString(" dsn = qv_security ; uid=u;PWD=;Extra=1");
   EXPECT_EQ(shortKeys.dataSource + *shortKeys.userId + "|" + *shortKeys.password, "qv_securityu|");
   EXPECT_FALSE(ParseConnectionString("qv_main").userId.has_value());
   EXPECT_DB_ERROR(ParseConnectionString(""), kErrDataSource, "No data source");
   EXPECT_DB_ERROR(ParseConnectionString("Provider=MSDASQL;User ID=admin"), kErrDataSource, "");
-  // Without ODBCINI (empty counts as unset), the file in HOME, then the system's.
-  qv::testing::ScopedTempDir home;
-  std::ofstream(home.str() + "/.odbc.ini") << "[x]\n";
-  EXPECT_EQ(LocateOdbcIni("", home.str().c_str(), "/nowhere"), home.str() + "/.odbc.ini");
-  EXPECT_DB_ERROR(LocateOdbcIni(nullptr, "/nowhere", "/nowhere.ini"), kErrDataSource,
-                  "neither /nowhere/.odbc.ini nor /nowhere.ini exists");
 }
 
 // Assignment by the column's declared type: one type for each rule of the
