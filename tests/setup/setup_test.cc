@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "db/data_source.h"
+#include "db/diagnostics.h"
 #include "setup/command_line.h"
 #include "setup/file_ops.h"
 #include "setup/message_boxes.h"
@@ -456,8 +457,8 @@ TEST_F(RunFrameTest, BoxesShowInDebugModeOrForFailuresAndTheRunGoesOn) {
   EXPECT_EQ(script_.called.size(), 7u + 4);
 }
 
-// The backup copies next to the lock: a copy is never overwritten and a
-// link is not followed.
+// The backup copies next to the lock: a copy is never overwritten, a link
+// is not followed, and a log's changes are in it.
 TEST_F(RunFrameTest, BackupsAndTheRunLockFollowNoLinkAndARunGoesOnWithoutALock) {
   const std::string main = ReadBytes(installation_->mainDb());
   const fs::path lock = installation_->storageDir() / "db/qvsetup.lock";
@@ -466,12 +467,17 @@ TEST_F(RunFrameTest, BackupsAndTheRunLockFollowNoLinkAndARunGoesOnWithoutALock) 
   EXPECT_EQ(RunFake("/i Initialize /a /b"), Boxes{});
   EXPECT_EQ(ReadBytes(backup / "qv_main.mdb"), main) << "copied before the settings";
   EXPECT_TRUE(fs::exists(backup / "qv_security.mdb"));
+  fs::create_symlink(victim, dir_.path() / "link");
+  EXPECT_FALSE(PosixFileOps().CopyFile(installation_->mainDb(), dir_.str() + "/link"));
 
-  // A lock file an earlier run left is kept as it is.
+  // A lock file an earlier run left is kept as it is; a clock standing
+  // still gives no second of its own to a second backup.
   WriteBytes(lock, "left");
-  fs::remove(backup / "qv_security.mdb");
-  fs::create_symlink(victim, backup / "qv_security.mdb");
+  std::ostringstream said;
+  std::ostream* const stderrStream = db::SetDiagnosticStream(&said);
   EXPECT_EQ(RunFake("/i Initialize /a /b"), Boxes{});
+  db::SetDiagnosticStream(stderrStream);
+  EXPECT_EQ(said.str(), "qvsetup: backup skipped: " + backup.string() + " exists already\n");
   EXPECT_EQ(ReadBytes(lock), "left");
   EXPECT_EQ(ReadBytes(backup / "qv_main.mdb"), main);
 
@@ -493,6 +499,43 @@ TEST_F(RunFrameTest, BackupsAndTheRunLockFollowNoLinkAndARunGoesOnWithoutALock) 
   }
   EXPECT_FALSE(fs::exists(victim)) << "a link is not followed";
   EXPECT_FALSE(fs::exists(missing)) << "no folder is made for the lock";
+
+  WriteBytes(registry, original);
+  // Two backups on the system clock, very likely within one second, while
+  // an application holds changes in the main database's log: both kept, and
+  // each has them when opened alone elsewhere.
+  const auto holder = connector_->Open("qv_main", "admin", "quillmark");
+  for (const char* sql :
+       {"PRAGMA journal_mode = WAL", "PRAGMA wal_autocheckpoint = 0", "CREATE TABLE Added (X LONG)",
+        "INSERT INTO Company (CompanyID, CompanyName) VALUES (4, 'Added')"})
+    holder->Execute(sql);
+  timezone::SystemClock now;
+  for (int i = 0; i < 2; ++i) {
+    CapturingMessageBoxes boxes;
+    RegistryFileStore registry(installation_->registryFile().string(), diagnostics_);
+    PosixFileOps files;
+    RunSetup("/i Initialize /b", SetupEdges{boxes, registry, *connector_, now, files}, kFakeSteps);
+  }
+  int backups = 0;
+  for (const auto& folder : fs::directory_iterator(installation_->storageDir() / "db")) {
+    if (folder.path().filename().string().rfind("BACK", 0) != 0 || folder.path() == backup)
+      continue;
+    ++backups;
+    std::set<std::string> files;
+    for (const auto& file : fs::directory_iterator(folder)) files.insert(file.path().filename());
+    EXPECT_EQ(files, (std::set<std::string>{"qv_main.mdb", "qv_security.mdb"}));
+    fs::copy_file(folder.path() / "qv_main.mdb", dir_.path() / "alone.mdb",
+                  fs::copy_options::overwrite_existing);
+    EXPECT_EQ(fs::status(folder.path() / "qv_main.mdb").permissions(),
+              fs::status(installation_->mainDb()).permissions());
+    EXPECT_EQ(testing::QueryValue(dir_.path() / "alone.mdb",
+                                  "SELECT (SELECT CompanyName FROM Company WHERE CompanyID = 4) "
+                                  "|| count(*) FROM Added"),
+              "Added0");
+    EXPECT_EQ(testing::QueryValue(dir_.path() / "alone.mdb", "PRAGMA integrity_check"), "ok");
+  }
+  EXPECT_EQ(backups, 2);
+  EXPECT_EQ(testing::QueryValue(installation_->mainDb(), "PRAGMA journal_mode"), "wal");
 }
 
 }  // namespace
