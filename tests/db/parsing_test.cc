@@ -180,7 +180,13 @@ TEST(MkinstallCommandTest, PrintsTheEnvironmentForEvalOrTheUsage) {
   qv::testing::ScopedTempDir dir;
   const std::string inst = dir.str() + "/my inst", other = dir.str() + "/other";
   std::ostringstream out, err;
+  const mode_t umask = ::umask(022);  // the usual one, which lets others read
   EXPECT_EQ(mkinstall::RunMkinstall({"--old", "--company", "G & S", "--", inst}, out, err), 0);
+  ::umask(umask);
+  for (const char* made : {"", "/db", "/odbc.ini", "/db/qv_main.mdb", "/db/qv_security.mdb"}) {
+    const auto perms = std::filesystem::status(inst + made).permissions();
+    EXPECT_EQ(perms & std::filesystem::perms::others_all, std::filesystem::perms::none) << made;
+  }
   EXPECT_EQ(out.str() + err.str(),
             "QV_REGISTRY_FILE='" + inst + "/registry.reg'\nODBCINI='" + inst + "/odbc.ini'\n");
   const auto columns = qv::testing::ColumnsOf(inst + "/db/qv_main.mdb", "ScheduleEvent");

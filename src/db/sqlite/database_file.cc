@@ -43,7 +43,9 @@ void Exec(sqlite3* db, const std::string& sql, const std::string& path) {
 
 void CreateDatabaseFile(const std::string& path, const std::string& script) {
   // O_EXCL: an existing file is refused, even one that appears meanwhile.
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+  // Users' data is for the owner and the owner's group alone; SQLite gives
+  // its journals the database's mode.
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0640);
   if (fd < 0) {
     int err = errno;
     throw DbError(SQLITE_CANTOPEN,
