@@ -2,8 +2,10 @@
 # Installs the Debian packages that building and testing need, when missing.
 set -euo pipefail
 
+# unixodbc and odbcinst (its odbcinst tool): what the data-source lookup is
+# compared against.
 packages=(cmake make g++ pkg-config libsqlite3-dev sqlite3 libgtest-dev tzdata
-  libpq-dev postgresql postgresql-common "$@")
+  libpq-dev postgresql postgresql-common unixodbc odbcinst "$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -2,15 +2,11 @@
 // data source names a driver and a database, and the driver decides the
 // backend: the embedded SQLite engine on a database file, or a PostgreSQL
 // server.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <iterator>
+#include <optional>
 #include <system_error>
 
 #include "db/data_source.h"
@@ -21,37 +17,12 @@
 #include "db/postgres/pg_operations.h"
 #include "db/postgres/pg_stand_ins.h"
 #include "db/sqlite/sqlite_connection.h"
-#include "db/unique_fd.h"
 
 namespace qv::db {
 namespace {
 
 // SQLite's code for a database file that cannot be opened.
 constexpr int32_t kErrCannotOpen = 14;
-
-// Reads the whole data-source file. Anything but a regular file is refused
-// as unreadable: opening a FIFO for reading would wait for a writer forever,
-// so the open does not block and the type is checked on the open descriptor
-// (a check by name before the open could be raced).
-std::string ReadFile(const std::string& path) {
-  auto unreadable = [&path] {
-    return DbError(kErrDataSource, "The data-source file " + path + " cannot be read");
-  };
-  UniqueFd owner(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  const int fd = owner.get();
-  if (fd < 0) throw unreadable();
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) throw unreadable();
-  std::string text;
-  char buffer[16384];
-  while (true) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) throw unreadable();
-    if (n == 0) return text;
-    text.append(buffer, static_cast<size_t>(n));
-  }
-}
 
 // The server keys of the PostgreSQL ODBC driver; an absent key is left to
 // libpq's defaults.
@@ -69,7 +40,7 @@ postgres::ServerAddress ServerAddressOf(const OdbcSection& section) {
 
 class DataSourceConnector : public Connector {
  public:
-  DataSourceConnector(std::function<std::string()> locate, int busyTimeoutMs)
+  DataSourceConnector(std::function<OdbcFiles()> locate, int busyTimeoutMs)
       : locate_(std::move(locate)), busyTimeoutMs_(busyTimeoutMs) {}
 
   std::unique_ptr<Connection> Open(const std::string& connectionString, const std::string& user,
@@ -144,30 +115,47 @@ class DataSourceConnector : public Connector {
   };
 
   Found Find(const std::string& name) const {
-    std::string iniPath = locate_();
-    std::vector<OdbcSection> sections = ParseOdbcIni(ReadFile(iniPath));
-    const OdbcSection* section = FindDataSource(sections, name);
-    if (section == nullptr) Fail("Data source \"" + name + "\" not found in " + iniPath);
+    const OdbcFiles files = locate_();
+    FoundDataSource found = LookUpDataSource(files, name);
+    const OdbcSection& section = found.section;
+    const std::string& iniPath = found.file;
 
-    std::string driver = section->Get("Driver").value_or("");
+    std::string driver = section.Get("Driver").value_or("");
     if (driver.empty()) Fail("Data source \"" + name + "\" in " + iniPath + " names no Driver");
-    const bool embedded = LowerAscii(driver).find("sqlite") != std::string::npos;
-    const bool server = !embedded && LowerAscii(driver).find("postgres") != std::string::npos;
-    if (!embedded && !server) {
-      Fail("Data source \"" + name + "\" uses the driver \"" + driver +
-           "\", which is not supported: only SQLite and PostgreSQL drivers are");
+    // The name decides when it can; else the library it stands for, which
+    // the drivers file is read for only then.
+    std::optional<bool> server = ServerDriver(driver);
+    std::string library;
+    if (!server) {
+      library = DriverLibrary(files.driversFile, driver);
+      server = ServerDriver(library);
     }
-    std::string database = section->Get("Database").value_or("");
+    if (!server) {
+      Fail("Data source \"" + name + "\" uses the driver \"" + driver + "\"" +
+           (library != driver ? " (" + library + ")" : "") +
+           ", which is not supported: only SQLite and PostgreSQL drivers are");
+    }
+    std::string database = section.Get("Database").value_or("");
     if (database.empty())
       Fail("Data source \"" + name + "\" in " + iniPath + " has no Database entry");
-    return Found{*section, server, database};
+    return Found{std::move(found.section), *server, database};
+  }
+
+  // Whether a driver name or library is the server's (true) or the embedded
+  // engine's (false); nullopt for any other.
+  static std::optional<bool> ServerDriver(const std::string& driver) {
+    const std::string lower = LowerAscii(driver);
+    if (lower.find("sqlite") != std::string::npos) return false;
+    if (lower.find("postgres") != std::string::npos || lower.find("psqlodbc") != std::string::npos)
+      return true;
+    return std::nullopt;
   }
 
   [[noreturn]] static void Fail(const std::string& description) {
     throw DbError(kErrDataSource, description);
   }
 
-  std::function<std::string()> locate_;
+  std::function<OdbcFiles()> locate_;
   int busyTimeoutMs_;
 };
 
@@ -189,14 +177,18 @@ std::unique_ptr<RunLock> Connector::HoldRunLock(const std::string& /*dataSource*
 
 std::unique_ptr<Connector> MakeDataSourceConnector() {
   return std::make_unique<DataSourceConnector>(
-      [] { return LocateOdbcIni(std::getenv("ODBCINI"), std::getenv("HOME"), "/etc/odbc.ini"); },
+      [] {
+        return LocateOdbcFiles(std::getenv("ODBCINI"), std::getenv("HOME"),
+                               std::getenv("ODBCSYSINI"));
+      },
       kDefaultBusyTimeoutMs);
 }
 
 std::unique_ptr<Connector> MakeDataSourceConnector(const std::string& odbcIniPath,
                                                    int busyTimeoutMs) {
-  return std::make_unique<DataSourceConnector>([odbcIniPath] { return odbcIniPath; },
-                                               busyTimeoutMs);
+  OdbcFiles files = LocateOdbcFiles(odbcIniPath.c_str(), nullptr, std::getenv("ODBCSYSINI"));
+  files.systemFile.clear();
+  return std::make_unique<DataSourceConnector>([files] { return files; }, busyTimeoutMs);
 }
 
 }  // namespace qv::db

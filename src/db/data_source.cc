@@ -1,10 +1,15 @@
 #include "db/data_source.h"
 
-#include <filesystem>
-#include <system_error>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <optional>
 
 #include "db/db_error.h"
 #include "db/names.h"
+#include "db/unique_fd.h"
 
 namespace qv::db {
 namespace {
@@ -19,22 +24,30 @@ std::string_view Trim(std::string_view s) {
   return s;
 }
 
-// A value ends where a comment starts: ';' or '#' after a blank.
-std::string_view StripTrailingComment(std::string_view value) {
-  for (size_t i = 1; i < value.size(); ++i) {
-    if ((value[i] == ';' || value[i] == '#') && (value[i - 1] == ' ' || value[i - 1] == '\t')) {
-      return value.substr(0, i);
-    }
+// Reads the whole file: nullopt when nothing is there. Anything but a
+// regular file is refused as unreadable: opening a FIFO for reading would
+// wait for a writer forever, so the open does not block and the type is
+// checked on the open descriptor (a check by name before the open could be
+// raced).
+std::optional<std::string> ReadFileIfThere(const std::string& path) {
+  auto unreadable = [&path] {
+    return DbError(kErrDataSource, "The data-source file " + path + " cannot be read");
+  };
+  UniqueFd owner(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  const int fd = owner.get();
+  if (fd < 0 && errno == ENOENT) return std::nullopt;
+  if (fd < 0) throw unreadable();
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) throw unreadable();
+  std::string text;
+  char buffer[16384];
+  while (true) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) throw unreadable();
+    if (n == 0) return text;
+    text.append(buffer, static_cast<size_t>(n));
   }
-  return value;
-}
-
-// Only a regular file (through links) counts: a FIFO, a device or a folder
-// in the data-source file's place cannot be read as one, and a FIFO would
-// block the read.
-bool FileExists(const std::string& path) {
-  std::error_code error;
-  return std::filesystem::is_regular_file(path, error);
 }
 
 }  // namespace
@@ -63,7 +76,7 @@ std::vector<OdbcSection> ParseOdbcIni(std::string_view text) {
     size_t equals = line.find('=');
     if (equals == std::string_view::npos || sections.empty()) continue;
     std::string_view key = Trim(line.substr(0, equals));
-    std::string_view value = Trim(StripTrailingComment(line.substr(equals + 1)));
+    std::string_view value = Trim(line.substr(equals + 1));
     if (!key.empty()) sections.back().entries.emplace_back(key, value);
   }
   return sections;
@@ -77,26 +90,60 @@ const OdbcSection* FindDataSource(const std::vector<OdbcSection>& sections,
   return nullptr;
 }
 
-std::string LocateOdbcIni(const char* odbcIniEnv, const char* homeEnv,
-                          const std::string& systemFile) {
+OdbcFiles LocateOdbcFiles(const char* odbcIniEnv, const char* homeEnv, const char* odbcSysIniEnv) {
+  OdbcFiles files;
   if (odbcIniEnv != nullptr && *odbcIniEnv != '\0') {
-    std::string named = odbcIniEnv;
-    if (!FileExists(named)) {
+    files.userFile = odbcIniEnv;
+    files.userFileNamed = true;
+  } else if (homeEnv != nullptr && *homeEnv != '\0') {
+    files.userFile = std::string(homeEnv) + "/.odbc.ini";
+  }
+  const std::string systemDir =
+      odbcSysIniEnv != nullptr && *odbcSysIniEnv != '\0' ? odbcSysIniEnv : "/etc";
+  files.systemFile = systemDir + "/odbc.ini";
+  files.driversFile = systemDir + "/odbcinst.ini";
+  return files;
+}
+
+FoundDataSource LookUpDataSource(const OdbcFiles& files, const std::string& name) {
+  std::string read, missing;
+  for (const std::string* file : {&files.userFile, &files.systemFile}) {
+    if (file->empty()) continue;
+    const std::optional<std::string> text = ReadFileIfThere(*file);
+    if (!text && file == &files.userFile && files.userFileNamed) {
       throw DbError(kErrDataSource,
-                    "The data-source file " + named +
+                    "The data-source file " + *file +
                         " named by ODBCINI does not exist or is not a regular file");
     }
-    return named;
+    std::string& list = text ? read : missing;
+    list += (list.empty() ? "" : " nor ") + *file;
+    if (!text) continue;
+    const std::vector<OdbcSection> sections = ParseOdbcIni(*text);
+    if (const OdbcSection* section = FindDataSource(sections, name)) {
+      return FoundDataSource{*section, *file};
+    }
   }
-  std::string tried;
-  if (homeEnv != nullptr && *homeEnv != '\0') {
-    std::string user = std::string(homeEnv) + "/.odbc.ini";
-    if (FileExists(user)) return user;
-    tried = user + " nor ";
+  if (read.empty()) {
+    const bool two = missing.find(" nor ") != std::string::npos;
+    throw DbError(kErrDataSource,
+                  "Data source \"" + name + "\" not found: " +
+                      (two ? "neither " + missing + " exists" : missing + " does not exist"));
   }
-  if (FileExists(systemFile)) return systemFile;
-  throw DbError(kErrDataSource,
-                "No data-source file found: neither " + tried + systemFile + " exists");
+  throw DbError(kErrDataSource, "Data source \"" + name + "\" not found in " + read);
+}
+
+std::string DriverLibrary(const std::string& driversFile, const std::string& driver) {
+  std::optional<std::string> text;
+  try {
+    text = ReadFileIfThere(driversFile);
+  } catch (const DbError&) {
+  }
+  if (text) {
+    const std::vector<OdbcSection> drivers = ParseOdbcIni(*text);
+    const OdbcSection* section = FindDataSource(drivers, driver);
+    if (section != nullptr && section->Get("Driver")) return *section->Get("Driver");
+  }
+  return driver;
 }
 
 ConnectionString ParseConnectionString(const std::string& text) {

@@ -1,17 +1,23 @@
 // The data-source lookup: which database a connection string names.
 //
-// Data sources are sections of an odbc.ini-format file (the file named by
-// $ODBCINI, else ~/.odbc.ini, else /etc/odbc.ini):
+// Data sources are found as unixODBC finds them, so that an existing
+// unixODBC set-up works unchanged: a section of the user file ($ODBCINI,
+// else ~/.odbc.ini) or, when that has none of the name, of the system file
+// ($ODBCSYSINI/odbc.ini, else /etc/odbc.ini):
 //
+//   ; UID and PWD are optional
 //   [qv_main]
 //   Driver   = SQLite3
 //   Database = /var/lib/quorvia/db/qv_main.mdb
-//   UID      = admin        ; optional
-//   PWD      = quillmark    ; optional
+//   UID      = admin
+//   PWD      = quillmark
 //
-// A Driver whose name contains "sqlite" selects the embedded engine; the
-// Database file must exist (an open never creates one); UID and PWD, when
-// present, are the only credentials the open accepts.
+// Driver is a driver's name from the drivers file ($ODBCSYSINI/odbcinst.ini,
+// else /etc/odbcinst.ini) or a driver library's path. A name, or else the
+// library it names, containing "sqlite" selects the embedded engine, one
+// containing "postgres" or "psqlodbc" the server; the Database file must
+// exist (an open never creates one); UID and PWD, when present, are the only
+// credentials the open accepts.
 #pragma once
 
 #include <cstdint>
@@ -40,22 +46,43 @@ struct OdbcSection {
   std::optional<std::string> Get(std::string_view key) const;
 };
 
-// Reads odbc.ini text: [sections], "key = value" lines, comments starting
-// with ';' or '#' (also after a value, following a blank), blanks trimmed.
-// Lines it cannot read are skipped.
+// Reads odbc.ini text as unixODBC does: [sections], "key = value" lines
+// split at the first '=', blanks trimmed at both ends; a line whose first
+// non-blank character is ';' or '#' is a comment, and those characters
+// anywhere else belong to the value (a password may hold them). Lines it
+// cannot read are skipped.
 std::vector<OdbcSection> ParseOdbcIni(std::string_view text);
 
 // The section named `dataSource` (without regard to case); the first wins.
 const OdbcSection* FindDataSource(const std::vector<OdbcSection>& sections,
                                   std::string_view dataSource);
 
-// The odbc.ini file to read, from the values of $ODBCINI and $HOME (null
-// when unset) and the system-wide file: $ODBCINI when set, else the first
-// of ~/.odbc.ini and `systemFile` that exists as a regular file. Raises
-// DbError when $ODBCINI names a missing file or something other than a
-// regular file, or no such file exists.
-std::string LocateOdbcIni(const char* odbcIniEnv, const char* homeEnv,
-                          const std::string& systemFile);
+// The files unixODBC reads data sources and drivers from.
+struct OdbcFiles {
+  std::string userFile;        // empty without $ODBCINI and $HOME
+  bool userFileNamed = false;  // by $ODBCINI: then it must be there
+  std::string systemFile;      // empty: none
+  std::string driversFile;
+};
+
+// The files, from the values of $ODBCINI, $HOME and $ODBCSYSINI (null or
+// empty when unset).
+OdbcFiles LocateOdbcFiles(const char* odbcIniEnv, const char* homeEnv, const char* odbcSysIniEnv);
+
+// The data source `name`: its section in the first file that has one, and
+// that file. A file that is not there is passed over, unless $ODBCINI
+// names it. Raises DbError when a file cannot be read or none has the
+// section.
+struct FoundDataSource {
+  OdbcSection section;
+  std::string file;
+};
+FoundDataSource LookUpDataSource(const OdbcFiles& files, const std::string& name);
+
+// The library of the driver `driver`: its Driver entry in the drivers
+// file, else `driver` itself (a library given by its path). A drivers file
+// that is missing or cannot be read names no driver.
+std::string DriverLibrary(const std::string& driversFile, const std::string& driver);
 
 // A connection string: a bare data-source name, or "key=value;" pairs with
 // keys Provider, Data Source or DSN, User ID or UID, Password or PWD
@@ -69,9 +96,10 @@ struct ConnectionString {
 // Raises DbError when the string names no data source.
 ConnectionString ParseConnectionString(const std::string& text);
 
-// A connector that reads `odbcIniPath` at each Open and lets statements wait
-// `busyTimeoutMs` for a lock held elsewhere. MakeDataSourceConnector() of
-// database.h is this, with the file located at each Open and 5000 ms.
+// A connector that reads `odbcIniPath` (as if $ODBCINI named it, without a
+// system file) at each Open and lets statements wait `busyTimeoutMs` for a
+// lock held elsewhere. MakeDataSourceConnector() of database.h is this, with
+// the files located at each Open and 5000 ms.
 std::unique_ptr<Connector> MakeDataSourceConnector(const std::string& odbcIniPath,
                                                    int busyTimeoutMs = kDefaultBusyTimeoutMs);
 

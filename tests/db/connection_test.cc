@@ -251,12 +251,13 @@ INSTANTIATE_TEST_SUITE_P(Server, ServerTest, ::testing::Values(Engine::kPostgres
 TEST_P(SqliteTest, DataSourcesCheckCredentialsAndReadOnlyRegularFiles) {
   const std::string ini = dir_.str() + "/odbc.ini";
   std::ofstream(ini) << "[qv_main]\nDriver = SQLite3\nDatabase = " << path()
-                     << "\nUID = Admin ; comment\nPWD = quillmark\n";
+                     << "\nUID = Admin\nPWD = quill #mark\n";
   const std::tuple<std::string, std::string, std::string, int32_t> cases[] = {
-      {"qv_main", "ADMIN", "quillmark", 0},
+      {"qv_main", "ADMIN", "quill #mark", 0},
+      {"qv_main", "ADMIN", "quill", kErrDataSource},
       {"Data Source=qv_main;User ID=admin;Password=quillmark", "guest", "quillmark",
        kErrDataSource},
-      {"qv_main", "admin", "QUILLMARK", kErrDataSource}};
+      {"qv_main", "admin", "QUILL #MARK", kErrDataSource}};
   for (const auto& [name, user, password, number] : cases) {
     EXPECT_DB_ERROR(MakeDataSourceConnector(ini, 0)->Open(name, user, password), number,
                     number ? "\"qv_main\": wrong user name or password" : "");

@@ -1,8 +1,11 @@
 // What the database layer parses (the SQL dialect, data-source files, connection strings, values
 // for a declared type), and qv-mkinstall's command line and schema translation.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -67,30 +70,45 @@ TEST(DialectTest, TranslatesTokensAndLeavesLiteralsAndQuotedNamesAlone) {
   EXPECT_DB_ERROR(Translate("DROP INDEX Confirm ON Resource"), 1, "no such index");
 }
 
-TEST(OdbcIniTest, ReadsSectionsKeysAndValuesWithoutCommentsOrBlanks) {
-  std::vector<OdbcSection> sections = ParseOdbcIni(
-      "; header comment\r\nstray = before any section\n[ODBC Data Sources]\nqv_main = SQLite3\n"
-      "  [ qv_main ]  \nDriver   = SQLite3\n# a comment line\nUID      = admin        ; optional\n"
-      "PWD=quill;mark\t# trailing\nnot a pair\ndriver = second value loses\n");
-  ASSERT_EQ(sections.size(), 2u);
-  const OdbcSection* main = FindDataSource(sections, "QV_MAIN");
-  ASSERT_NE(main, nullptr);
-  // A ';' inside a value is not a comment; the first of two values wins.
-  EXPECT_EQ(*main->Get("DRIVER") + "|" + *main->Get("uid") + "|" + *main->Get("Pwd"),
-            "SQLite3|admin|quill;mark");
-  EXPECT_FALSE(main->Get("stray").has_value() || FindDataSource(sections, "qv_security"));
+// What unixODBC's own odbcinst shows of each data source is what the lookup
+// reads; the driver's name, else its library, picks the engine.
+TEST(OdbcIniTest, ReadsDataSourcesAndDriversAsUnixOdbcDoes) {
+  // Name, its section in the user and in the system file, engine: Server, Embedded or none.
+  const std::tuple<std::string, std::string, std::string, char> cases[] = {
+      {"qv_main", ";c\n[qv_main]\nDriver = Pg\n #c\nPWD =  x ;y #z 'q\t \nDatabase=a=b\n", "", 'S'},
+      {"Sys", "", "[sys]\nDriver = SQLite3\nDatabase = /s ; not a comment\n", 'E'},
+      {"both", "[both]\nDriver=/usr/lib/odbc/psqlodbcw.so\nDatabase=u\n", "[both]\nUID=u\n", 'S'},
+      {"other", "[other]\nDriver = /usr/lib/libmyodbc.so\nDatabase = o\n", "", '-'},
+      {"none", "", "", '-'}};
+  qv::testing::ScopedTempDir user, sys;
+  std::ofstream(sys.str() + "/odbcinst.ini") << "[Pg]\nDriver = /usr/lib/psqlodbcw.so\n";
+  ::setenv("ODBCINI", (user.str() + "/odbc.ini").c_str(), 1);
+  ::setenv("ODBCSYSINI", sys.str().c_str(), 1);
+  const OdbcFiles files = LocateOdbcFiles(std::getenv("ODBCINI"), nullptr, sys.str().c_str());
+  for (const auto& [name, inUser, inSystem, engine] : cases) {
+    std::ofstream(user.str() + "/odbc.ini", std::ios::app) << inUser;
+    std::ofstream(sys.str() + "/odbc.ini", std::ios::app) << inSystem;
+    std::string ours = "[" + name + "]\n";
+    char chosen = '-';
+    try {
+      for (const auto& [key, value] : LookUpDataSource(files, name).section.entries)
+        ours += key + "=" + value + "\n";
+      chosen = MakeDataSourceConnector()->OnServer(name) ? 'S' : 'E';
+    } catch (const DbError& e) {  // odbcinst's "not found" is this line on stdout
+      if (std::strstr(e.what(), "not found"))
+        ours = "odbcinst: SQLGetPrivateProfileString failed with .\n";
+    }
+    ASSERT_NE(std::system(("odbcinst -q -s -n " + name + " >" + user.str() + "/out").c_str()), -1);
+    EXPECT_EQ(ours + chosen, qv::testing::ReadBytes(user.path() / "out") + engine);
+  }
+  ::unsetenv("ODBCINI");
+  ::unsetenv("ODBCSYSINI");
 
   ConnectionString shortKeys = ParseConnectionString(" dsn = qv_security ; uid=u;PWD=;Extra=1");
   EXPECT_EQ(shortKeys.dataSource + *shortKeys.userId + "|" + *shortKeys.password, "qv_securityu|");
   EXPECT_FALSE(ParseConnectionString("qv_main").userId.has_value());
   EXPECT_DB_ERROR(ParseConnectionString(""), kErrDataSource, "No data source");
   EXPECT_DB_ERROR(ParseConnectionString("Provider=MSDASQL;User ID=admin"), kErrDataSource, "");
-  // Without ODBCINI (empty counts as unset), the file in HOME, then the system's.
-  qv::testing::ScopedTempDir home;
-  std::ofstream(home.str() + "/.odbc.ini") << "[x]\n";
-  EXPECT_EQ(LocateOdbcIni("", home.str().c_str(), "/nowhere"), home.str() + "/.odbc.ini");
-  EXPECT_DB_ERROR(LocateOdbcIni(nullptr, "/nowhere", "/nowhere.ini"), kErrDataSource,
-                  "neither /nowhere/.odbc.ini nor /nowhere.ini exists");
 }
 
 // Assignment by the column's declared type: one type for each rule of the
@@ -135,7 +153,12 @@ TEST(MkinstallCommandTest, PrintsTheEnvironmentForEvalOrTheUsage) {
   qv::testing::ScopedTempDir dir;
   const std::string inst = dir.str() + "/my inst", other = dir.str() + "/other";
   std::ostringstream out, err;
+  const mode_t umask = ::umask(022);  // the usual one, which lets others read
   EXPECT_EQ(mkinstall::RunMkinstall({"--old", "--company", "G & S", "--", inst}, out, err), 0);
+  ::umask(umask);
+  struct stat st {};
+  for (const char* made : {"", "/db", "/odbc.ini", "/db/qv_main.mdb", "/db/qv_security.mdb"})
+    EXPECT_EQ(::stat((inst + made).c_str(), &st) == 0 ? st.st_mode & 07 : 07, 0u) << made;
   EXPECT_EQ(out.str() + err.str(),
             "QV_REGISTRY_FILE='" + inst + "/registry.reg'\nODBCINI='" + inst + "/odbc.ini'\n");
   const auto columns = qv::testing::ColumnsOf(inst + "/db/qv_main.mdb", "ScheduleEvent");

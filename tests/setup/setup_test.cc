@@ -290,11 +290,13 @@ class RunFixture : public ::testing::Test {
     connector_ = db::MakeDataSourceConnector(installation_->odbcIni().string(), 0);
   }
 
-  Boxes RunLine(const std::string& commandLine, const SetupSteps& steps = StandardSteps()) {
+  Boxes RunLine(const std::string& commandLine, const SetupSteps& steps = StandardSteps(),
+                const timezone::Clock* clock = nullptr) {
     RegistryFileStore registry(installation_->registryFile().string(), diagnostics_);
     CapturingMessageBoxes boxes;
     PosixFileOps files;
-    RunSetup(commandLine, SetupEdges{boxes, registry, *connector_, clock_, files}, steps);
+    const SetupEdges edges{boxes, registry, *connector_, clock ? *clock : clock_, files};
+    RunSetup(commandLine, edges, steps);
     return boxes.shown;
   }
 
@@ -462,8 +464,8 @@ TEST_F(RunFrameTest, BoxesShowInDebugModeOrForFailuresAndTheRunGoesOn) {
   EXPECT_EQ(script_.called.size(), 7u + 4);
 }
 
-// The backup copies next to the lock: a copy is never overwritten and a
-// link is not followed.
+// The backup copies next to the lock: a copy is never overwritten, a link
+// is not followed, and a log's changes are in it.
 TEST_F(RunFrameTest, BackupsAndTheRunLockFollowNoLinkAndARunGoesOnWithoutALock) {
   const std::string main = ReadBytes(installation_->mainDb());
   const fs::path lock = installation_->storageDir() / "db/qvsetup.lock";
@@ -471,15 +473,13 @@ TEST_F(RunFrameTest, BackupsAndTheRunLockFollowNoLinkAndARunGoesOnWithoutALock) 
   const fs::path backup = installation_->storageDir() / "db/BACK20240102-210000";
   EXPECT_EQ(RunFake("/i Initialize /a /b"), Boxes{});
   EXPECT_EQ(ReadBytes(backup / "qv_main.mdb"), main) << "copied before the settings";
-  EXPECT_TRUE(fs::exists(backup / "qv_security.mdb"));
+  fs::create_symlink(victim, dir_.path() / "link");
+  EXPECT_FALSE(PosixFileOps().CopyFile(installation_->mainDb(), dir_.str() + "/link"));
 
   // A lock file an earlier run left is kept as it is.
   WriteBytes(lock, "left");
-  fs::remove(backup / "qv_security.mdb");
-  fs::create_symlink(victim, backup / "qv_security.mdb");
-  EXPECT_EQ(RunFake("/i Initialize /a /b"), Boxes{});
+  EXPECT_EQ(RunFake("/i Initialize /a"), Boxes{});
   EXPECT_EQ(ReadBytes(lock), "left");
-  EXPECT_EQ(ReadBytes(backup / "qv_main.mdb"), main);
 
   // What cannot be locked is left alone, and the run does all it would do.
   const std::string missing = (dir_.path() / "no-db").string();
@@ -501,6 +501,32 @@ TEST_F(RunFrameTest, BackupsAndTheRunLockFollowNoLinkAndARunGoesOnWithoutALock) 
   }
   EXPECT_FALSE(fs::exists(victim)) << "a link is not followed";
   EXPECT_FALSE(fs::exists(missing)) << "no folder is made for the lock";
+
+  WriteBytes(registry, original);
+  // Two backups on the system clock, very likely within one second, while an
+  // application holds changes in the log: both kept, each whole on its own.
+  const auto holder = connector_->Open("qv_main", "admin", "quillmark");
+  for (const char* sql : {"PRAGMA journal_mode = WAL", "CREATE TABLE Added AS SELECT 4 AS X",
+                          "INSERT INTO Company (CompanyID, CompanyName) VALUES (4, 'Added')"})
+    holder->Execute(sql);
+  const timezone::SystemClock now;
+  for (int i = 0; i < 2; ++i) RunLine("/i Initialize /b", kFakeSteps, &now);
+  std::multiset<std::string> copies;
+  for (const auto& folder : fs::directory_iterator(installation_->storageDir() / "db")) {
+    if (folder.path().filename().string().rfind("BACK", 0) != 0 || folder.path() == backup)
+      continue;
+    for (const auto& file : fs::directory_iterator(folder)) copies.insert(file.path().filename());
+    const fs::path alone = dir_.path() / folder.path().filename();
+    fs::rename(folder.path() / "qv_main.mdb", alone);
+    EXPECT_EQ(fs::status(alone).permissions(), fs::status(installation_->mainDb()).permissions());
+    EXPECT_EQ(testing::QueryValue(alone,
+                                  "SELECT CompanyName || X || integrity_check FROM Company, "
+                                  "Added, pragma_integrity_check WHERE CompanyID = X"),
+              "Added4ok");
+  }
+  EXPECT_EQ(copies, (std::multiset<std::string>{"qv_main.mdb", "qv_main.mdb", "qv_security.mdb",
+                                                "qv_security.mdb"}));
+  EXPECT_EQ(testing::QueryValue(installation_->mainDb(), "PRAGMA journal_mode"), "wal");
 }
 
 }  // namespace

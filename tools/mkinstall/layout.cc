@@ -100,10 +100,15 @@ void CreateFolders(const fs::path& dir, CreatedPaths& created) {
     missing.push_back(p);
     if (p == p.root_path()) break;
   }
+  // The folders hold the databases and their backups: others have no
+  // business in them, whatever the umask.
   for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
-    fs::create_directory(*it, error);
-    if (error) throw LayoutError("cannot create " + it->string() + ": " + error.message());
-    created.Add(*it);
+    if (::mkdir(it->c_str(), 0750) == 0) {
+      created.Add(*it);
+    } else if (errno != EEXIST) {  // one made meanwhile is not ours to remove
+      throw LayoutError("cannot create " + it->string() + ": " +
+                        std::error_code(errno, std::generic_category()).message());
+    }
   }
   if (!fs::is_directory(dir)) throw LayoutError(dir.string() + " is not a folder");
 }
@@ -275,9 +280,9 @@ InstallationPaths LayOutInstallation(const fs::path& dir, const LayoutSettings& 
     CreateDatabase(paths.mainDb, old ? kMainOldSql : kMainFreshSql, created);
     CreateDatabase(paths.securityDb, old ? kSecurityOldSql : kSecurityFreshSql, created);
   }
-  // A password in the data-source file is for its owner's eyes only.
-  WriteNewFile(paths.odbcIni, OdbcIniText(paths), created,
-               paths.server.password.empty() ? 0666 : 0600);
+  // A password in the data-source file (PWD always, a server's too) is for
+  // its owner's eyes only.
+  WriteNewFile(paths.odbcIni, OdbcIniText(paths), created, 0600);
   WriteNewFile(paths.registryFile, RegistryFileText(paths, settings.companyName), created);
   created.Keep();
   createdOnServer.Keep();
