@@ -3,9 +3,9 @@
 set -euo pipefail
 
 # unixodbc and odbcinst (its odbcinst tool): what the data-source lookup is
-# compared against.
+# compared against; pgbouncer: a connection pooler in front of the test server.
 packages=(cmake make g++ pkg-config libsqlite3-dev sqlite3 libgtest-dev tzdata
-  libpq-dev postgresql postgresql-common unixodbc odbcinst "$@")
+  libpq-dev postgresql postgresql-common pgbouncer unixodbc odbcinst "$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
