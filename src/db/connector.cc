@@ -7,11 +7,13 @@
 #include <functional>
 #include <iterator>
 #include <optional>
+#include <set>
 #include <system_error>
 
 #include "db/data_source.h"
 #include "db/database.h"
 #include "db/db_error.h"
+#include "db/diagnostics.h"
 #include "db/names.h"
 #include "db/postgres/pg_connection.h"
 #include "db/postgres/pg_operations.h"
@@ -45,6 +47,30 @@ class DataSourceConnector : public Connector {
 
   std::unique_ptr<Connection> Open(const std::string& connectionString, const std::string& user,
                                    const std::string& password) override {
+    try {
+      return OpenDataSource(connectionString, user, password);
+    } catch (const DbError& e) {
+      // The boxes keep their fixed texts, often not the reason: the
+      // administrator learns it here, once per data source and reason
+      // however many routines fail on it. Only the data source's name is
+      // said of the connection string, which may carry a password.
+      std::string name;
+      try {
+        name = ParseConnectionString(connectionString).dataSource;
+      } catch (const DbError&) {
+      }
+      const std::string& why = e.description();
+      if (said_.insert(name + '\n' + why).second) {
+        Diagnose(why.find('"' + name + '"') != std::string::npos
+                     ? why
+                     : "cannot open data source \"" + name + "\": " + why);
+      }
+      throw;
+    }
+  }
+
+  std::unique_ptr<Connection> OpenDataSource(const std::string& connectionString,
+                                             const std::string& user, const std::string& password) {
     ConnectionString parts = ParseConnectionString(connectionString);
     const std::string& name = parts.dataSource;
     const Found found = Find(name);
@@ -156,6 +182,7 @@ class DataSourceConnector : public Connector {
   }
 
   std::function<OdbcFiles()> locate_;
+  std::set<std::string> said_;  // data source and reason of each open failure said
   int busyTimeoutMs_;
 };
 

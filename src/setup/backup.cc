@@ -42,7 +42,11 @@ void CopyDatabase(FileOps& files, const std::string& from, const std::string& to
     if (!failed.empty()) db::Diagnose("backup of " + from + " not made: " + failed);
     return;
   }
-  if (files.CopyFile(from, to)) files.CopyFile(from + "-journal", to + "-journal");
+  if (!files.CopyFile(from, to)) {
+    db::Diagnose("backup of " + from + " not made: it cannot be copied to " + to);
+    return;
+  }
+  files.CopyFile(from + "-journal", to + "-journal");
 }
 
 // Sleeps until just past the system clock's next whole second: time(),
@@ -86,8 +90,11 @@ void BackUpDatabases(RegistryStore& registry, FileOps& files, db::Connector& con
   // this one takes the next second. A clock that stands still (a fixed one)
   // would never give it: the backup is then skipped, and said to be.
   std::error_code error;
-  while (!files.CreateDirectory(base + stamp) &&
-         std::filesystem::exists(std::filesystem::symlink_status(base + stamp, error))) {
+  while (!files.CreateDirectory(base + stamp)) {
+    if (!std::filesystem::exists(std::filesystem::symlink_status(base + stamp, error))) {
+      db::Diagnose("backup skipped: the folder " + base + stamp + " cannot be created");
+      return;
+    }
     WaitForNextSecond();
     const std::string next = BackupStamp(clock);
     if (next == stamp) {
