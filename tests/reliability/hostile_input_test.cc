@@ -84,8 +84,11 @@ TEST_P(HostileInputTest, SqlInTheSwitchesAndUnconfirmedRuns) {
     // Nothing but why a data source was refused, never with the password.
     EXPECT_EQ(o.err, firstBox.empty() ? "qvsetup: nothing was done: a run is confirmed with /i "
                                         "Initialize\n"
-                     : firstBox != wrongUser ? ""
-                                             : o.err);
+                     : firstBox != wrongUser
+                         ? ""
+                         : "qvsetup: Cannot open data source \"qv_security\": wrong user name or "
+                           "password\nqvsetup: Cannot open data source \"qv_main\": wrong user "
+                           "name or password\n");
     EXPECT_EQ(o.err.find("quillmark"), std::string::npos) << o.err;
     if (!firstBox.empty()) {
       ASSERT_FALSE(o.boxes.empty());
