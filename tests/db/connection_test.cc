@@ -401,10 +401,14 @@ TEST_P(ServerTest, NamesResolveThroughThePathAndYesNoColumnsNeedNoDomain) {
                  "DROP DOMAIN yesno CASCADE; CREATE VIEW PublicEvents AS SELECT 1 AS A; "
                  "CREATE INDEX Item_Made ON Item (Made); " +
                  setup);
-    auto c = postgres::OpenConnection(
-        {at.host, at.port, db.name(), asRole ? role : at.user,
-         asRole ? std::optional<std::string>("p") : std::nullopt, {}, {}},
-        0);
+    auto c = postgres::OpenConnection({at.host,
+                                       at.port,
+                                       db.name(),
+                                       asRole ? role : at.user,
+                                       asRole ? std::optional<std::string>("p") : std::nullopt,
+                                       {},
+                                       {}},
+                                      0);
     qv::testing::CapturedDiagnostics diagnostics;
     c->BeginTrans();
     // A step's scan.
