@@ -2,11 +2,11 @@
 
 #include <poll.h>
 
-#include <chrono>
-#include <cstdlib>
-
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <deque>
 #include <iterator>
 #include <utility>
