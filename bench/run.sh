@@ -121,7 +121,10 @@ checks=$work/checks.tsv  # check  result  detail
 row_walk=
 if [ -n "$build" ] && [ -f "$build/src/libqv_db.a" ]; then
   row_walk=$work/row_walk
-  g++ -std=c++17 -O2 -I"$root/src" -o "$row_walk" "$here/row_walk.cc" "$build/src/libqv_db.a" -lsqlite3 -lpq
+  # The server engine is loaded from the build's module, as qvsetup loads it.
+  g++ -std=c++17 -O2 -I"$root/src" -o "$row_walk" "$here/row_walk.cc" \
+    "$build"/src/lib{qv_db,qv_db_sqlite,qv_db_core,qv_base}.a -lsqlite3 -ldl \
+    -Wl,-rpath,"$build/engines"
 fi
 
 if [ "$regen" -eq 1 ]; then

@@ -48,9 +48,9 @@ if(QV_GZIP)
     list(APPEND man_outputs ${out})
   endforeach()
   add_custom_target(qv_man_pages ALL DEPENDS ${man_outputs})
-  install(FILES ${man_outputs} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES ${man_outputs} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tool)
 else()
-  install(FILES ${QV_MAN_PAGES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES ${QV_MAN_PAGES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tool)
 endif()
 
 # --- Copyright notice -------------------------------------------------------
@@ -84,7 +84,10 @@ License: Expat
  OUT OF OR IN CONNECTION WITH THE SOFTWARE OR THE USE OR OTHER DEALINGS IN THE
  SOFTWARE.
 ]=])
-install(FILES ${PROJECT_BINARY_DIR}/copyright DESTINATION ${QV_INSTALL_DOCDIR})
+install(FILES ${PROJECT_BINARY_DIR}/copyright DESTINATION ${QV_INSTALL_DOCDIR} COMPONENT tool)
+# Each package carries the notice in its own documentation folder.
+install(FILES ${PROJECT_BINARY_DIR}/copyright
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${QV_PACKAGE_NAME}-postgresql COMPONENT server)
 
 # --- CPack: the Debian package -----------------------------------------------
 set(CPACK_GENERATOR DEB)
@@ -120,18 +123,39 @@ files there or on a server), for trying the setup out or testing it.
 This package does not run the setup itself: the groupware server's package
 starts qvsetup from its maintainer scripts.")
 
+# Two packages, as unixODBC's drivers come in packages of their own: the tool
+# (qvsetup, qv-mkinstall, the embedded engine on database files) and its
+# server engine (the module that qvsetup loads for a data source on a
+# PostgreSQL server). A run on files neither needs nor maps libpq.
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_ALL tool server)
+set(CPACK_DEBIAN_TOOL_PACKAGE_NAME ${QV_PACKAGE_NAME})
+set(CPACK_DEBIAN_SERVER_PACKAGE_NAME ${QV_PACKAGE_NAME}-postgresql)
+set(CPACK_DEBIAN_TOOL_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_SERVER_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_TOOL_DESCRIPTION "${CPACK_DEBIAN_PACKAGE_DESCRIPTION}")
+set(CPACK_DEBIAN_SERVER_DESCRIPTION
+"server engine of qvsetup: databases on a PostgreSQL server
+The module through which qvsetup and qv-mkinstall reach databases on a
+PostgreSQL server (data sources with a PostgreSQL driver), through libpq.
+pg_dump makes the backup (/b) of such databases, pg_restore restores it.
+.
+Install it beside quorvia-setup where the databases of the groupware
+server are kept on a PostgreSQL server; installations on database files
+do not need it.")
 # The embedded engine needs SQLite 3.39 or later (RIGHT JOIN in the server's
-# views); the server engine libpq; the time zone rules come from tzdata. With dpkg-shlibdeps at hand
-# the C and C++ run-time libraries are added from the linked binaries.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libsqlite3-0 (>= 3.39), libpq5, tzdata")
-# pg_dump makes the backup (/b) of databases on a server; without it that
-# backup is skipped with a line on standard error.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "postgresql-client")
+# views); the time zone rules come from tzdata. With dpkg-shlibdeps at hand
+# the C and C++ run-time libraries (and libpq) are added from the binaries.
+set(CPACK_DEBIAN_TOOL_PACKAGE_DEPENDS "libsqlite3-0 (>= 3.39), tzdata")
+set(CPACK_DEBIAN_TOOL_PACKAGE_SUGGESTS "${QV_PACKAGE_NAME}-postgresql")
+set(CPACK_DEBIAN_SERVER_PACKAGE_DEPENDS
+    "${QV_PACKAGE_NAME} (= ${PROJECT_VERSION}-${QV_PACKAGE_RELEASE}), libpq5, postgresql-client")
+set(CPACK_DEBIAN_SERVER_PACKAGE_SECTION admin)
 find_program(QV_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(QV_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 else()
-  message(STATUS "dpkg-shlibdeps not found: the package will depend only on ${CPACK_DEBIAN_PACKAGE_DEPENDS}")
+  message(STATUS "dpkg-shlibdeps not found: the packages will depend only on the listed packages")
 endif()
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 

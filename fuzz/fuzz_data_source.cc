@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "db/data_source.h"
+#include "db/odbc_ini.h"
 #include "fuzz_check.h"
 
 namespace {

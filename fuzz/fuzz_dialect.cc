@@ -12,7 +12,7 @@
 
 namespace {
 
-using qv::db::EqualsNoCase;
+using qv::EqualsNoCase;
 using qv::db::Token;
 using qv::db::TokenKind;
 using Piece = std::pair<TokenKind, std::string>;

@@ -7,6 +7,7 @@
 #include <iostream>
 #include <memory>
 
+#include "base/diagnostics.h"
 #include "db/database.h"
 #include "setup/command_line.h"
 #include "setup/file_ops.h"
@@ -24,11 +25,12 @@ int main(int argc, char* argv[]) {
     const std::string commandLine = qv::setup::JoinArguments(argc, argv);
     qv::setup::StreamMessageBoxes boxes(std::cout);
     const char* namedRegistry = std::getenv("QV_REGISTRY_FILE");
-    qv::setup::RegistryFileStore registry(qv::setup::RegistryFilePath(), std::cerr,
+    const qv::Diagnostics& diagnostics = qv::StandardErrorDiagnostics();
+    qv::setup::RegistryFileStore registry(qv::setup::RegistryFilePath(), diagnostics,
                                           namedRegistry != nullptr && *namedRegistry != '\0');
-    const std::unique_ptr<qv::db::Connector> connector = qv::db::MakeDataSourceConnector();
+    const std::unique_ptr<qv::db::Connector> connector = qv::db::MakeDataSourceConnector(diagnostics);
     const qv::timezone::SystemClock clock;
-    qv::setup::PosixFileOps files;
+    qv::setup::PosixFileOps files(diagnostics);
     const qv::setup::SetupEdges edges{boxes, registry, *connector, clock, files};
     qv::setup::RunSetup(commandLine, edges, qv::setup::StandardSteps());
   } catch (const std::exception& e) {

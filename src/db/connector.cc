@@ -1,49 +1,30 @@
 // The connector of a real run: a connection string names a data source, the
 // data source names a driver and a database, and the driver decides the
-// backend: the embedded SQLite engine on a database file, or a PostgreSQL
-// server.
+// engine: the embedded one on a database file, or a PostgreSQL server
+// through the server engine's module.
 #include <cstdlib>
-#include <filesystem>
 #include <functional>
-#include <iterator>
 #include <optional>
 #include <set>
-#include <system_error>
 
-#include "db/data_source.h"
+#include "base/names.h"
 #include "db/database.h"
 #include "db/db_error.h"
-#include "db/diagnostics.h"
-#include "db/names.h"
-#include "db/postgres/pg_connection.h"
-#include "db/postgres/pg_operations.h"
-#include "db/postgres/pg_stand_ins.h"
-#include "db/sqlite/sqlite_connection.h"
+#include "db/engine.h"
+#include "db/odbc_ini.h"
+#include "db/server_module.h"
 
 namespace qv::db {
 namespace {
 
-// SQLite's code for a database file that cannot be opened.
-constexpr int32_t kErrCannotOpen = 14;
-
-// The server keys of the PostgreSQL ODBC driver; an absent key is left to
-// libpq's defaults.
-postgres::ServerAddress ServerAddressOf(const OdbcSection& section) {
-  postgres::ServerAddress address;
-  address.host = section.Get("Servername");
-  address.port = section.Get("Port");
-  address.database = section.Get("Database").value_or("");
-  address.user = section.Get("Username");
-  address.password = section.Get("Password");
-  address.sslMode = section.Get("SSLmode");
-  address.options = section.Get("pqopt");
-  return address;
-}
-
 class DataSourceConnector : public Connector {
  public:
-  DataSourceConnector(std::function<OdbcFiles()> locate, int busyTimeoutMs)
-      : locate_(std::move(locate)), busyTimeoutMs_(busyTimeoutMs) {}
+  DataSourceConnector(std::function<OdbcFiles()> locate, int busyTimeoutMs,
+                      const Diagnostics& diagnostics)
+      : Connector(diagnostics),
+        locate_(std::move(locate)),
+        host_{&diagnostics, busyTimeoutMs},
+        files_(MakeFileEngine(host_)) {}
 
   std::unique_ptr<Connection> Open(const std::string& connectionString, const std::string& user,
                                    const std::string& password) override {
@@ -61,75 +42,55 @@ class DataSourceConnector : public Connector {
       }
       const std::string& why = e.description();
       if (said_.insert(name + '\n' + why).second) {
-        Diagnose(why.find('"' + name + '"') != std::string::npos
-                     ? why
-                     : "cannot open data source \"" + name + "\": " + why);
+        diagnostics().Say(why.find('"' + name + '"') != std::string::npos
+                              ? why
+                              : "cannot open data source \"" + name + "\": " + why);
       }
       throw;
     }
   }
 
-  std::unique_ptr<Connection> OpenDataSource(const std::string& connectionString,
-                                             const std::string& user, const std::string& password) {
-    ConnectionString parts = ParseConnectionString(connectionString);
-    const std::string& name = parts.dataSource;
-    const Found found = Find(name);
-    const OdbcSection* section = &found.section;
-    const bool embedded = !found.server, server = found.server;
-    const std::string& database = found.database;
-
-    // The open call's own arguments win; a full connection string may
-    // carry them instead.
-    std::string givenUser = !user.empty() ? user : parts.userId.value_or("");
-    std::string givenPassword = !password.empty() ? password : parts.password.value_or("");
-    std::optional<std::string> uid = section->Get("UID");
-    std::optional<std::string> pwd = section->Get("PWD");
-    if ((uid && LowerAscii(*uid) != LowerAscii(givenUser)) || (pwd && *pwd != givenPassword)) {
-      Fail("Cannot open data source \"" + name + "\": wrong user name or password");
-    }
-
-    std::error_code error;
-    if (embedded && !std::filesystem::exists(database, error)) {
-      throw DbError(kErrCannotOpen, "Database file " + database + " of data source \"" + name +
-                                        "\" does not exist");
+  bool BackUp(const std::string& dataSource, const std::string& file,
+              const std::string& to) override {
+    // A data source that cannot be looked up is backed up as a file: its
+    // copy is then tried and fails or succeeds as it always has.
+    std::optional<Found> found;
+    try {
+      found = Find(dataSource);
+    } catch (const DbError&) {
     }
     try {
-      if (server) return postgres::OpenConnection(ServerAddressOf(*section), busyTimeoutMs_);
-      return sqlite::OpenConnection(database, busyTimeoutMs_);
+      if (found) {
+        EngineOf(*found).BackUp(found->section, file, to);
+      } else {
+        files_->BackUp(OdbcSection{dataSource, {}}, file, to);
+      }
+      return true;
     } catch (const DbError& e) {
-      throw DbError(e.number(), e.description() + " (data source \"" + name + "\")");
-    }
-  }
-
-  bool OnServer(const std::string& dataSource) override { return Find(dataSource).server; }
-
-  void Dump(const std::string& dataSource, const std::string& path) override {
-    const Found found = Find(dataSource);
-    if (!found.server) return Connector::Dump(dataSource, path);
-    try {
-      postgres::DumpDatabase(ServerAddressOf(found.section), busyTimeoutMs_, path);
-    } catch (const DbError& e) {
-      throw DbError(e.number(), e.description() + " (data source \"" + dataSource + "\")");
+      diagnostics().Say(e.description());
+      return false;
     }
   }
 
   std::unique_ptr<RunLock> HoldRunLock(const std::string& dataSource,
                                        const std::vector<std::string>& guarded) override {
     const Found found = Find(dataSource);
-    if (!found.server) return nullptr;
-    std::vector<postgres::ServerAddress> others;
+    Engine& engine = EngineOf(found);
+    std::vector<OdbcSection> others;
     for (const std::string& name : guarded) {
       try {
-        const Found other = Find(name);
-        if (other.server) others.push_back(ServerAddressOf(other.section));
+        Found other = Find(name);
+        if (other.server == found.server) others.push_back(std::move(other.section));
       } catch (const DbError&) {
         // A data source that cannot be looked up cannot be written either.
       }
     }
-    return postgres::HoldRunLock(ServerAddressOf(found.section), others, busyTimeoutMs_);
+    return engine.HoldRunLock(found.section, others);
   }
 
-  void RunEnded() override { postgres::ReportStandIns(busyTimeoutMs_); }
+  void RunEnded() override {
+    if (server_) server_->RunEnded();
+  }
 
  private:
   // A data source as the file defines it, checked for a known driver and a
@@ -137,64 +98,76 @@ class DataSourceConnector : public Connector {
   struct Found {
     OdbcSection section;
     bool server = false;
-    std::string database;
   };
+
+  std::unique_ptr<Connection> OpenDataSource(const std::string& connectionString,
+                                             const std::string& user, const std::string& password) {
+    ConnectionString parts = ParseConnectionString(connectionString);
+    const std::string& name = parts.dataSource;
+    const Found found = Find(name);
+    const OdbcSection& section = found.section;
+
+    // The open call's own arguments win; a full connection string may
+    // carry them instead.
+    std::string givenUser = !user.empty() ? user : parts.userId.value_or("");
+    std::string givenPassword = !password.empty() ? password : parts.password.value_or("");
+    std::optional<std::string> uid = section.Get("UID");
+    std::optional<std::string> pwd = section.Get("PWD");
+    if ((uid && LowerAscii(*uid) != LowerAscii(givenUser)) || (pwd && *pwd != givenPassword)) {
+      Fail("Cannot open data source \"" + name + "\": wrong user name or password");
+    }
+    Engine& engine = EngineOf(found);
+    try {
+      return engine.Open(section);
+    } catch (const DbError& e) {
+      if (e.description().find("data source \"" + name + '"') != std::string::npos) throw;
+      throw DbError(e.number(), e.description() + " (data source \"" + name + "\")");
+    }
+  }
+
+  // The engine of a data source; the server's is loaded at its first use.
+  Engine& EngineOf(const Found& found) {
+    if (!found.server) return *files_;
+    if (!server_) {
+      try {
+        server_ = ServerModule().makeEngine(host_);
+      } catch (const DbError& e) {
+        throw DbError(e.number(), "data source \"" + found.section.name +
+                                      "\" keeps its database on a server, but " + e.description());
+      }
+    }
+    return *server_;
+  }
 
   Found Find(const std::string& name) const {
     const OdbcFiles files = locate_();
     FoundDataSource found = LookUpDataSource(files, name);
-    const OdbcSection& section = found.section;
-    const std::string& iniPath = found.file;
-
-    std::string driver = section.Get("Driver").value_or("");
-    if (driver.empty()) Fail("Data source \"" + name + "\" in " + iniPath + " names no Driver");
-    // The name decides when it can; else the library it stands for, which
-    // the drivers file is read for only then.
-    std::optional<bool> server = ServerDriver(driver);
-    std::string library;
-    if (!server) {
-      library = DriverLibrary(files.driversFile, driver);
-      server = ServerDriver(library);
-    }
-    if (!server) {
-      Fail("Data source \"" + name + "\" uses the driver \"" + driver + "\"" +
-           (library != driver ? " (" + library + ")" : "") +
-           ", which is not supported: only SQLite and PostgreSQL drivers are");
-    }
-    std::string database = section.Get("Database").value_or("");
-    if (database.empty())
-      Fail("Data source \"" + name + "\" in " + iniPath + " has no Database entry");
-    return Found{std::move(found.section), *server, database};
-  }
-
-  // Whether a driver name or library is the server's (true) or the embedded
-  // engine's (false); nullopt for any other.
-  static std::optional<bool> ServerDriver(const std::string& driver) {
-    const std::string lower = LowerAscii(driver);
-    if (lower.find("sqlite") != std::string::npos) return false;
-    if (lower.find("postgres") != std::string::npos || lower.find("psqlodbc") != std::string::npos)
-      return true;
-    return std::nullopt;
+    const bool server = EngineOfDataSource(files, found) == EngineKind::kServer;
+    return Found{std::move(found.section), server};
   }
 
   [[noreturn]] static void Fail(const std::string& description) {
-    throw DbError(kErrDataSource, description);
+    throw DbError(kErrUnspecified, description);
   }
 
   std::function<OdbcFiles()> locate_;
-  std::set<std::string> said_;  // data source and reason of each open failure said
-  int busyTimeoutMs_;
+  EngineHost host_;
+  std::unique_ptr<Engine> files_;
+  std::unique_ptr<Engine> server_;  // loaded at the first server data source
+  std::set<std::string> said_;      // data source and reason of each open failure said
 };
 
 }  // namespace
 
-bool Connector::OnServer(const std::string& /*dataSource*/) {
-  return false;
-}
-
-void Connector::Dump(const std::string& dataSource, const std::string& /*path*/) {
-  throw DbError(kErrDataSource, "Data source \"" + dataSource +
-                                    "\" keeps its database in a file: copy the file instead");
+bool Connector::BackUp(const std::string& dataSource, const std::string& file,
+                       const std::string& to) {
+  try {
+    MakeFileEngine({&diagnostics_, kDefaultBusyTimeoutMs})->BackUp(OdbcSection{dataSource, {}}, file, to);
+    return true;
+  } catch (const DbError& e) {
+    diagnostics_.Say(e.description());
+    return false;
+  }
 }
 
 std::unique_ptr<RunLock> Connector::HoldRunLock(const std::string& /*dataSource*/,
@@ -202,20 +175,22 @@ std::unique_ptr<RunLock> Connector::HoldRunLock(const std::string& /*dataSource*
   return nullptr;
 }
 
-std::unique_ptr<Connector> MakeDataSourceConnector() {
+std::unique_ptr<Connector> MakeDataSourceConnector(const Diagnostics& diagnostics) {
   return std::make_unique<DataSourceConnector>(
       [] {
         return LocateOdbcFiles(std::getenv("ODBCINI"), std::getenv("HOME"),
                                std::getenv("ODBCSYSINI"));
       },
-      kDefaultBusyTimeoutMs);
+      kDefaultBusyTimeoutMs, diagnostics);
 }
 
 std::unique_ptr<Connector> MakeDataSourceConnector(const std::string& odbcIniPath,
-                                                   int busyTimeoutMs) {
+                                                   int busyTimeoutMs,
+                                                   const Diagnostics& diagnostics) {
   OdbcFiles files = LocateOdbcFiles(odbcIniPath.c_str(), nullptr, std::getenv("ODBCSYSINI"));
   files.systemFile.clear();
-  return std::make_unique<DataSourceConnector>([files] { return files; }, busyTimeoutMs);
+  return std::make_unique<DataSourceConnector>([files] { return files; }, busyTimeoutMs,
+                                               diagnostics);
 }
 
 }  // namespace qv::db

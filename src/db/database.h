@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "base/diagnostics.h"
 #include "db/db_error.h"
 #include "db/value.h"
 
@@ -119,43 +120,59 @@ class RunRefused : public DbError {
 // database in a file.
 class Connector {
  public:
+  explicit Connector(const Diagnostics& diagnostics) : diagnostics_(diagnostics) {}
   virtual ~Connector() = default;
 
-  // Whether `dataSource` keeps its database on a server, where there is no
-  // file to copy: its backup is then a Dump. Raises DbError when the data
-  // source cannot be looked up.
-  virtual bool OnServer(const std::string& dataSource);
-
-  // Writes a dump of the server database of `dataSource` into the new file
-  // `path`, complete and flushed to disk before it appears under that name.
-  // Never replaces anything at `path`. Raises DbError saying why when no
-  // dump can be made (the dump program missing or failing); nothing is then
-  // left at `path`. A database in a file raises too: copy the file instead.
-  virtual void Dump(const std::string& dataSource, const std::string& path);
-
-  // Waits until no other run, from this machine or another, holds the run
-  // lock of the database of `dataSource`, and takes it until the result is
-  // destroyed or the process ends; the databases of `guarded` are written
-  // under it too. A wait is said once on standard error, naming who holds
-  // the lock. Null for a database in a file: a lock file beside it does
-  // that. Raises DbError when the data source cannot be looked up, and
-  // RunRefused when runs cannot take turns through the connection.
-  virtual std::unique_ptr<RunLock> HoldRunLock(const std::string& dataSource,
-                                               const std::vector<std::string>& guarded = {});
-
-  // Called once when a run ends: says on standard error what the run
-  // leaves for the administrator to do by hand.
-  virtual void RunEnded() {}
+  // Where the routines that work through this connector say what the
+  // administrator must learn although no box says it.
+  const Diagnostics& diagnostics() const { return diagnostics_; }
 
   // `connectionString` is a bare data-source name or "key=value;" pairs.
   // Raises DbError when the connection cannot be opened.
   virtual std::unique_ptr<Connection> Open(const std::string& connectionString,
                                            const std::string& user,
                                            const std::string& password) = 0;
+
+  // Backs up the database of `dataSource` under the new name `to` plus the
+  // engine's extension, before a run changes it: a database in a file as a
+  // copy of `file` (the installation's database file) with whatever SQLite
+  // needs beside it to open the copy whole, "<to>.mdb"; one on a server as
+  // a dump, "<to>.dump". The backup is complete and flushed to disk before
+  // it takes its name, and never replaces anything. Returns false, having
+  // said why on diagnostics() and left nothing at `to`, when none was made.
+  virtual bool BackUp(const std::string& dataSource, const std::string& file,
+                      const std::string& to);
+
+  // Waits until no other run, from this machine or another, holds the run
+  // lock of the database of `dataSource`, and takes it until the result is
+  // destroyed or the process ends; the databases of `guarded` are written
+  // under it too. A wait is said once on diagnostics(), naming who holds
+  // the lock. Null for a database in a file: a lock file beside it does
+  // that. Raises DbError when the data source cannot be looked up, and
+  // RunRefused when runs cannot take turns through the connection.
+  virtual std::unique_ptr<RunLock> HoldRunLock(const std::string& dataSource,
+                                               const std::vector<std::string>& guarded = {});
+
+  // Called once when a run ends: says on diagnostics() what the run leaves
+  // for the administrator to do by hand.
+  virtual void RunEnded() {}
+
+ private:
+  const Diagnostics& diagnostics_;
 };
 
+inline constexpr int kDefaultBusyTimeoutMs = 5000;
+
 // The connector of a real run: data sources from $ODBCINI, ~/.odbc.ini or
-// /etc/odbc.ini, looked up at each Open.
-std::unique_ptr<Connector> MakeDataSourceConnector();
+// /etc/odbc.ini (odbc_ini.h), looked up at each Open; statements wait 5 s
+// for a lock held elsewhere.
+std::unique_ptr<Connector> MakeDataSourceConnector(const Diagnostics& diagnostics);
+
+// A connector that reads `odbcIniPath` (as if $ODBCINI named it, without a
+// system file) at each Open and lets statements wait `busyTimeoutMs` for a
+// lock held elsewhere.
+std::unique_ptr<Connector> MakeDataSourceConnector(const std::string& odbcIniPath,
+                                                   int busyTimeoutMs,
+                                                   const Diagnostics& diagnostics);
 
 }  // namespace qv::db

@@ -27,6 +27,11 @@ inline constexpr int32_t kErrNoCurrentRecord = 3021;
 inline constexpr int32_t kErrCharactersAfterStatement = 3142;
 inline constexpr int32_t kErrNotUpdatable = 3251;
 inline constexpr int32_t kErrRowNotFoundForUpdate = -2147217864;
+// A failure with no number of its own: a data source that the lookup
+// refuses (missing, incomplete, of an unsupported driver, wrong
+// credentials), a server that cannot be reached, a dump that fails. A
+// database file that the embedded engine cannot open carries its own code.
+inline constexpr int32_t kErrUnspecified = -2147467259;
 
 class DbError : public std::runtime_error {
  public:

@@ -24,7 +24,7 @@
 #include <string_view>
 #include <vector>
 
-#include "db/names.h"
+#include "base/names.h"
 
 namespace qv::db {
 

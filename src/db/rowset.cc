@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "db/dialect.h"
-#include "db/names.h"
+#include "base/names.h"
 
 namespace qv::db {
 

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "db/data_sources.h"
-#include "db/diagnostics.h"
-#include "db/names.h"
+#include "base/diagnostics.h"
+#include "base/names.h"
 #include "migration/migration.h"
 #include "migration/step_support.h"
 
@@ -19,8 +19,8 @@ const char kTaskFailed[] = "There was an error occured.\r\nCouldn't complete the
 
 // The tables whose Public column never had an index of its own.
 bool HasNoPublicIndex(const std::string& table) {
-  return db::EqualsNoCase(table, "AnnounceEvent") || db::EqualsNoCase(table, "ScheduleEvent") ||
-         db::EqualsNoCase(table, "ToDoEvent");
+  return EqualsNoCase(table, "AnnounceEvent") || EqualsNoCase(table, "ScheduleEvent") ||
+         EqualsNoCase(table, "ToDoEvent");
 }
 
 // What AddColumnCopy did, for the scan to decide what happens next.
@@ -32,7 +32,7 @@ struct CopyOutcome {
 
 CopyOutcome AddAndCopy(db::Connection& connection, const std::string& table,
                        const std::string& oldColumn, const std::string& newColumn) {
-  const char* typeWord = db::EqualsNoCase(oldColumn, "Public") ? " LONG" : " BIT";
+  const char* typeWord = EqualsNoCase(oldColumn, "Public") ? " LONG" : " BIT";
   CopyOutcome outcome;
   ErrorTrap trap;
   outcome.added = trap.Run(
@@ -50,7 +50,7 @@ CopyOutcome AddAndCopy(db::Connection& connection, const std::string& table,
 bool DropWithIndex(db::Connection& connection, const std::string& table, const std::string& column,
                    std::string& columnFailure) {
   ErrorTrap index;
-  if (db::EqualsNoCase(column, "Public") && !HasNoPublicIndex(table)) {
+  if (EqualsNoCase(column, "Public") && !HasNoPublicIndex(table)) {
     index.Run([&] { connection.Execute("DROP INDEX " + column + "ID ON " + table); });
   }
   // Attempted even when the index was missing: the column goes either way.
@@ -62,7 +62,7 @@ bool DropWithIndex(db::Connection& connection, const std::string& table, const s
 
 // Replaces one old column by its successor.
 void MigratePair(db::Connection& connection, const std::string& table, const std::string& oldColumn,
-                 const std::string& newColumn) {
+                 const std::string& newColumn, const Diagnostics& diagnostics) {
   CopyOutcome outcome = AddAndCopy(connection, table, oldColumn, newColumn);
   if (outcome.added && outcome.copied) {
     // No box tells of a table left with both columns, and later runs leave
@@ -70,13 +70,13 @@ void MigratePair(db::Connection& connection, const std::string& table, const std
     std::string failure;
     DropWithIndex(connection, table, oldColumn, failure);
     if (!failure.empty()) {
-      db::Diagnose("table " + table + " is half-migrated: it has both " + oldColumn + " and " +
+      diagnostics.Say("table " + table + " is half-migrated: it has both " + oldColumn + " and " +
                    newColumn + ", since " + oldColumn + " could not be dropped (" + failure +
                    "); later runs leave it as it is");
     }
     return;
   }
-  db::Diagnose("table " + table + " keeps its column " + oldColumn + ", not migrated to " +
+  diagnostics.Say("table " + table + " keeps its column " + oldColumn + ", not migrated to " +
                newColumn + ": " + outcome.failure);
   // The old column is kept whenever its values did not all reach the new
   // one: dropping it would lose them. The half-added new column is removed
@@ -90,7 +90,8 @@ void MigratePair(db::Connection& connection, const std::string& table, const std
 }
 
 // Examines one table. Returns false when its column list cannot be read.
-bool AlterTable(db::Connection& connection, const std::string& table, ErrorTrap& trap) {
+bool AlterTable(db::Connection& connection, const std::string& table, ErrorTrap& trap,
+                const Diagnostics& diagnostics) {
   std::vector<std::string> columns;
   if (!trap.Run([&] { columns = connection.ColumnNames(table); })) return false;
 
@@ -99,20 +100,20 @@ bool AlterTable(db::Connection& connection, const std::string& table, ErrorTrap&
   bool hasConfirm = false;
   bool hasConfirmation = false;
   for (const std::string& column : columns) {
-    if (db::EqualsNoCase(column, "Public")) {
+    if (EqualsNoCase(column, "Public")) {
       hasPublic = true;
-    } else if (db::EqualsNoCase(column, "Shared")) {
+    } else if (EqualsNoCase(column, "Shared")) {
       hasShared = true;
-    } else if (db::EqualsNoCase(column, "Confirm")) {
+    } else if (EqualsNoCase(column, "Confirm")) {
       hasConfirm = true;
-    } else if (db::EqualsNoCase(column, "Confirmation")) {
+    } else if (EqualsNoCase(column, "Confirmation")) {
       hasConfirmation = true;
     }
   }
 
   // The results of the column routines do not decide the step's outcome.
-  if (hasPublic && !hasShared) MigratePair(connection, table, "Public", "Shared");
-  if (hasConfirm && !hasConfirmation) MigratePair(connection, table, "Confirm", "Confirmation");
+  if (hasPublic && !hasShared) MigratePair(connection, table, "Public", "Shared", diagnostics);
+  if (hasConfirm && !hasConfirmation) MigratePair(connection, table, "Confirm", "Confirmation", diagnostics);
   return true;
 }
 
@@ -139,11 +140,11 @@ bool AlterTables(db::Connector& connector, std::string& stepMessage) {
       for (const std::string& table : tables) {
         // A schema list that cannot be read ends the scan: the step fails
         // and rolls back rather than migrate only part of the database.
-        if (!AlterTable(*connection, table, trap)) break;
+        if (!AlterTable(*connection, table, trap, connector.diagnostics())) break;
       }
     }
   }
-  FinishStepTransaction(connection.get(), trap, db::kMainConnectionString);
+  FinishStepTransaction(connection.get(), trap, db::kMainConnectionString, connector.diagnostics());
   stepMessage = trap.failed() ? kTaskFailed : kTaskCompleted;
   return !trap.failed();
 }

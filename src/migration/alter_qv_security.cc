@@ -66,7 +66,7 @@ bool AlterSecurityTable(db::Connector& connector, std::string& stepMessage) {
     }
   }
   if (trap.failed()) stepMessage = kSecurityFailed;
-  FinishStepTransaction(connection.get(), trap, db::kSecurityConnectionString);
+  FinishStepTransaction(connection.get(), trap, db::kSecurityConnectionString, connector.diagnostics());
   return !trap.failed();
 }
 

@@ -24,7 +24,7 @@ bool AlterViews(db::Connector& connector, std::string& stepMessage) {
     }
   }
   if (trap.failed()) stepMessage = "An error occured while creating a view";
-  FinishStepTransaction(connection.get(), trap, db::kMainConnectionString);
+  FinishStepTransaction(connection.get(), trap, db::kMainConnectionString, connector.diagnostics());
   return !trap.failed();
 }
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "db/data_sources.h"
-#include "db/names.h"
+#include "base/names.h"
 #include "migration/migration.h"
 #include "migration/step_support.h"
 
@@ -27,7 +27,7 @@ const char* const kObsoleteViews[] = {
 
 bool IsObsolete(const std::string& view) {
   for (const char* obsolete : kObsoleteViews) {
-    if (db::EqualsNoCase(view, obsolete)) return true;
+    if (EqualsNoCase(view, obsolete)) return true;
   }
   return false;
 }
@@ -46,7 +46,7 @@ bool DropView(db::Connector& connector, const std::string& viewName, std::string
     stepMessage = "There was an error occured.\r\nduring dropping " + viewName +
                   "\r\n Couldn't complete the task.";
   }
-  FinishStepTransaction(connection.get(), trap, db::kMainConnectionString);
+  FinishStepTransaction(connection.get(), trap, db::kMainConnectionString, connector.diagnostics());
   return !trap.failed();
 }
 
@@ -73,7 +73,7 @@ bool DropViews(db::Connector& connector, std::string& stepMessage) {
   }
   // This transaction holds no change of its own; the drops are committed by
   // DropView.
-  FinishStepTransaction(connection.get(), trap, db::kMainConnectionString);
+  FinishStepTransaction(connection.get(), trap, db::kMainConnectionString, connector.diagnostics());
   return !trap.failed();
 }
 

@@ -1,7 +1,7 @@
 #include "migration/step_support.h"
 
-#include "db/data_source.h"
-#include "db/diagnostics.h"
+#include "db/odbc_ini.h"
+#include "base/diagnostics.h"
 
 namespace qv::migration {
 
@@ -28,7 +28,7 @@ std::unique_ptr<db::Connection> OpenStepTransaction(db::Connector& connector,
 }
 
 void FinishStepTransaction(db::Connection* connection, const ErrorTrap& trap,
-                           const std::string& connectionString) {
+                           const std::string& connectionString, const Diagnostics& diagnostics) {
   if (connection == nullptr) return;
   if (trap.failed()) {
     IgnoreErrors([&] { connection->RollbackTrans(); });
@@ -38,7 +38,7 @@ void FinishStepTransaction(db::Connection* connection, const ErrorTrap& trap,
     } catch (const std::exception& e) {
       std::string dataSource = connectionString;
       IgnoreErrors([&] { dataSource = db::ParseConnectionString(connectionString).dataSource; });
-      db::Diagnose("the commit to data source " + dataSource +
+      diagnostics.Say("the commit to data source " + dataSource +
                    " failed and the step's changes were not saved: " + e.what());
     }
   }

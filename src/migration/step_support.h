@@ -8,6 +8,7 @@
 #include <string>
 #include <utility>
 
+#include "base/diagnostics.h"
 #include "db/database.h"
 
 namespace qv::migration {
@@ -70,10 +71,10 @@ std::unique_ptr<db::Connection> OpenStepTransaction(db::Connector& connector,
 // Ends the step's transaction: commits when nothing failed, rolls back
 // otherwise, then closes the connection. Failures of these operations change
 // neither the step's result nor its message; a failed commit is named on
-// standard error with the data source of `connectionString`, since nothing
+// `diagnostics` with the data source of `connectionString`, since nothing
 // else tells the administrator that the step's work was not saved.
 // `connection` may be null (the open failed).
 void FinishStepTransaction(db::Connection* connection, const ErrorTrap& trap,
-                           const std::string& connectionString);
+                           const std::string& connectionString, const Diagnostics& diagnostics);
 
 }  // namespace qv::migration

@@ -1,4 +1,4 @@
-// The backup of both database files before the setup changes them.
+// The backup of both databases before the setup changes them.
 #pragma once
 
 #include <string>
@@ -16,15 +16,12 @@ std::string BackupStamp(const timezone::Clock& clock);
 
 // Backs up both databases into the new directory <StorageDir>/db/BACK<stamp>,
 // the storage directory read from the registry (read again before each
-// part). A database in a file is copied from <StorageDir>/db/qv_main.mdb or
-// qv_security.mdb, with the rollback journal beside it (<name>-journal) when
-// there is one, so that a copy taken after a crash opens as the last
-// committed state. A database on a server has no file to copy: its data
-// source's dump goes into qv_main.dump or qv_security.dump instead. Every
-// part is tried whatever happened before, and a part that fails is skipped
-// without a box: a missing product key makes the paths begin "1: No Key"
-// and nothing is copied; a dump that cannot be made is said on standard
-// error.
+// part), as qv_main and qv_security (Connector::BackUp adds the extension:
+// a database in a file is copied from <StorageDir>/db/qv_main.mdb or
+// qv_security.mdb, one on a server is dumped). Every part is tried whatever
+// happened before, and a part that fails is skipped without a box and said
+// on the connector's diagnostics: a missing product key makes the paths
+// begin "1: No Key" and nothing is copied.
 void BackUpDatabases(RegistryStore& registry, FileOps& files, db::Connector& connector,
                      const timezone::Clock& clock);
 

@@ -2,7 +2,7 @@
 
 #include <initializer_list>
 
-#include "db/names.h"
+#include "base/names.h"
 
 namespace qv::setup {
 
@@ -17,7 +17,7 @@ bool IsBlank(char c) {
 
 bool IsAnyOf(const std::string& arg, std::initializer_list<const char*> spellings) {
   for (const char* spelling : spellings) {
-    if (db::EqualsNoCase(arg, spelling)) return true;
+    if (EqualsNoCase(arg, spelling)) return true;
   }
   return false;
 }

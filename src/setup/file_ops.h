@@ -1,9 +1,11 @@
-// The file operations of a run: create a directory and copy a file for the
-// backup, and lock a file so that two runs on one installation take turns.
+// The file operations of a run: create the backup folder, and lock a file so
+// that two runs on one installation take turns.
 #pragma once
 
 #include <memory>
 #include <string>
+
+#include "base/diagnostics.h"
 
 namespace qv::setup {
 
@@ -20,10 +22,6 @@ class FileOps {
   // Creates one directory; its parent must exist. False when it could not be
   // created, including when something of that name exists already.
   virtual bool CreateDirectory(const std::string& path) = 0;
-  // Copies the file `from` byte for byte to the new file `to`. Never replaces
-  // or writes through anything that exists at `to` (a file, a link). False on
-  // any failure, leaving no partial copy behind.
-  virtual bool CopyFile(const std::string& from, const std::string& to) = 0;
   // Takes an exclusive advisory lock on the file `path`, creating it (empty)
   // when missing but never its folder, and waits for as long as another
   // holder keeps it; a wait is announced with one diagnostic line naming the
@@ -33,15 +31,17 @@ class FileOps {
   virtual std::unique_ptr<FileLock> LockFile(const std::string& path) = 0;
 };
 
-// The real file system. Copies let the kernel move the bytes (reflinked or
-// copied in the kernel where the file system can), so a database of a
-// gigabyte copies at disk speed; the copy is flushed to disk before it counts.
-// Locks are flock(2) locks, which every run sees whichever user started it.
+// The real file system. Locks are flock(2) locks, which every run sees whichever user started it.
 class PosixFileOps : public FileOps {
  public:
+  // Says on `diagnostics` when a lock file cannot be made or a wait begins.
+  explicit PosixFileOps(const Diagnostics& diagnostics) : diagnostics_(diagnostics) {}
+
   bool CreateDirectory(const std::string& path) override;
-  bool CopyFile(const std::string& from, const std::string& to) override;
   std::unique_ptr<FileLock> LockFile(const std::string& path) override;
+
+ private:
+  const Diagnostics& diagnostics_;
 };
 
 }  // namespace qv::setup

@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "db/data_sources.h"
-#include "db/module_sql.h"
+#include "db/shared_routines.h"
 #include "setup/reg_op.h"
 #include "timezone/gmt.h"
 

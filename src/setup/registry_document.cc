@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <utility>
-#include "db/names.h"
+#include "base/names.h"
 
 #include "setup/registry_store.h"
 
@@ -309,7 +309,7 @@ bool RegistryDocument::Parse(std::string_view text, RegistryDocument* doc,
       Section section;
       section.root = 0;
       for (const RootName& r : kRoots) {
-        if (db::LowerAscii(rootName) == db::LowerAscii(r.name)) section.root = r.root;
+        if (LowerAscii(rootName) == LowerAscii(r.name)) section.root = r.root;
       }
       if (section.root == 0) {
         return fail(i, "unknown root key \"" + std::string(rootName) + "\"");
@@ -318,7 +318,7 @@ bool RegistryDocument::Parse(std::string_view text, RegistryDocument* doc,
         return fail(i, "empty key name in the key path");
       }
       section.path = std::string(path);
-      section.folded = db::LowerAscii(path);
+      section.folded = LowerAscii(path);
       section.header = std::string(raw);
       doc->sections_.push_back(std::move(section));
       continue;
@@ -391,7 +391,7 @@ std::string RegistryDocument::Render() const {
 
 bool RegistryDocument::KeyExists(int32_t root, std::string_view path) const {
   if (path.empty()) return true;
-  const std::string folded = db::LowerAscii(path);
+  const std::string folded = LowerAscii(path);
   for (const Section& s : sections_) {
     if (s.root == root && (s.folded == folded || IsSubKeyOf(s.folded, folded))) return true;
   }
@@ -399,7 +399,7 @@ bool RegistryDocument::KeyExists(int32_t root, std::string_view path) const {
 }
 
 bool RegistryDocument::HasSubKeys(int32_t root, std::string_view path) const {
-  const std::string folded = db::LowerAscii(path);
+  const std::string folded = LowerAscii(path);
   for (const Section& s : sections_) {
     if (s.root == root && IsSubKeyOf(s.folded, folded)) return true;
   }
@@ -408,13 +408,13 @@ bool RegistryDocument::HasSubKeys(int32_t root, std::string_view path) const {
 
 const std::string* RegistryDocument::FindValue(int32_t root, std::string_view path,
                                                std::string_view name) const {
-  const std::string folded = db::LowerAscii(path);
-  const std::string foldedName = db::LowerAscii(name);
+  const std::string folded = LowerAscii(path);
+  const std::string foldedName = LowerAscii(name);
   const std::string* found = nullptr;
   for (const Section& s : sections_) {
     if (s.root != root || s.folded != folded) continue;
     for (const Entry& e : s.entries) {
-      if (e.isValue && db::LowerAscii(e.name) == foldedName) found = e.deleted ? nullptr : &e.data;
+      if (e.isValue && LowerAscii(e.name) == foldedName) found = e.deleted ? nullptr : &e.data;
     }
   }
   return found;
@@ -443,7 +443,7 @@ RegistryDocument::Section& RegistryDocument::AppendSection(int32_t root, std::st
   Section section;
   section.root = root;
   section.path = std::string(path);
-  section.folded = db::LowerAscii(path);
+  section.folded = LowerAscii(path);
   section.header = KeyLine(root, path);
   sections_.push_back(std::move(section));
   return sections_.back();
@@ -451,13 +451,13 @@ RegistryDocument::Section& RegistryDocument::AppendSection(int32_t root, std::st
 
 void RegistryDocument::SetValue(int32_t root, std::string_view path, std::string_view name,
                                 std::string_view data) {
-  const std::string folded = db::LowerAscii(path);
-  const std::string foldedName = db::LowerAscii(name);
+  const std::string folded = LowerAscii(path);
+  const std::string foldedName = LowerAscii(name);
   Entry* existing = nullptr;
   for (Section& s : sections_) {
     if (s.root != root || s.folded != folded) continue;
     for (Entry& e : s.entries) {
-      if (e.isValue && db::LowerAscii(e.name) == foldedName) existing = &e;
+      if (e.isValue && LowerAscii(e.name) == foldedName) existing = &e;
     }
   }
   if (existing != nullptr) {
@@ -486,7 +486,7 @@ bool RegistryDocument::CreateKey(int32_t root, std::string_view path) {
 }
 
 void RegistryDocument::DeleteKey(int32_t root, std::string_view path) {
-  const std::string folded = db::LowerAscii(path);
+  const std::string folded = LowerAscii(path);
   auto first = std::find_if(sections_.begin(), sections_.end(),
                             [&](const Section& s) { return s.root == root && s.folded == folded; });
   if (first == sections_.end()) return;
@@ -503,7 +503,7 @@ void RegistryDocument::DeleteKey(int32_t root, std::string_view path) {
   Section section;
   section.root = root;
   section.path = parent;
-  section.folded = db::LowerAscii(parent);
+  section.folded = LowerAscii(parent);
   section.header = KeyLine(root, parent);
   section.entries.push_back(Entry{{""}, false, "", ""});
   sections_.insert(sections_.begin() + static_cast<std::ptrdiff_t>(index), std::move(section));

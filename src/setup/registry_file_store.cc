@@ -12,11 +12,9 @@
 #include <system_error>
 #include <utility>
 
-#include "db/unique_fd.h"
+#include "base/unique_fd.h"
 
 namespace qv::setup {
-
-using db::UniqueFd;
 
 namespace {
 
@@ -62,7 +60,7 @@ std::string RegistryFilePath() {
   return kDefaultRegistryFile;
 }
 
-RegistryFileStore::RegistryFileStore(std::string path, std::ostream& diagnostics, bool named)
+RegistryFileStore::RegistryFileStore(std::string path, const Diagnostics& diagnostics, bool named)
     : path_(std::move(path)), diagnostics_(diagnostics), named_(named) {}
 
 RegistryDocument& RegistryFileStore::Document() {
@@ -80,9 +78,8 @@ RegistryDocument& RegistryFileStore::Document() {
       // An empty registry, as designed; but a file named on purpose that is
       // not there is most likely a typing error the administrator must see.
       if (named_) {
-        diagnostics_ << "qvsetup: the registry file " << path_
-                     << " named by QV_REGISTRY_FILE does not exist: every setting reads as missing"
-                     << std::endl;
+        diagnostics_.Say("the registry file " + path_ +
+                         " named by QV_REGISTRY_FILE does not exist: every setting reads as missing");
       }
       return doc_.emplace();
     }
@@ -116,8 +113,7 @@ RegistryDocument& RegistryFileStore::Document() {
 
 void RegistryFileStore::Unusable(std::string failure) {
   failure_ = std::move(failure);
-  diagnostics_ << "qvsetup: " << failure_ << '\n';
-  diagnostics_.flush();
+  diagnostics_.Say(failure_);
   throw RegistryError(failure_);
 }
 

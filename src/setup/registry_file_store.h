@@ -10,10 +10,10 @@
 // old one, so a reader sees either the old file or the new one.
 #pragma once
 
-#include <iosfwd>
 #include <optional>
 #include <string>
 
+#include "base/diagnostics.h"
 #include "setup/registry_document.h"
 #include "setup/registry_store.h"
 
@@ -31,7 +31,7 @@ class RegistryFileStore : public RegistryStore {
  public:
   // `diagnostics` receives the one line about an unusable file, and, for a
   // file named explicitly (QV_REGISTRY_FILE), about a missing one.
-  RegistryFileStore(std::string path, std::ostream& diagnostics, bool named = false);
+  RegistryFileStore(std::string path, const Diagnostics& diagnostics, bool named = false);
 
   RegStatus OpenKey(int32_t root, const std::string& path, RegAccess access, RegKey* key) override;
   RegStatus QueryValue(const RegKey& key, const std::string& name, std::string* data) override;
@@ -50,7 +50,7 @@ class RegistryFileStore : public RegistryStore {
   bool Commit(RegistryDocument doc);
 
   std::string path_;
-  std::ostream& diagnostics_;
+  const Diagnostics& diagnostics_;
   bool named_;
   std::optional<RegistryDocument> doc_;
   std::string failure_;  // set once the file turned out unusable

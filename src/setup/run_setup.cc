@@ -1,9 +1,9 @@
 #include "setup/run_setup.h"
 
 #include "db/data_sources.h"
-#include "db/diagnostics.h"
-#include "db/module_sql.h"
-#include "db/names.h"
+#include "base/diagnostics.h"
+#include "db/shared_routines.h"
+#include "base/names.h"
 #include "setup/backup.h"
 #include "setup/command_line.h"
 #include "setup/install_settings.h"
@@ -105,11 +105,11 @@ void RunSetup(const std::string& commandLine, const SetupEdges& edges, const Set
     return;
   }
   SetupOptions options = parsed.options;
-  if (!db::EqualsNoCase(options.InitializeWord, kConfirmationWord)) {
+  if (!EqualsNoCase(options.InitializeWord, kConfirmationWord)) {
     // An installer script cannot tell "did nothing" from success by the
     // boxes and the exit status alone.
     if (commandLine.find_first_not_of(" \t\r\n") != std::string::npos) {
-      db::Diagnose("nothing was done: a run is confirmed with /i " +
+      edges.connector.diagnostics().Say("nothing was done: a run is confirmed with /i " +
                    std::string(kConfirmationWord));
     }
     return;

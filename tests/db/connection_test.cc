@@ -5,17 +5,15 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <regex>
 
-#include "db/data_source.h"
-#include "db/database_file.h"
-#include "db/module_sql.h"
-#include "db/names.h"
-#include "db/postgres/pg_connection.h"
+#include "db/odbc_ini.h"
+#include "db/create_databases.h"
+#include "db/shared_routines.h"
+#include "base/names.h"
 #include "db/postgres/pg_error.h"
-#include "db/postgres/pg_stand_ins.h"
 #include "db/sqlite/session.h"
-#include "db/sqlite/sqlite_connection.h"
 #include "db_test_util.h"
 #include "mkinstall/server_schema.h"
 #include "support/faulty_connector.h"
@@ -56,10 +54,21 @@ class ConnectionTest : public ::testing::TestWithParam<Engine> {
     scratch_ = qv::testing::MakeScratchDatabase(GetParam(), dir_.path(), kSchema);
     c_ = Open();
   }
-  std::unique_ptr<Connection> Open() const {
-    if (!server()) return sqlite::OpenConnection(path(), 0);
-    const auto& at = ref().server();
-    return postgres::OpenConnection({at.host, at.port, ref().name(), at.user, {}, {}, {}}, 0);
+  // A connection through a data source of its own, as a run opens one:
+  // the scratch database, or what `keys` put in place of its entries.
+  std::unique_ptr<Connection> Open(const std::map<std::string, std::string>& keys = {}) {
+    std::map<std::string, std::string> entries = {{"Driver", "SQLite3"}, {"Database", path()}};
+    if (server()) {
+      const auto& at = ref().server();
+      entries = {{"Driver", "PostgreSQL"}, {"Servername", at.host}, {"Port", at.port},
+                 {"Database", ref().name()}, {"Username", at.user}};
+    }
+    for (const auto& [key, value] : keys) entries[key] = value;
+    const std::string ini = dir_.str() + "/open" + std::to_string(connectors_.size()) + ".ini";
+    std::ofstream(ini) << "[t]\n";
+    for (const auto& [key, value] : entries) std::ofstream(ini, std::ios::app) << key << "=" << value << "\n";
+    connectors_.push_back(MakeDataSourceConnector(ini, 0, said_));
+    return connectors_.back()->Open("t", "", "");
   }
   std::string Query(const std::string& sql) const { return QueryValue(ref(), sql); }
   const DatabaseRef& ref() const { return scratch_.ref; }
@@ -77,6 +86,8 @@ class ConnectionTest : public ::testing::TestWithParam<Engine> {
 
   qv::testing::ScopedTempDir dir_;
   qv::testing::ScratchDatabase scratch_{std::filesystem::path(), nullptr};
+  qv::testing::CapturedDiagnostics said_;  // what the connections diagnose
+  std::vector<std::unique_ptr<Connector>> connectors_;
   std::unique_ptr<Connection> c_;
 };
 INSTANTIATE_TEST_SUITE_P(Engines, ConnectionTest, ::testing::ValuesIn(qv::testing::kEngines),
@@ -210,7 +221,7 @@ TEST_P(ConnectionTest, PendingWorkIsSentWholeByUpdateBatchOrDiscarded) {
 TEST_P(ConnectionTest, ExecuteSqlRefusesWhatIsMissingAndCommitsAllOrNothing) {
   const Installation inst =
       Installation::LayOut(dir_.path() / "inst", Installation::Kind::kFresh, "G", GetParam());
-  auto connector = MakeDataSourceConnector(inst.odbcIni().string(), 0);
+  auto connector = MakeDataSourceConnector(inst.odbcIni().string(), 0, said_);
   FaultyConnector counting(*connector);
   std::string message;
   // No statement or no data source: refused before anything is opened.
@@ -254,17 +265,17 @@ TEST_P(SqliteTest, DataSourcesCheckCredentialsAndReadOnlyRegularFiles) {
                      << "\nUID = Admin\nPWD = quill #mark\n";
   const std::tuple<std::string, std::string, std::string, int32_t> cases[] = {
       {"qv_main", "ADMIN", "quill #mark", 0},
-      {"qv_main", "ADMIN", "quill", kErrDataSource},
+      {"qv_main", "ADMIN", "quill", kErrUnspecified},
       {"Data Source=qv_main;User ID=admin;Password=quillmark", "guest", "quillmark",
-       kErrDataSource},
-      {"qv_main", "admin", "QUILL #MARK", kErrDataSource}};
+       kErrUnspecified},
+      {"qv_main", "admin", "QUILL #MARK", kErrUnspecified}};
   for (const auto& [name, user, password, number] : cases) {
-    EXPECT_DB_ERROR(MakeDataSourceConnector(ini, 0)->Open(name, user, password), number,
+    EXPECT_DB_ERROR(MakeDataSourceConnector(ini, 0, said_)->Open(name, user, password), number,
                     number ? "\"qv_main\": wrong user name or password" : "");
   }
   std::filesystem::remove(ini);
   ASSERT_EQ(::mkfifo(ini.c_str(), 0600), 0);
-  EXPECT_DB_ERROR(MakeDataSourceConnector(ini, 0)->Open("qv_main", "", ""), kErrDataSource,
+  EXPECT_DB_ERROR(MakeDataSourceConnector(ini, 0, said_)->Open("qv_main", "", ""), kErrUnspecified,
                   "The data-source file " + ini + " cannot be read");
 }
 
@@ -281,7 +292,7 @@ TEST_P(SqliteTest, KeepsDurabilityAndRefusesOldLibrariesAndTakenFiles) {
   EXPECT_EQ(std::filesystem::file_size(taken), 7u);
   EXPECT_DB_ERROR(CreateDatabaseFile(broken, "CREATE TABLE A (X); INSERT INTO B VALUES (1);"),
                   SQLITE_ERROR, "no such table: B");
-  EXPECT_DB_ERROR(sqlite::OpenConnection(broken, 0), SQLITE_CANTOPEN, broken);  // never creates
+  EXPECT_DB_ERROR(Open({{"Database", broken}}), SQLITE_CANTOPEN, broken);  // never creates
   EXPECT_FALSE(std::filesystem::exists(broken) || std::filesystem::exists(broken + "-journal"));
 }
 
@@ -295,17 +306,16 @@ TEST_P(ServerTest, OpenFailsWithTheServersReason) {
   const std::string latin1 = ref().name() + "_latin1";
   Exec(admin, "CREATE DATABASE " + latin1 +
                   " ENCODING 'LATIN1' LC_COLLATE 'C' LC_CTYPE 'C' TEMPLATE template0");
-  const std::pair<postgres::ServerAddress, std::string> cases[] = {
-      {{at.host, std::string("1"), ref().name(), at.user, {}, {}, {}}, "connection to server"},
-      {{at.host, at.port, ref().name(), at.user, std::string("wrong"), {}, {}}, "password"},
-      {{at.host, at.port, "qv_no_such_database", at.user, {}, {}, {}}, "does not exist"},
-      {{at.host, at.port, latin1, at.user, {}, {}, {}},
-       "encoding LATIN1, which cannot hold every text"},
-      {{at.host, at.port, ref().name(), at.user, {}, {}, std::string("connect_timeout='3")},
+  const std::pair<std::map<std::string, std::string>, std::string> cases[] = {
+      {{{"Port", "1"}}, "connection to server"},
+      {{{"Password", "wrong"}}, "password"},
+      {{{"Database", "qv_no_such_database"}}, "does not exist"},
+      {{{"Database", latin1}}, "encoding LATIN1, which cannot hold every text"},
+      {{{"pqopt", "connect_timeout='3"}},
        "the further libpq parameters (pqopt) cannot be read: unterminated quoted string"}};
-  for (const auto& [address, reason] : cases) {
+  for (const auto& [keys, reason] : cases) {
     SCOPED_TRACE(reason);
-    EXPECT_DB_ERROR(postgres::OpenConnection(address, 0), postgres::kErrConnect, reason);
+    EXPECT_DB_ERROR(Open(keys), kErrUnspecified, reason);
   }
   Exec(admin, "DROP DATABASE " + latin1);
 }
@@ -318,12 +328,12 @@ TEST_P(ServerTest, ReplicatedClustersOpenTheFirstMemberThatAcceptsWrites) {
   qv::testing::ServerProcess standby(qv::testing::ServerProcess::kStandby);
   auto reached = [&](const std::string& hosts, const std::string& ports, const std::string& name) {
     const std::string options = "target_session_attrs=any application_name=" + name;
-    return postgres::OpenConnection({hosts, ports, ref().name(), at.user, {}, {}, options}, 0)
+    return Open({{"Servername", hosts}, {"Port", ports}, {"pqopt", options}})
         ->Execute("SELECT current_setting('port') || current_setting('application_name') AS p")
         ->Field("p")
         .AsText();
   };
-  EXPECT_DB_ERROR(reached(standby.host(), standby.port(), "a"), postgres::kErrConnect, "read-only");
+  EXPECT_DB_ERROR(reached(standby.host(), standby.port(), "a"), kErrUnspecified, "read-only");
   const std::string hosts = standby.host() + "," + at.host, ports = standby.port() + "," + at.port;
   EXPECT_EQ(reached(hosts, ports, "b"), at.port + "b");
   standby.Promote();
@@ -341,7 +351,6 @@ TEST_P(ServerTest, DropColumnReplacesOnlyTheViewsThatReadItAndNamesThem) {
       "ORDER BY relname) FROM pg_class WHERE relkind = 'v' AND relnamespace = "
       "current_schema()::regnamespace";
   const std::string before = Query(views);
-  qv::testing::CapturedDiagnostics diagnostics;
   c_->BeginTrans();
   c_->Execute("ALTER TABLE Event DROP COLUMN Public");
   c_->RollbackTrans();
@@ -355,17 +364,17 @@ TEST_P(ServerTest, DropColumnReplacesOnlyTheViewsThatReadItAndNamesThem) {
                   "create the view again");
   EXPECT_DB_ERROR(c_->Execute("SELECT * FROM Counted"), error(),
                   "view counted depended on view publicevents, which was dropped");
-  EXPECT_EQ(diagnostics.text.str(), "");
+  EXPECT_EQ(said_.text.str(), "");
   // Named when the run ends, and only those still stand-ins then.
   c_->Execute("DROP TABLE Counted");
   c_->Execute("CREATE VIEW Counted AS SELECT 1 AS n");
-  postgres::ReportStandIns(0);
+  connectors_.front()->RunEnded();
   EXPECT_TRUE(std::regex_match(
-      diagnostics.text.str(),
+      said_.text.str(),
       std::regex("qvsetup: view publicevents read column public of table event and was replaced "
                  "by a view that fails until it is created again; its definition was: CREATE VIEW "
                  "publicevents AS SELECT.*\n")))
-      << diagnostics.text.str();
+      << said_.text.str();
 }
 
 // Every look-up by name finds what a statement naming it reaches through the role's search_path,
@@ -401,28 +410,22 @@ TEST_P(ServerTest, NamesResolveThroughThePathAndYesNoColumnsNeedNoDomain) {
                  "DROP DOMAIN yesno CASCADE; CREATE VIEW PublicEvents AS SELECT 1 AS A; "
                  "CREATE INDEX Item_Made ON Item (Made); " +
                  setup);
-    auto c = postgres::OpenConnection({at.host,
-                                       at.port,
-                                       db.name(),
-                                       asRole ? role : at.user,
-                                       asRole ? std::optional<std::string>("p") : std::nullopt,
-                                       {},
-                                       {}},
-                                      0);
-    qv::testing::CapturedDiagnostics diagnostics;
+    std::map<std::string, std::string> login = {{"Database", db.name()}};
+    if (asRole) login.insert({{"Username", role}, {"Password", "p"}});
+    auto c = Open(login);
     c->BeginTrans();
     // A step's scan.
     EXPECT_EQ(c->TableNames(TableKind::kTable), (Names{"event", "item", "other"}));
     c->Execute("ALTER TABLE ITEM ADD COLUMN Flag BIT");
     c->RollbackTrans();
     EXPECT_EQ(QueryValue(db, "SELECT count(*) FROM pg_type WHERE typname = 'yesno'"), "0");
-    EXPECT_EQ(diagnostics.Take(), Names{});  // nothing said of what was rolled back
+    EXPECT_EQ(said_.Take(), Names{});  // nothing said of what was rolled back
     c->Execute("ALTER TABLE ITEM ADD COLUMN Flag BIT");
     EXPECT_EQ(QueryValue(db,
                          "SELECT attrelid::regclass || ' ' || atttypid::regtype FROM "
                          "pg_attribute WHERE attname = 'flag'"),
               flag);
-    EXPECT_EQ(diagnostics.Take(), Names(asRole ? 1 : 0,
+    EXPECT_EQ(said_.Take(), Names(asRole ? 1 : 0,
                                         "qvsetup: column Flag of table item was added as smallint: "
                                         "there is no type yesno, and this role may not create it "
                                         "in schema public"));

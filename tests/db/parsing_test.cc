@@ -10,7 +10,7 @@
 #include <sstream>
 
 #include "db/conversion.h"
-#include "db/data_source.h"
+#include "db/odbc_ini.h"
 #include "db/dialect.h"
 #include "db/postgres/pg_dialect.h"
 #include "db_test_util.h"
@@ -91,9 +91,9 @@ TEST(OdbcIniTest, ReadsDataSourcesAndDriversAsUnixOdbcDoes) {
     std::string ours = "[" + name + "]\n";
     char chosen = '-';
     try {
-      for (const auto& [key, value] : LookUpDataSource(files, name).section.entries)
-        ours += key + "=" + value + "\n";
-      chosen = MakeDataSourceConnector()->OnServer(name) ? 'S' : 'E';
+      const FoundDataSource found = LookUpDataSource(files, name);
+      for (const auto& [key, value] : found.section.entries) ours += key + "=" + value + "\n";
+      chosen = EngineOfDataSource(files, found) == EngineKind::kServer ? 'S' : 'E';
     } catch (const DbError& e) {  // odbcinst's "not found" is this line on stdout
       if (std::strstr(e.what(), "not found"))
         ours = "odbcinst: SQLGetPrivateProfileString failed with .\n";
@@ -107,8 +107,8 @@ TEST(OdbcIniTest, ReadsDataSourcesAndDriversAsUnixOdbcDoes) {
   ConnectionString shortKeys = ParseConnectionString(" dsn = qv_security ; uid=u;PWD=;Extra=1");
   EXPECT_EQ(shortKeys.dataSource + *shortKeys.userId + "|" + *shortKeys.password, "qv_securityu|");
   EXPECT_FALSE(ParseConnectionString("qv_main").userId.has_value());
-  EXPECT_DB_ERROR(ParseConnectionString(""), kErrDataSource, "No data source");
-  EXPECT_DB_ERROR(ParseConnectionString("Provider=MSDASQL;User ID=admin"), kErrDataSource, "");
+  EXPECT_DB_ERROR(ParseConnectionString(""), kErrUnspecified, "No data source");
+  EXPECT_DB_ERROR(ParseConnectionString("Provider=MSDASQL;User ID=admin"), kErrUnspecified, "");
 }
 
 // Assignment by the column's declared type: one type for each rule of the

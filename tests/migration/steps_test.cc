@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "db/data_source.h"
+#include "db/odbc_ini.h"
 #include "db/data_sources.h"
-#include "db/names.h"
-#include "db/postgres/create_database.h"
+#include "base/names.h"
+#include "db/create_databases.h"
 #include "migration/migration.h"
 #include "support/faulty_connector.h"
 #include "support/installation.h"
@@ -39,7 +39,7 @@ struct Site {
   explicit Site(Kind kind = Kind::kFresh, Engine engine = Engine::kSqlite)
       : installation_(
             qv::testing::Installation::LayOut(dir_.path(), kind, "Artisan's Guild", engine)),
-        connector_(db::MakeDataSourceConnector(installation_.odbcIni().string(), 0)) {}
+        connector_(db::MakeDataSourceConnector(installation_.odbcIni().string(), 0, said_)) {}
   // Replaces `db` by one built from `script` (translated for the server).
   void Rebuild(const DatabaseRef& db, const std::string& script) {
     qv::testing::CopyDatabase(
@@ -51,6 +51,7 @@ struct Site {
   db::Connector& connector() { return *connector_; }
   qv::testing::ScopedTempDir dir_;
   qv::testing::Installation installation_;
+  qv::testing::CapturedDiagnostics said_;  // what the steps diagnose
   std::unique_ptr<db::Connector> connector_;
 };
 
@@ -89,7 +90,7 @@ Rows Data(const DatabaseRef& db, bool asMigrated = false) {
   Rows data;
   for (const std::string& table : Names(db, false)) {
     Rows columns = qv::testing::ColumnsOf(db, table);
-    for (std::string& c : columns) c = db::LowerAscii(c);
+    for (std::string& c : columns) c = LowerAscii(c);
     Rows rows;
     for (const auto& row : qv::testing::Query(db, "SELECT * FROM \"" + table + "\"")) {
       std::map<std::string, std::string> values;
@@ -105,7 +106,7 @@ Rows Data(const DatabaseRef& db, bool asMigrated = false) {
         }
         values[column] = value;
       }
-      std::string text = db::LowerAscii(table);
+      std::string text = LowerAscii(table);
       for (const auto& [column, value] : values) text += "|" + column + "=" + value;
       rows.push_back(text);
     }
@@ -167,7 +168,7 @@ const char kTaskCompleted[] = "The task completed.";
 
 // A name as the engine stores it: the server folds unquoted names to lower case.
 std::string Stored(Engine engine, const std::string& name) {
-  return engine == Engine::kPostgres ? db::LowerAscii(name) : name;
+  return engine == Engine::kPostgres ? LowerAscii(name) : name;
 }
 
 // Old yes/no values are stored as the desktop engine stores true: -1.
@@ -227,11 +228,10 @@ TEST_P(AlterTablesTest, MigratesEachTableAsItsColumnsRequire) {
                                                     : "") +
             "INSERT INTO TooBig VALUES (1, 4294967296);");
   FaultyConnector log(site.connector());
-  qv::testing::CapturedDiagnostics diagnostics;
   std::string message = kEarlierMessage;
   EXPECT_TRUE(AlterTables(log, message));
   EXPECT_EQ(message, kTaskCompleted);
-  const Rows lines = diagnostics.Take();
+  const Rows lines = site.said_.Take();
   for (const auto& c : kTables) {
     SCOPED_TRACE(c.table);
     const std::string table = Stored(engine, c.table);
@@ -316,14 +316,13 @@ TEST_P(SweepTest, NoSingleFailureLosesAValueOrLeavesHalfAStep) {
                                  FaultyConnector::kInjectedErrorDescription;
   Rows done;
   int64_t firstStatement = 0;
-  qv::testing::CapturedDiagnostics diagnostics;
   Sweep(site, db, c.step, [&](const FaultRun& run) {
     const bool listed = std::find(c.ops.begin(), c.ops.end(), run.op) != c.ops.end();
     const bool ok = run.n == 0 || listed != c.listedFail;
     const bool refusedCommit = run.n != 0 && run.op == DbOp::kCommitTrans;
     EXPECT_EQ(run.result, ok);
     EXPECT_EQ(run.message, ok ? c.completed : c.failed);
-    const Rows lines = diagnostics.Take();
+    const Rows lines = site.said_.Take();
     EXPECT_EQ(std::count(lines.begin(), lines.end(), commitLine), refusedCommit ? 1 : 0);
     // Values alone where a failing column routine leaves its table half done.
     if (run.n == 0 || !ok || refusedCommit || c.allOrNothing) {
@@ -379,11 +378,11 @@ TEST_P(MigrationRunTest, BringsAnOlderInstallationUpToDateAndASecondRunChangesNo
   EXPECT_EQ(Data(site.main(), true), values);
   for (const std::string& table : Names(site.main(), false)) {
     for (const std::string& column : qv::testing::ColumnsOf(site.main(), table))
-      EXPECT_FALSE(db::EqualsNoCase(column, "Public") || db::EqualsNoCase(column, "Confirm"))
+      EXPECT_FALSE(EqualsNoCase(column, "Public") || EqualsNoCase(column, "Confirm"))
           << table << "." << column;
   }
   for (const std::string& object : Snapshot(site.main()))  // the PublicID indexes are gone
-    EXPECT_EQ(db::LowerAscii(object).find("publicid"), std::string::npos) << object;
+    EXPECT_EQ(LowerAscii(object).find("publicid"), std::string::npos) << object;
   // The current views (the old ProjectList lacks CreateDate), and no others.
   Rows views = Names(Site(Kind::kFresh, engine).main(), true);
   views.push_back(Stored(engine, "WorkTrackerList"));

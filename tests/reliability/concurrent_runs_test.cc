@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <regex>
 
-#include "db/data_source.h"
+#include "db/odbc_ini.h"
 #include "db/postgres/pg_session.h"
 #include "reliability/reliability_support.h"
 
@@ -36,7 +36,8 @@ TEST_P(ConcurrentRunsTest, TwoRunsStartedTogetherLeaveWhatOneRunLeaves) {
     // Held here first: both runs wait for it before they touch anything.
     const fs::path lockFile = here / "db" / "qvsetup.lock";
     const int fd = ::open(lockFile.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
-    const auto connector = db::MakeDataSourceConnector(together.odbcIni().string(), 1000);
+    const auto connector =
+        db::MakeDataSourceConnector(together.odbcIni().string(), 1000, StandardErrorDiagnostics());
     std::unique_ptr<db::RunLock> held = connector->HoldRunLock("qv_main");
     ASSERT_TRUE(files ? ::flock(fd, LOCK_EX) == 0 : held != nullptr);
     // The server's session that holds the lock (pg_locks spans the cluster).

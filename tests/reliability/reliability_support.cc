@@ -17,7 +17,7 @@
 #include <sstream>
 #include <utility>
 
-#include "db/data_source.h"
+#include "db/odbc_ini.h"
 #include "sample_data/frame.h"
 #include "setup/file_ops.h"
 #include "setup/message_boxes.h"
@@ -94,7 +94,8 @@ const std::vector<Lines>& AreaTables() {
   static const std::vector<Lines> areas = [] {
     testing::ScopedTempDir dir;
     const Installation inst = Installation::LayOut(dir.path() / "inst");
-    const auto connector = db::MakeDataSourceConnector(inst.odbcIni().string(), 1000);
+    const auto connector =
+        db::MakeDataSourceConnector(inst.odbcIni().string(), 1000, StandardErrorDiagnostics());
     const timezone::FixedClock clock(kRunTime);
     const sample_data::ModuleEnv env{*connector, clock, [](const std::string&) {}};
     std::vector<Lines> found;
@@ -259,18 +260,19 @@ Facts Judge::ExpectIntactAndWhole() const {
   return after;
 }
 
-Lines RunInProcess(const Installation& inst) {
+Lines RunInProcess(const Installation& inst, const Diagnostics* said) {
   ::setenv("TZ", kTimeZone, 1);  // every run of these tests
   ::tzset();
   struct : setup::MessageBoxes {
     void Show(const std::string& text) override { shown.push_back(text); }
     Lines shown;
   } boxes;
-  std::ostringstream diagnostics;
+  testing::CapturedDiagnostics ignored;
+  const Diagnostics& diagnostics = said != nullptr ? *said : ignored.diagnostics;
   setup::RegistryFileStore registry(inst.registryFile().string(), diagnostics);
-  const auto connector = db::MakeDataSourceConnector(inst.odbcIni().string(), 25);
+  const auto connector = db::MakeDataSourceConnector(inst.odbcIni().string(), 25, diagnostics);
   const timezone::FixedClock clock(kRunTime);
-  setup::PosixFileOps files;
+  setup::PosixFileOps files(diagnostics);
   std::string commandLine;
   for (const std::string& arg : kFullRun) commandLine += (commandLine.empty() ? "" : " ") + arg;
   setup::RunSetup(commandLine, {boxes, registry, *connector, clock, files}, setup::StandardSteps());

@@ -51,7 +51,8 @@ struct Judge {
   std::set<std::string> tree_;
 };
 
-Lines RunInProcess(const Installation& installation);  // the boxes of a full run in this process
+// The boxes of a full run in this process; what it diagnoses goes to `diagnostics`.
+Lines RunInProcess(const Installation& installation, const Diagnostics* diagnostics = nullptr);
 
 // The built qvsetup started in `cwd` with only QV_REGISTRY_FILE, ODBCINI,
 // HOME, TZ, PATH and this process's PG* variables; killed when destroyed.

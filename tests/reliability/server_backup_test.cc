@@ -4,7 +4,7 @@
 
 #include <cstdlib>
 
-#include "db/postgres/create_database.h"
+#include "db/create_databases.h"
 #include "reliability/reliability_support.h"
 
 namespace qv::reliability {
@@ -17,7 +17,7 @@ std::string RunWithPath(const Installation& inst, const std::string& path) {
   const std::string saved = std::getenv("PATH");
   ::setenv("PATH", path.c_str(), 1);
   testing::CapturedDiagnostics diagnostics;
-  RunInProcess(inst);
+  RunInProcess(inst, &diagnostics.diagnostics);
   ::setenv("PATH", saved.c_str(), 1);
   return diagnostics.text.str();
 }
@@ -34,7 +34,7 @@ TEST(ServerBackupTest, TheDumpsRestoreTheStateBeforeTheRunOrAreSaidToBeSkipped) 
   const fs::path backup = inst.storageDir() / "db" / kBackupFolder;
   ASSERT_EQ(Tree(backup), (std::set<std::string>{"qv_main.dump", "qv_security.dump"}));
   // Both databases made again from nothing but their dumps.
-  const db::ServerAddress& server = inst.mainDatabase().server();
+  const db::ServerLogin& server = inst.mainDatabase().server();
   for (const auto& [db, file] : {std::pair{inst.mainDatabase(), "qv_main.dump"},
                                  {inst.securityDatabase(), "qv_security.dump"}}) {
     const std::string restored = db.name() + "_restored";

@@ -42,7 +42,7 @@ TEST(ServerSetUpTest, RunsAsTheRoleAndTheDatabaseSetThemUp) {
     fs::create_directory(dir.path() / "cwd");
     const Installation inst = Installation::LayOut(dir.path() / "inst", Installation::Kind::kOld,
                                                    "Artisan's Guild", testing::Engine::kPostgres);
-    const db::ServerAddress& at = inst.mainDatabase().server();
+    const db::ServerLogin& at = inst.mainDatabase().server();
     std::string ini = ReadBytes(inst.odbcIni());
     if (!settings.empty()) {  // a role that may do what the installation's owner may
       const std::string role = inst.mainDatabase().name() + "_role";

@@ -12,7 +12,7 @@
 #include <tuple>
 #include <vector>
 
-#include "db/data_source.h"
+#include "db/odbc_ini.h"
 #include "sample_data/frame.h"
 #include "sample_data/modules.h"
 #include "support/faulty_connector.h"
@@ -226,7 +226,8 @@ class ModuleTest : public ::testing::Test {
   void SetUp() override { LayOut("install"); }
   void LayOut(const std::string& folder) {
     installation_ = qv::testing::Installation::LayOut(dir_.path() / folder);
-    connector_ = db::MakeDataSourceConnector(installation_->odbcIni().string());
+    connector_ = db::MakeDataSourceConnector(installation_->odbcIni().string(),
+                                            db::kDefaultBusyTimeoutMs, StandardErrorDiagnostics());
   }
   bool Run(InsertFn module, const std::string& language, const std::string& station = "1",
            db::Connector* connector = nullptr) {

@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -17,7 +18,8 @@
 #include <utility>
 #include <vector>
 
-#include "db/data_source.h"
+#include "base/new_file.h"
+#include "db/odbc_ini.h"
 #include "setup/command_line.h"
 #include "setup/file_ops.h"
 #include "setup/message_boxes.h"
@@ -118,7 +120,7 @@ class RegistryFileStoreTest : public ::testing::Test {
 
   // Runs `op` on a fresh store, as a new run would open the file.
   std::string Run(const Op& op) {
-    RegistryFileStore store(path(), diagnostics_);
+    RegistryFileStore store(path(), said_);
     return RunOn(store, op);
   }
   static std::string RunOn(RegistryStore& store, const Op& op) {
@@ -134,6 +136,7 @@ class RegistryFileStoreTest : public ::testing::Test {
   testing::ScopedTempDir dir_;
   std::string file_ = "registry.reg";
   std::ostringstream diagnostics_;
+  const Diagnostics said_{diagnostics_};
 };
 
 TEST_F(RegistryFileStoreTest, OperationsThatLeaveTheFileAsItWas) {
@@ -173,7 +176,7 @@ TEST_F(RegistryFileStoreTest, OperationsThatLeaveTheFileAsItWas) {
   EXPECT_EQ(Run(R("StorageDir")), kRegNoKey) << "a missing file is an empty registry";
   EXPECT_EQ(Run({kRegWrite, kHkeyLocalMachine, "SOFTWARE", "a", "b"}), kRegNoKey);
   EXPECT_FALSE(fs::exists(path()));
-  RegistryFileStore named(path(), diagnostics_, true);  // said once, only of a file named
+  RegistryFileStore named(path(), said_, true);  // said once, only of a file named
   EXPECT_EQ(RunOn(named, R("StorageDir")) + RunOn(named, R("MainDir")), "1: No Key1: No Key");
   EXPECT_EQ(diagnostics_.str(), "qvsetup: the registry file " + path() +
                                     " named by QV_REGISTRY_FILE does not exist: every setting "
@@ -211,7 +214,7 @@ TEST_F(RegistryFileStoreTest, UnusableFilesFailEveryOperationWithOneDiagnostic) 
     if (content != "<fifo>") WriteBytes(path(), content == "<4 GiB>" ? "" : content);
     if (content == "<4 GiB>") fs::resize_file(path(), 1ull << 32);
     diagnostics_.str("");
-    RegistryFileStore store(path(), diagnostics_);
+    RegistryFileStore store(path(), said_);
     EXPECT_EQ(RunOn(store, R("StorageDir")), kRegUnexpectedError);
     EXPECT_EQ(RunOn(store, {kRegCreate, kHkeyUsers, "New"}), kRegUnexpectedError);
     EXPECT_EQ(diagnostics_.str(), "qvsetup: " + path() + diagnostic + "\n") << "one line";
@@ -287,14 +290,14 @@ class RunFixture : public ::testing::Test {
   void LayOut(Engine engine) {
     installation_ = std::make_unique<Installation>(Installation::LayOut(
         dir_.path() / "inst", Installation::Kind::kFresh, "Artisan's Guild", engine));
-    connector_ = db::MakeDataSourceConnector(installation_->odbcIni().string(), 0);
+    connector_ = db::MakeDataSourceConnector(installation_->odbcIni().string(), 0, said_);
   }
 
   Boxes RunLine(const std::string& commandLine, const SetupSteps& steps = StandardSteps(),
                 const timezone::Clock* clock = nullptr) {
-    RegistryFileStore registry(installation_->registryFile().string(), diagnostics_);
+    RegistryFileStore registry(installation_->registryFile().string(), said_);
     CapturingMessageBoxes boxes;
-    PosixFileOps files;
+    PosixFileOps files(said_);
     const SetupEdges edges{boxes, registry, *connector_, clock ? *clock : clock_, files};
     RunSetup(commandLine, edges, steps);
     return boxes.shown;
@@ -313,6 +316,7 @@ class RunFixture : public ::testing::Test {
   std::unique_ptr<Installation> installation_;
   std::unique_ptr<db::Connector> connector_;
   std::ostringstream diagnostics_;
+  const Diagnostics said_{diagnostics_};
 };
 
 class EndToEndTest : public RunFixture, public ::testing::WithParamInterface<Engine> {
@@ -474,7 +478,7 @@ TEST_F(RunFrameTest, BackupsAndTheRunLockFollowNoLinkAndARunGoesOnWithoutALock) 
   EXPECT_EQ(RunFake("/i Initialize /a /b"), Boxes{});
   EXPECT_EQ(ReadBytes(backup / "qv_main.mdb"), main) << "copied before the settings";
   fs::create_symlink(victim, dir_.path() / "link");
-  EXPECT_FALSE(PosixFileOps().CopyFile(installation_->mainDb(), dir_.str() + "/link"));
+  EXPECT_FALSE(CopyToNewFile(installation_->mainDb(), dir_.str() + "/link"));
 
   // A lock file an earlier run left is kept as it is.
   WriteBytes(lock, "left");
@@ -485,7 +489,7 @@ TEST_F(RunFrameTest, BackupsAndTheRunLockFollowNoLinkAndARunGoesOnWithoutALock) 
   const std::string missing = (dir_.path() / "no-db").string();
   const std::string registry = installation_->registryFile().string();
   const std::string original = ReadBytes(registry);
-  testing::CapturedDiagnostics diagnostics;  // a lock file that cannot be made is said once
+  diagnostics_.str("");  // a lock file that cannot be made is said once
   for (const std::string storage : {"<FIFO>", "<link>", "relative", missing.c_str()}) {
     fs::remove_all(lock);
     ASSERT_TRUE(storage != "<FIFO>" || ::mkfifo(lock.c_str(), 0600) == 0);
@@ -497,7 +501,9 @@ TEST_F(RunFrameTest, BackupsAndTheRunLockFollowNoLinkAndARunGoesOnWithoutALock) 
     }
     EXPECT_EQ(RunFake("/i Initialize /a"), Boxes{}) << storage;
     EXPECT_EQ(script_.called.size(), 12u) << storage;
-    EXPECT_EQ(diagnostics.Take().size(), storage == "relative" ? 0u : 1u) << storage;
+    const std::string said = diagnostics_.str();
+    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), storage == "relative" ? 0 : 1) << storage;
+    diagnostics_.str("");
   }
   EXPECT_FALSE(fs::exists(victim)) << "a link is not followed";
   EXPECT_FALSE(fs::exists(missing)) << "no folder is made for the lock";

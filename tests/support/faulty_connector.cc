@@ -111,7 +111,7 @@ const char* DbOpName(DbOp op) {
 }  // namespace
 
 FaultyConnector::FaultyConnector(db::Connector& inner, int64_t failAt)
-    : inner_(inner), state_(std::make_shared<State>()) {
+    : Connector(inner.diagnostics()), inner_(inner), state_(std::make_shared<State>()) {
   state_->failAt = failAt;
 }
 

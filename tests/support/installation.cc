@@ -12,7 +12,7 @@
 #include <regex>
 #include <stdexcept>
 
-#include "db/database_file.h"
+#include "db/create_databases.h"
 #include "db/db_error.h"
 #include "db/postgres/pg_result.h"
 #include "mkinstall/layout.h"
@@ -34,13 +34,13 @@ std::map<std::string, ServerConnection>& OpenConnections() {
   return connections;
 }
 
-std::string ConnectionKey(const db::ServerAddress& server, const std::string& name) {
+std::string ConnectionKey(const db::ServerLogin& server, const std::string& name) {
   return server.host + "\n" + server.port + "\n" + server.user + "\n" + name;
 }
 
 ServerConnection NewConnection(const DatabaseRef& db) {
   // libpq leaves an empty value to the PG* environment.
-  const db::ServerAddress& server = db.server();
+  const db::ServerLogin& server = db.server();
   const char* keys[] = {"dbname",          "host", "port", "user", "password", "sslmode",
                         "client_encoding", nullptr};
   const std::string* given[] = {&db.name(),   &server.host,     &server.port,
@@ -111,7 +111,7 @@ std::string AsLaidOut(std::string script) {
   return std::regex_replace(script, std::regex("\\byesno\\b"), "smallint");
 }
 
-std::shared_ptr<void> DropLater(const db::ServerAddress& server, std::vector<std::string> names) {
+std::shared_ptr<void> DropLater(const db::ServerLogin& server, std::vector<std::string> names) {
   return std::shared_ptr<void>(nullptr, [server, names](void*) {
     for (const std::string& name : names) OpenConnections().erase(ConnectionKey(server, name));
     try {
@@ -132,7 +132,7 @@ bool EngineTestsOff(Engine engine) {
   return engine == Engine::kPostgres && setting && std::string(setting) == "off";
 }
 
-DatabaseRef DatabaseRef::OnServer(const db::ServerAddress& server, const std::string& name) {
+DatabaseRef DatabaseRef::OnServer(const db::ServerLogin& server, const std::string& name) {
   DatabaseRef ref;
   ref.server_ = server;
   ref.name_ = name;
@@ -237,7 +237,7 @@ ScratchDatabase MakeScratchDatabase(Engine engine, const std::filesystem::path& 
   const std::string name = UniquePrefix() + "db";
   const std::string serverScript =
       AsLaidOut(mkinstall::ServerSchemaScript(script)) + kServerGroupConcat;
-  const db::ServerAddress server = db::CreateServerDatabases({}, {{name, serverScript}});
+  const db::ServerLogin server = db::CreateServerDatabases({}, {{name, serverScript}});
   return {DatabaseRef::OnServer(server, name), DropLater(server, {name})};
 }
 

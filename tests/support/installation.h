@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "db/diagnostics.h"
+#include "base/diagnostics.h"
 #include "mkinstall/layout.h"
 
 namespace qv::mkinstall {
@@ -39,10 +39,9 @@ bool EngineTestsOff(Engine engine);
     GTEST_SKIP() << "QV_TEST_POSTGRES=off: no server cases"; \
   }
 
-// What the code under test writes on standard error, while it lives.
+// Diagnostics handed to the code under test, kept for the test to read.
 struct CapturedDiagnostics {
-  CapturedDiagnostics() : previous(db::SetDiagnosticStream(&text)) {}
-  ~CapturedDiagnostics() { db::SetDiagnosticStream(previous); }
+  operator const Diagnostics&() const { return diagnostics; }  // NOLINT: implicit
   std::vector<std::string> Take() {  // the lines so far, which are then forgotten
     std::vector<std::string> lines;
     std::istringstream in(text.str());
@@ -51,7 +50,7 @@ struct CapturedDiagnostics {
     return lines;
   }
   std::ostringstream text;
-  std::ostream* previous;
+  const Diagnostics diagnostics{text};
 };
 
 // A SQLite file (a path converts to one) or a database on the server.
@@ -60,18 +59,18 @@ class DatabaseRef {
   DatabaseRef(const std::filesystem::path& file) : file_(file) {}  // NOLINT: implicit
   DatabaseRef(const std::string& file) : file_(file) {}            // NOLINT: implicit
   DatabaseRef(const char* file) : file_(file) {}                   // NOLINT: implicit
-  static DatabaseRef OnServer(const db::ServerAddress& server, const std::string& name);
+  static DatabaseRef OnServer(const db::ServerLogin& server, const std::string& name);
 
   Engine engine() const { return name_.empty() ? Engine::kSqlite : Engine::kPostgres; }
   const std::filesystem::path& file() const { return file_; }  // empty on a server
   const std::string& name() const { return name_; }            // empty for a file
-  const db::ServerAddress& server() const { return server_; }
+  const db::ServerLogin& server() const { return server_; }
 
  private:
   DatabaseRef() = default;
   std::filesystem::path file_;
   std::string name_;
-  db::ServerAddress server_;
+  db::ServerLogin server_;
 };
 
 class Installation {

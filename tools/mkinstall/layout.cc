@@ -11,7 +11,7 @@
 #include <system_error>
 #include <vector>
 
-#include "db/database_file.h"
+#include "db/create_databases.h"
 #include "db/db_error.h"
 #include "mkinstall/schema_scripts.h"
 
@@ -130,14 +130,14 @@ class CreatedServerDatabases {
     } catch (const db::DbError&) {  // the failure that led here is the one reported
     }
   }
-  void Set(const db::ServerAddress& server, std::vector<std::string> names) {
+  void Set(const db::ServerLogin& server, std::vector<std::string> names) {
     server_ = server;
     names_ = std::move(names);
   }
   void Keep() { kept_ = true; }
 
  private:
-  db::ServerAddress server_;
+  db::ServerLogin server_;
   std::vector<std::string> names_;
   bool kept_ = false;
 };

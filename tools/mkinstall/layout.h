@@ -8,7 +8,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "db/postgres/create_database.h"
+#include "db/create_databases.h"
 
 namespace qv::mkinstall {
 
@@ -32,7 +32,7 @@ struct InstallationPaths {
   std::filesystem::path securityDb;
   std::string mainDatabase;  // the server's names; empty for files
   std::string securityDatabase;
-  db::ServerAddress server;  // as the layout reached it
+  db::ServerLogin server;  // as the layout reached it
 
   static InstallationPaths In(const std::filesystem::path& dir);
 };
@@ -49,7 +49,7 @@ struct LayoutSettings {
   SchemaGeneration generation = SchemaGeneration::kFresh;
   std::string companyName = kDefaultCompanyName;
   Engine engine = Engine::kSqlite;
-  db::ServerAddress server;  // kPostgres: empty fields take libpq's defaults
+  db::ServerLogin server;  // kPostgres: empty fields take libpq's defaults
   std::string prefix;        // kPostgres: lower-case letters, digits, '_'
 };
 

@@ -1,6 +1,6 @@
 // The schema scripts of the two kinds of installation, compiled in from
 // share/schema/*.sql: engine-native SQL, several statements each, to be run
-// into a new database file (qv::db::CreateDatabaseFile).
+// into a new database file (qv::db::CreateDatabaseFile, db/create_databases.h).
 #pragma once
 
 namespace qv::mkinstall {

@@ -4,7 +4,7 @@
 
 #include <utility>
 
-#include "db/diagnostics.h"
+#include "base/diagnostics.h"
 #include "db/postgres/pg_error.h"
 
 namespace qv::db::postgres {
@@ -34,8 +34,11 @@ std::string Key(long long key) {
 }  // namespace
 
 AdvisoryLock::AdvisoryLock(ServerAddress address, std::vector<ServerAddress> guarded,
-                           int busyTimeoutMs)
-    : address_(std::move(address)), guarded_(std::move(guarded)), busyTimeoutMs_(busyTimeoutMs) {
+                           int busyTimeoutMs, const Diagnostics& diagnostics)
+    : address_(std::move(address)),
+      guarded_(std::move(guarded)),
+      busyTimeoutMs_(busyTimeoutMs),
+      diagnostics_(diagnostics) {
   // Until the lock is taken, a transaction that may write fails.
   SetHeldRunLock(&none_);
 }
@@ -49,7 +52,7 @@ AdvisoryLock::~AdvisoryLock() {
 void AdvisoryLock::KeepHeld() {
   if (held_ && session_->StillConnected()) return;
   if (held_) {
-    Diagnose("the server closed the session that held the run lock on server database " +
+    diagnostics_.Say("the server closed the session that held the run lock on server database " +
              address_.database + "; taking the run lock again before the next step");
   }
   held_.reset();
@@ -98,7 +101,7 @@ bool AdvisoryLock::TakeOnce(bool& saidWaiting) {
           who = "server pid " + holder.Text(0, 0);
           if (!holder.IsNull(0, 1)) who += " (client " + holder.Text(0, 1) + ")";
         }
-        Diagnose("waiting for the run lock on server database " + address_.database +
+        diagnostics_.Say("waiting for the run lock on server database " + address_.database +
                  " (advisory lock " + Key(kRunLockKey) + "), held by " + who);
         saidWaiting = true;
       }
@@ -170,8 +173,8 @@ void AdvisoryLock::Refuse(const std::string& mark) {
                                     " is pooled per transaction (" + mark +
                                     "), where runs cannot take turns; the run needs a direct or a "
                                     "session-pooled connection";
-  Diagnose(why + "; nothing was done");
-  throw RunRefused(kErrConnect, why);
+  diagnostics_.Say(why + "; nothing was done");
+  throw RunRefused(kErrUnspecified, why);
 }
 
 }  // namespace qv::db::postgres

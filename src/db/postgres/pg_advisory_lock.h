@@ -10,11 +10,14 @@
 // before the new holder reads anything.
 #pragma once
 
+#include "db/postgres/engine_only.h"
+
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "base/diagnostics.h"
 #include "db/database.h"
 #include "db/postgres/pg_session.h"
 
@@ -22,12 +25,13 @@ namespace qv::db::postgres {
 
 class AdvisoryLock : public RunLock {
  public:
-  AdvisoryLock(ServerAddress address, std::vector<ServerAddress> guarded, int busyTimeoutMs);
+  AdvisoryLock(ServerAddress address, std::vector<ServerAddress> guarded, int busyTimeoutMs,
+               const Diagnostics& diagnostics);
   ~AdvisoryLock() override;
 
   // Takes the lock when this run does not hold it (yet, or any more: the
   // server closed its session), waiting for any run that holds it; a lock
-  // session lost is said once on standard error. Leaves the lock untaken
+  // session lost is said once. Leaves the lock untaken
   // when the server cannot be reached. Raises RunRefused when the marks of
   // a pooler that pools per transaction show.
   void KeepHeld() override;
@@ -44,6 +48,7 @@ class AdvisoryLock : public RunLock {
   ServerAddress address_;
   std::vector<ServerAddress> guarded_;
   int busyTimeoutMs_;
+  const Diagnostics& diagnostics_;
   std::shared_ptr<Session> session_;
   bool openedAhead_ = false;         // the steps' first connections, with the first lock session
   std::optional<HeldRunLock> held_;  // set while the lock is held

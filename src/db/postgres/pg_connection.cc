@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "db/names.h"
+#include "base/names.h"
 #include "db/postgres/pg_dialect.h"
 #include "db/postgres/pg_error.h"
 #include "db/postgres/pg_recordset.h"
@@ -45,7 +45,8 @@ std::string FirstStatement(const std::string& sql) {
 
 class ServerConnection : public Connection {
  public:
-  explicit ServerConnection(std::shared_ptr<Session> session) : session_(std::move(session)) {}
+  ServerConnection(std::shared_ptr<Session> session, const Diagnostics& diagnostics)
+      : session_(std::move(session)), diagnostics_(diagnostics) {}
   ~ServerConnection() override { session_->Close(); }
 
   void BeginTrans() override { Start().Begin(); }
@@ -89,6 +90,7 @@ class ServerConnection : public Connection {
   void AlterDroppingViews(const std::string& sql, const std::string& table);
 
   std::shared_ptr<Session> session_;
+  const Diagnostics& diagnostics_;
   std::vector<ErrorEntry> errors_;
 };
 
@@ -142,7 +144,7 @@ void ServerConnection::AlterDroppingViews(const std::string& sql, const std::str
       }
     }
   }
-  ExecAlterTable(session, sql, found ? found->name : "");
+  ExecAlterTable(session, sql, found ? found->name : "", diagnostics_);
   // On the desktop engine such a view outlives the change as a saved query
   // that fails when used, until a later step drops and replaces it. The
   // server cannot keep a view that reads a missing column, so a view of the
@@ -237,8 +239,9 @@ void ServerConnection::CopyColumn(const std::string& table, const std::string& f
 
 }  // namespace
 
-std::unique_ptr<Connection> OpenConnection(const ServerAddress& address, int busyTimeoutMs) {
-  return std::make_unique<ServerConnection>(Session::Open(address, busyTimeoutMs));
+std::unique_ptr<Connection> OpenConnection(const ServerAddress& address, int busyTimeoutMs,
+                                           const Diagnostics& diagnostics) {
+  return std::make_unique<ServerConnection>(Session::Open(address, busyTimeoutMs), diagnostics);
 }
 
 }  // namespace qv::db::postgres

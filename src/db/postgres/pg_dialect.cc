@@ -1,6 +1,6 @@
 #include "db/postgres/pg_dialect.h"
 
-#include "db/names.h"
+#include "base/names.h"
 #include "db/postgres/pg_error.h"
 
 namespace qv::db::postgres {

@@ -7,6 +7,8 @@
 // DOUBLE double precision, COUNTER an identity column.
 #pragma once
 
+#include "db/postgres/engine_only.h"
+
 #include <string>
 #include <string_view>
 #include <vector>

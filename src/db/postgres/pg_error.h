@@ -3,9 +3,11 @@
 // Numbers: every failure the server reports for a statement carries
 // kErrServer (the access layer's number for a failed command) and the
 // description "<server message> (SQLSTATE <code>)"; a connection that cannot
-// be opened carries kErrConnect, with the server's message. Conversions and
+// be opened carries kErrUnspecified, with the server's message. Conversions and
 // the row sets' own failures keep the classic numbers of db_error.h.
 #pragma once
+
+#include "db/postgres/engine_only.h"
 
 #include <libpq-fe.h>
 
@@ -17,7 +19,6 @@
 namespace qv::db::postgres {
 
 inline constexpr int32_t kErrServer = -2147217900;
-inline constexpr int32_t kErrConnect = -2147467259;
 
 // The error of a failed result (`result` may be null when the connection
 // itself failed; then the connection's message is used).

@@ -12,11 +12,11 @@
 #include <vector>
 
 #include "db/db_error.h"
-#include "db/diagnostics.h"
-#include "db/new_file.h"
+#include "base/diagnostics.h"
+#include "base/new_file.h"
 #include "db/postgres/pg_advisory_lock.h"
 #include "db/postgres/pg_error.h"
-#include "db/unique_fd.h"
+#include "base/unique_fd.h"
 
 extern char** environ;
 
@@ -24,7 +24,7 @@ namespace qv::db::postgres {
 namespace {
 
 [[noreturn]] void FailDump(const std::string& why) {
-  throw DbError(kErrConnect, why);
+  throw DbError(kErrUnspecified, why);
 }
 
 // This process's environment with the connection parameters of `address`
@@ -110,8 +110,9 @@ void DumpDatabase(const ServerAddress& address, int lockWaitMs, const std::strin
 }
 
 std::unique_ptr<RunLock> HoldRunLock(const ServerAddress& address,
-                                     const std::vector<ServerAddress>& guarded, int busyTimeoutMs) {
-  auto lock = std::make_unique<AdvisoryLock>(address, guarded, busyTimeoutMs);
+                                     const std::vector<ServerAddress>& guarded, int busyTimeoutMs,
+                                     const Diagnostics& diagnostics) {
+  auto lock = std::make_unique<AdvisoryLock>(address, guarded, busyTimeoutMs, diagnostics);
   lock->KeepHeld();
   return lock;
 }

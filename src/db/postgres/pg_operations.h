@@ -1,12 +1,15 @@
 // What a run does to a server database besides connecting: a backup with the
 // server's own dump program, and a lock that keeps runs from several
-// machines apart. Only the data-source lookup calls this.
+// machines apart. Only the engine (pg_engine.cc) calls this.
 #pragma once
+
+#include "db/postgres/engine_only.h"
 
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "base/diagnostics.h"
 #include "db/database.h"
 #include "db/postgres/pg_session.h"
 
@@ -23,13 +26,14 @@ namespace qv::db::postgres {
 void DumpDatabase(const ServerAddress& address, int lockWaitMs, const std::string& path);
 
 // Takes the run lock on the database of `address`, waiting as long as
-// another run holds it (said once through Diagnose, naming the holder), and
+// another run holds it (said once on `diagnostics`, naming the holder), and
 // guards the databases of `address` and `guarded` for the run's steps (see
 // pg_advisory_lock.h). A server that cannot be reached leaves the lock
 // untaken: every transaction that may write then fails, until KeepHeld
 // takes it. Raises RunRefused when runs cannot take turns through the
 // connection (a pooler that pools per transaction).
 std::unique_ptr<RunLock> HoldRunLock(const ServerAddress& address,
-                                     const std::vector<ServerAddress>& guarded, int busyTimeoutMs);
+                                     const std::vector<ServerAddress>& guarded, int busyTimeoutMs,
+                                     const Diagnostics& diagnostics);
 
 }  // namespace qv::db::postgres

@@ -11,6 +11,8 @@
 // stored (counters, defaults); on failure everything stays pending.
 #pragma once
 
+#include "db/postgres/engine_only.h"
+
 #include <memory>
 #include <string>
 #include <utility>

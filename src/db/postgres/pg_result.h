@@ -1,6 +1,8 @@
 // Owners of libpq's handles, and a query result read as interface values.
 #pragma once
 
+#include "db/postgres/engine_only.h"
+
 #include <libpq-fe.h>
 
 #include <memory>

@@ -2,8 +2,8 @@
 
 #include <set>
 
-#include "db/diagnostics.h"
-#include "db/names.h"
+#include "base/diagnostics.h"
+#include "base/names.h"
 #include "db/postgres/pg_dialect.h"
 
 namespace qv::db::postgres {
@@ -228,7 +228,8 @@ std::optional<std::string> IndexOnColumn(Session& session, const std::string& ta
   return result.Text(0, 0);
 }
 
-void ExecAlterTable(Session& session, const std::string& sql, const std::string& table) {
+void ExecAlterTable(Session& session, const std::string& sql, const std::string& table,
+                    const Diagnostics& diagnostics) {
   const YesNoColumns columns = FindYesNoColumns(sql);
   if (columns.names.empty() || table.empty()) {
     session.Exec(sql);
@@ -250,7 +251,7 @@ void ExecAlterTable(Session& session, const std::string& sql, const std::string&
     session.AfterCommit([line = "column " + columns.names[i] + " of table " + table +
                                 " was added as smallint: there is no type " + kYesNoType +
                                 ", and this role may not create it in schema " +
-                                schema.Text(0, 1)] { Diagnose(line); });
+                                schema.Text(0, 1), &diagnostics] { diagnostics.Say(line); });
   }
 }
 

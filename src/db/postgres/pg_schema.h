@@ -5,6 +5,8 @@
 // and the yes/no domain that an ALTER TABLE needs where the catalog lacks it.
 #pragma once
 
+#include "db/postgres/engine_only.h"
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -61,7 +63,8 @@ std::optional<std::string> IndexOnColumn(Session& session, const std::string& ta
 // domain is first created in the table's schema, so that a rollback undoes
 // it with the column. A role that may not create there gets the columns as
 // plain smallint instead, each named on standard error once it is added.
-void ExecAlterTable(Session& session, const std::string& sql, const std::string& table);
+void ExecAlterTable(Session& session, const std::string& sql, const std::string& table,
+                    const Diagnostics& diagnostics);
 
 // The translator's view of the live database.
 class ServerSchema : public SchemaLookup {

@@ -11,7 +11,7 @@
 #include <iterator>
 #include <utility>
 
-#include "db/names.h"
+#include "base/names.h"
 #include "db/postgres/pg_error.h"
 
 namespace qv::db::postgres {
@@ -326,7 +326,7 @@ std::vector<std::pair<std::string, std::string>> ConnectParameters(const ServerA
       std::string why = error != nullptr ? error : "out of memory";
       PQfreemem(error);
       while (!why.empty() && why.back() == '\n') why.pop_back();
-      throw DbError(kErrConnect, "the further libpq parameters (pqopt) cannot be read: " + why);
+      throw DbError(kErrUnspecified, "the further libpq parameters (pqopt) cannot be read: " + why);
     }
     for (const PQconninfoOption* o = given.get(); o->keyword != nullptr; ++o) {
       if (o->val != nullptr) parameters.emplace_back(o->keyword, o->val);
@@ -369,7 +369,7 @@ std::shared_ptr<Session> Session::Open(const ServerAddress& address, int busyTim
   for (size_t i = 1; i < all.size(); ++i) {
     if (all[i].failure.empty()) KeepIdle({keys[i], std::move(all[i].conn), false});
   }
-  if (!all[0].failure.empty()) throw DbError(kErrConnect, all[0].failure);
+  if (!all[0].failure.empty()) throw DbError(kErrUnspecified, all[0].failure);
   session->conn_ = std::move(all[0].conn);
   return session;
 }

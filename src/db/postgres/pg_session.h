@@ -8,6 +8,8 @@
 // second connection can change what this one only looked at.
 #pragma once
 
+#include "db/postgres/engine_only.h"
+
 #include <functional>
 #include <map>
 #include <memory>
@@ -39,7 +41,7 @@ struct ServerAddress {
 // The libpq parameters of `address` in the order they apply: libpq's
 // defaults for what is absent, then the data source's keys, then its
 // further parameters, then what every session of the run needs (UTF8, a
-// member that accepts writes). Raises kErrConnect when `options` cannot be
+// member that accepts writes). Raises kErrUnspecified when `options` cannot be
 // read.
 std::vector<std::pair<std::string, std::string>> ConnectParameters(const ServerAddress& address);
 
@@ -56,7 +58,7 @@ class Session {
   // run's statements rely on: client_encoding UTF8, DateStyle ISO,
   // standard_conforming_strings on and lock_timeout `busyTimeoutMs` (at
   // least 1 ms: the server reads 0 as "wait forever"). The role's other
-  // settings stay. Raises kErrConnect with the server's message when the
+  // settings stay. Raises kErrUnspecified with the server's message when the
   // server cannot be reached, refuses the login, has no such database or
   // accepts no writes, and when the database cannot hold every text (its
   // encoding is not UTF8).

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "db/diagnostics.h"
+#include "base/diagnostics.h"
 #include "db/dialect.h"
 
 namespace qv::db::postgres {
@@ -18,8 +18,8 @@ bool SameAddress(const ServerAddress& a, const ServerAddress& b) {
          a.password == b.password && a.sslMode == b.sslMode && a.options == b.options;
 }
 
-void Name(const StandIn& standIn, const std::string& unsure) {
-  Diagnose("view " + standIn.view + " " + standIn.why +
+void Name(const StandIn& standIn, const std::string& unsure, const Diagnostics& diagnostics) {
+  diagnostics.Say("view " + standIn.view + " " + standIn.why +
            " and was replaced by a view that fails until it is created again" + unsure +
            "; its definition was: " + standIn.definition);
 }
@@ -41,7 +41,7 @@ void RememberStandIns(const ServerAddress& address, const std::vector<StandIn>& 
   }
 }
 
-void ReportStandIns(int busyTimeoutMs) {
+void ReportStandIns(int busyTimeoutMs, const Diagnostics& diagnostics) {
   auto remembered = std::move(Remembered());
   Remembered().clear();
   for (const auto& [address, standIns] : remembered) {
@@ -62,7 +62,7 @@ void ReportStandIns(int busyTimeoutMs) {
       still.assign(standIns.size(), true);
     }
     for (size_t i = 0; i < standIns.size(); ++i) {
-      if (still[i]) Name(standIns[i], unsure);
+      if (still[i]) Name(standIns[i], unsure, diagnostics);
     }
   }
 }

@@ -5,9 +5,12 @@
 // old definition.
 #pragma once
 
+#include "db/postgres/engine_only.h"
+
 #include <string>
 #include <vector>
 
+#include "base/diagnostics.h"
 #include "db/postgres/pg_session.h"
 
 namespace qv::db::postgres {
@@ -24,9 +27,9 @@ struct StandIn {
 // Remembers stand-ins that a transaction on `address` has committed.
 void RememberStandIns(const ServerAddress& address, const std::vector<StandIn>& standIns);
 
-// Names on standard error, once, each remembered stand-in that is still a
+// Names on `diagnostics`, once, each remembered stand-in that is still a
 // stand-in, with its old definition, and forgets them all. Never raises: a
 // database that cannot be asked has its stand-ins named as possibly there.
-void ReportStandIns(int busyTimeoutMs);
+void ReportStandIns(int busyTimeoutMs, const Diagnostics& diagnostics);
 
 }  // namespace qv::db::postgres

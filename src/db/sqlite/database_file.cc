@@ -1,5 +1,5 @@
 // Creating a database file is the one place where SQLITE_OPEN_CREATE is used.
-#include "db/database_file.h"
+#include "db/sqlite/database_file.h"
 
 #include <fcntl.h>
 #include <sqlite3.h>
@@ -13,10 +13,10 @@
 #include <system_error>
 
 #include "db/db_error.h"
-#include "db/new_file.h"
+#include "base/new_file.h"
 #include "db/sqlite/sqlite_error.h"
 
-namespace qv::db {
+namespace qv::db::sqlite {
 namespace {
 
 struct Closer {
@@ -36,7 +36,7 @@ std::string FileName(const std::string& path) {
 
 void Exec(sqlite3* db, const std::string& sql, const std::string& path) {
   int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr);
-  if (rc != SQLITE_OK) throw sqlite::EngineError(db, rc, path);
+  if (rc != SQLITE_OK) throw EngineError(db, rc, path);
 }
 
 }  // namespace
@@ -57,7 +57,7 @@ void CreateDatabaseFile(const std::string& path, const std::string& script) {
     sqlite3* raw = nullptr;
     int rc = sqlite3_open_v2(FileName(path).c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
     db.reset(raw);
-    if (rc != SQLITE_OK) throw sqlite::EngineError(raw, rc, path);
+    if (rc != SQLITE_OK) throw EngineError(raw, rc, path);
     Exec(db.get(), "BEGIN", path);
     Exec(db.get(), script, path);
     Exec(db.get(), "COMMIT", path);
@@ -105,4 +105,4 @@ std::string CopyDatabaseFile(const std::string& from, const std::string& to) {
   return failed.empty() || why.empty() ? failed : failed + ": " + why;
 }
 
-}  // namespace qv::db
+}  // namespace qv::db::sqlite

@@ -2,6 +2,8 @@
 // row set of a query.
 #pragma once
 
+#include "db/sqlite/engine_only.h"
+
 #include <memory>
 #include <optional>
 #include <string>

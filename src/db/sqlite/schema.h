@@ -2,6 +2,8 @@
 // columns with their declared types, the stored text of the views.
 #pragma once
 
+#include "db/sqlite/engine_only.h"
+
 #include <optional>
 #include <string>
 #include <vector>

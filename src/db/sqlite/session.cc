@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "db/conversion.h"
-#include "db/names.h"
+#include "base/names.h"
 #include "db/sqlite/sqlite_error.h"
 #include "db/sqlite/statement.h"
 

@@ -12,6 +12,8 @@
 // lists views before its transaction and drops each on another connection).
 #pragma once
 
+#include "db/sqlite/engine_only.h"
+
 #include <map>
 #include <memory>
 #include <optional>

@@ -1,6 +1,8 @@
-// The database interface on an SQLite database file. Only the data-source
-// lookup calls this; everything else sees db::Connection.
+// The database interface on an SQLite database file. Only the engine
+// (sqlite_engine.cc) calls this; everything else sees db::Connection.
 #pragma once
+
+#include "db/sqlite/engine_only.h"
 
 #include <memory>
 #include <string>

@@ -3,6 +3,8 @@
 // name, a table) appended where that helps the reader of a message box.
 #pragma once
 
+#include "db/sqlite/engine_only.h"
+
 #include <cstdint>
 #include <string>
 

@@ -2,6 +2,8 @@
 // between the database interface and the engine.
 #pragma once
 
+#include "db/sqlite/engine_only.h"
+
 #include <memory>
 #include <string>
 #include <string_view>

@@ -8,6 +8,8 @@
 // pending; CancelBatch drops them; Requery reads the table again.
 #pragma once
 
+#include "db/sqlite/engine_only.h"
+
 #include <map>
 #include <memory>
 #include <string>

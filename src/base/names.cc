@@ -1,6 +1,6 @@
-#include "db/names.h"
+#include "base/names.h"
 
-namespace qv::db {
+namespace qv {
 namespace {
 
 char FoldAscii(char c) {
@@ -23,4 +23,4 @@ std::string LowerAscii(std::string_view s) {
   return out;
 }
 
-}  // namespace qv::db
+}  // namespace qv

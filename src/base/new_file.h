@@ -5,7 +5,7 @@
 #include <functional>
 #include <string>
 
-namespace qv::db {
+namespace qv {
 
 // Creates the file `path` with the contents that `fill` writes to the
 // descriptor it is given. The contents go to "<path>.part" first (created
@@ -20,4 +20,11 @@ namespace qv::db {
 // left, and a raise from `fill` passes through.
 std::string WriteNewFile(const std::string& path, const std::function<bool(int fd)>& fill);
 
-}  // namespace qv::db
+// Copies the regular file `from` byte for byte (and its mode) to the new
+// file `to` as WriteNewFile writes, letting the kernel move the bytes
+// (reflinked or copied in the kernel where the file system can), so a file
+// of a gigabyte copies at disk speed. Never replaces or writes through
+// anything at `to` (a file, a link). False on any failure, with nothing left.
+bool CopyToNewFile(const std::string& from, const std::string& to);
+
+}  // namespace qv

@@ -1,4 +1,4 @@
-#include "db/module_sql.h"
+#include "db/shared_routines.h"
 
 #include <exception>
 #include <memory>
@@ -6,7 +6,7 @@
 
 #include "db/data_sources.h"
 #include "db/db_error.h"
-#include "db/names.h"
+#include "base/names.h"
 
 namespace qv::db {
 

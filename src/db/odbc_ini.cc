@@ -1,4 +1,4 @@
-#include "db/data_source.h"
+#include "db/odbc_ini.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,8 +8,8 @@
 #include <optional>
 
 #include "db/db_error.h"
-#include "db/names.h"
-#include "db/unique_fd.h"
+#include "base/names.h"
+#include "base/unique_fd.h"
 
 namespace qv::db {
 namespace {
@@ -31,7 +31,7 @@ std::string_view Trim(std::string_view s) {
 // raced).
 std::optional<std::string> ReadFileIfThere(const std::string& path) {
   auto unreadable = [&path] {
-    return DbError(kErrDataSource, "The data-source file " + path + " cannot be read");
+    return DbError(kErrUnspecified, "The data-source file " + path + " cannot be read");
   };
   UniqueFd owner(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   const int fd = owner.get();
@@ -111,7 +111,7 @@ FoundDataSource LookUpDataSource(const OdbcFiles& files, const std::string& name
     if (file->empty()) continue;
     const std::optional<std::string> text = ReadFileIfThere(*file);
     if (!text && file == &files.userFile && files.userFileNamed) {
-      throw DbError(kErrDataSource,
+      throw DbError(kErrUnspecified,
                     "The data-source file " + *file +
                         " named by ODBCINI does not exist or is not a regular file");
     }
@@ -125,11 +125,11 @@ FoundDataSource LookUpDataSource(const OdbcFiles& files, const std::string& name
   }
   if (read.empty()) {
     const bool two = missing.find(" nor ") != std::string::npos;
-    throw DbError(kErrDataSource,
+    throw DbError(kErrUnspecified,
                   "Data source \"" + name + "\" not found: " +
                       (two ? "neither " + missing + " exists" : missing + " does not exist"));
   }
-  throw DbError(kErrDataSource, "Data source \"" + name + "\" not found in " + read);
+  throw DbError(kErrUnspecified, "Data source \"" + name + "\" not found in " + read);
 }
 
 std::string DriverLibrary(const std::string& driversFile, const std::string& driver) {
@@ -144,6 +144,43 @@ std::string DriverLibrary(const std::string& driversFile, const std::string& dri
     if (section != nullptr && section->Get("Driver")) return *section->Get("Driver");
   }
   return driver;
+}
+
+namespace {
+
+// Whether a driver name or library is the server's (true) or the embedded
+// engine's (false); nullopt for any other.
+std::optional<bool> ServerDriver(const std::string& driver) {
+  const std::string lower = LowerAscii(driver);
+  if (lower.find("sqlite") != std::string::npos) return false;
+  if (lower.find("postgres") != std::string::npos || lower.find("psqlodbc") != std::string::npos)
+    return true;
+  return std::nullopt;
+}
+
+}  // namespace
+
+EngineKind EngineOfDataSource(const OdbcFiles& files, const FoundDataSource& dataSource) {
+  const OdbcSection& section = dataSource.section;
+  const std::string& name = section.name;
+  auto fail = [](const std::string& why) { throw DbError(kErrUnspecified, why); };
+  const std::string driver = section.Get("Driver").value_or("");
+  if (driver.empty()) fail("Data source \"" + name + "\" in " + dataSource.file + " names no Driver");
+  // The drivers file is read only for a name that does not decide.
+  std::optional<bool> server = ServerDriver(driver);
+  std::string library;
+  if (!server) {
+    library = DriverLibrary(files.driversFile, driver);
+    server = ServerDriver(library);
+  }
+  if (!server) {
+    fail("Data source \"" + name + "\" uses the driver \"" + driver + "\"" +
+         (library != driver ? " (" + library + ")" : "") +
+         ", which is not supported: only SQLite and PostgreSQL drivers are");
+  }
+  if (section.Get("Database").value_or("").empty())
+    fail("Data source \"" + name + "\" in " + dataSource.file + " has no Database entry");
+  return *server ? EngineKind::kServer : EngineKind::kFiles;
 }
 
 ConnectionString ParseConnectionString(const std::string& text) {
@@ -162,8 +199,6 @@ ConnectionString ParseConnectionString(const std::string& text) {
       std::string value(Trim(pair.substr(equals + 1)));
       if (EqualsNoCase(key, "Data Source") || EqualsNoCase(key, "DSN")) {
         result.dataSource = value;
-      } else if (EqualsNoCase(key, "Provider")) {
-        result.provider = value;
       } else if (EqualsNoCase(key, "User ID") || EqualsNoCase(key, "UID")) {
         result.userId = value;
       } else if (EqualsNoCase(key, "Password") || EqualsNoCase(key, "PWD")) {
@@ -172,7 +207,7 @@ ConnectionString ParseConnectionString(const std::string& text) {
     }
   }
   if (result.dataSource.empty()) {
-    throw DbError(kErrDataSource, "No data source named in the connection string \"" + text + "\"");
+    throw DbError(kErrUnspecified, "No data source named in the connection string \"" + text + "\"");
   }
   return result;
 }

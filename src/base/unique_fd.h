@@ -5,7 +5,7 @@
 
 #include <unistd.h>
 
-namespace qv::db {
+namespace qv {
 
 class UniqueFd {
  public:
@@ -29,4 +29,4 @@ class UniqueFd {
   int fd_;
 };
 
-}  // namespace qv::db
+}  // namespace qv

@@ -32,11 +32,6 @@
 
 namespace qv::db {
 
-// The number of an open that the lookup refuses: a data source that is
-// missing, incomplete, of an unsupported driver or given wrong credentials.
-// (A database file that the engine cannot open carries the engine's code.)
-inline constexpr int32_t kErrDataSource = -2147467259;
-inline constexpr int kDefaultBusyTimeoutMs = 5000;
 
 // One [section] of an odbc.ini file.
 struct OdbcSection {
@@ -84,23 +79,22 @@ FoundDataSource LookUpDataSource(const OdbcFiles& files, const std::string& name
 // that is missing or cannot be read names no driver.
 std::string DriverLibrary(const std::string& driversFile, const std::string& driver);
 
+// The engine that serves a data source: its Driver's name decides when it
+// can, else the library the drivers file gives for that name. Raises
+// DbError for a section without Driver or Database, or whose driver is
+// neither engine's.
+enum class EngineKind { kFiles, kServer };
+EngineKind EngineOfDataSource(const OdbcFiles& files, const FoundDataSource& dataSource);
+
 // A connection string: a bare data-source name, or "key=value;" pairs with
-// keys Provider, Data Source or DSN, User ID or UID, Password or PWD
-// (without regard to case; other keys are ignored).
+// keys Data Source or DSN, User ID or UID, Password or PWD (without regard
+// to case; other keys, Provider among them, are ignored).
 struct ConnectionString {
   std::string dataSource;
-  std::string provider;
   std::optional<std::string> userId;
   std::optional<std::string> password;
 };
 // Raises DbError when the string names no data source.
 ConnectionString ParseConnectionString(const std::string& text);
-
-// A connector that reads `odbcIniPath` (as if $ODBCINI named it, without a
-// system file) at each Open and lets statements wait `busyTimeoutMs` for a
-// lock held elsewhere. MakeDataSourceConnector() of database.h is this, with
-// the files located at each Open and 5000 ms.
-std::unique_ptr<Connector> MakeDataSourceConnector(const std::string& odbcIniPath,
-                                                   int busyTimeoutMs = kDefaultBusyTimeoutMs);
 
 }  // namespace qv::db

@@ -1,11 +1,12 @@
-// Creating a database file: the one place where a database comes into being,
-// by the installation-layout command or as a backup copy; an open never
-// creates one.
+// Database files made whole: a new one from a script (db/create_databases.h)
+// and a copy of one through SQLite, for a backup.
 #pragma once
+
+#include "db/sqlite/engine_only.h"
 
 #include <string>
 
-namespace qv::db {
+namespace qv::db::sqlite {
 
 // Creates the database file `path` and runs `script` (engine-native SQL,
 // several statements) in it, in one transaction. Raises DbError when the file
@@ -20,4 +21,4 @@ void CreateDatabaseFile(const std::string& path, const std::string& script);
 // else why not.
 std::string CopyDatabaseFile(const std::string& from, const std::string& to);
 
-}  // namespace qv::db
+}  // namespace qv::db::sqlite

@@ -7,11 +7,11 @@
 #include <string>
 #include <string_view>
 
-namespace qv::db {
+namespace qv {
 
 bool EqualsNoCase(std::string_view a, std::string_view b);
 
 // `s` with its ASCII capitals made small; every other byte as it is.
 std::string LowerAscii(std::string_view s);
 
-}  // namespace qv::db
+}  // namespace qv

@@ -1,4 +1,4 @@
-#include "db/postgres/create_database.h"
+#include "db/postgres/create_databases.h"
 
 #include <libpq-fe.h>
 
@@ -7,14 +7,13 @@
 #include "db/db_error.h"
 #include "db/postgres/pg_result.h"
 
-namespace qv::db {
+namespace qv::db::postgres {
 namespace {
 
 // The number every failure here carries; the description says what failed.
 constexpr int32_t kServerError = -2147467259;
 
-using Connection = postgres::ConnHandle;
-using postgres::Result;
+using Connection = ConnHandle;
 
 // libpq's messages run over several lines; a diagnostic is one line.
 std::string Trimmed(const char* message) {
@@ -38,7 +37,7 @@ std::string ResultMessage(const PGresult* result, PGconn* connection) {
   return state ? message + " (SQLSTATE " + state + ")" : message;
 }
 
-Connection Connect(const ServerAddress& server, const std::string& database) {
+Connection Connect(const ServerLogin& server, const std::string& database) {
   std::vector<const char*> keys, values;
   auto add = [&](const char* key, const std::string& value) {
     if (value.empty()) return;  // libpq's default applies
@@ -69,7 +68,7 @@ Connection Connect(const ServerAddress& server, const std::string& database) {
 }
 
 // The server's maintenance database, where databases are created and dropped.
-Connection ConnectForMaintenance(const ServerAddress& server) {
+Connection ConnectForMaintenance(const ServerLogin& server) {
   try {
     return Connect(server, "postgres");
   } catch (const DbError& first) {
@@ -110,8 +109,8 @@ void Drop(PGconn* connection, const std::string& name) {
 
 }  // namespace
 
-ServerAddress CreateServerDatabases(
-    const ServerAddress& server,
+ServerLogin CreateServerDatabases(
+    const ServerLogin& server,
     const std::vector<std::pair<std::string, std::string>>& namesAndScripts) {
   Connection maintenance = ConnectForMaintenance(server);
   for (const auto& [name, script] : namesAndScripts) {
@@ -121,7 +120,7 @@ ServerAddress CreateServerDatabases(
       throw DbError(kServerError, "the database " + name + " exists already on the server");
     }
   }
-  ServerAddress used = server;
+  ServerLogin used = server;
   used.host = PQhost(maintenance.get());
   used.port = PQport(maintenance.get());
   used.user = PQuser(maintenance.get());
@@ -149,9 +148,9 @@ ServerAddress CreateServerDatabases(
   return used;
 }
 
-void DropServerDatabases(const ServerAddress& server, const std::vector<std::string>& names) {
+void DropServerDatabases(const ServerLogin& server, const std::vector<std::string>& names) {
   Connection maintenance = ConnectForMaintenance(server);
   for (const std::string& name : names) Drop(maintenance.get(), name);
 }
 
-}  // namespace qv::db
+}  // namespace qv::db::postgres
