@@ -10,6 +10,7 @@
 #include "fuzz_check.h"
 #include "setup/registry_document.h"
 #include "setup/registry_store.h"
+#include "setup/text_codec.h"
 
 namespace {
 

@@ -29,11 +29,6 @@ const char* RootKeyName(int32_t root);
 // Whether `path` names a key below a root: not empty, no empty component.
 bool IsValidKeyPath(std::string_view path);
 
-// UTF-16LE text (without its byte-order mark) as UTF-8, pairs of surrogates
-// joined. False for an odd number of bytes or an unpaired surrogate;
-// `*line` (counted from 1) is then the line where the text went wrong.
-bool Utf16LeToUtf8(std::string_view bytes, std::string* utf8, size_t* line);
-
 struct RegistryParseError {
   size_t line = 0;  // counted from 1
   std::string message;

@@ -90,8 +90,7 @@ class ConnectionTest : public ::testing::TestWithParam<Engine> {
   std::vector<std::unique_ptr<Connector>> connectors_;
   std::unique_ptr<Connection> c_;
 };
-INSTANTIATE_TEST_SUITE_P(Engines, ConnectionTest, ::testing::ValuesIn(qv::testing::kEngines),
-                         qv::testing::EngineName);
+QV_ON_BOTH_ENGINES(ConnectionTest);
 
 TEST_P(ConnectionTest, StatementsFailWithTheEnginesNumberAndTextAndUndoOnlyThemselves) {
   c_->BeginTrans();

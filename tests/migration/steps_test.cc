@@ -410,9 +410,6 @@ TEST_P(MigrationRunTest, BringsAnOlderInstallationUpToDateAndASecondRunChangesNo
             "DROP TABLE ScheduleOwnerShip / CREATE VIEW ScheduleOwnership AS");
 }
 
-#define QV_ON_BOTH_ENGINES(suite)                                                      \
-  INSTANTIATE_TEST_SUITE_P(Engines, suite, ::testing::ValuesIn(qv::testing::kEngines), \
-                           qv::testing::EngineName)
 QV_ON_BOTH_ENGINES(AlterTablesTest);
 QV_ON_BOTH_ENGINES(MigrationRunTest);
 

@@ -124,8 +124,7 @@ TEST_P(ConcurrentRunsTest, TwoRunsStartedTogetherLeaveWhatOneRunLeaves) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Engines, ConcurrentRunsTest, ::testing::ValuesIn(testing::kEngines),
-                         testing::EngineName);
+QV_ON_BOTH_ENGINES(ConcurrentRunsTest);
 
 }  // namespace
 }  // namespace qv::reliability

@@ -134,8 +134,7 @@ TEST_P(HostileInputTest, LongRegistryValuesAreCutWholeInAwkwardFolders) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Engines, HostileInputTest, ::testing::ValuesIn(testing::kEngines),
-                         testing::EngineName);
+QV_ON_BOTH_ENGINES(HostileInputTest);
 
 }  // namespace
 }  // namespace qv::reliability

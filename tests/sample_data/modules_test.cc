@@ -53,6 +53,8 @@ struct Module {
   std::string prep;          // before the records are written with station "7"
   bool otherLanguageCommits;
   std::vector<Check> checks;
+  // Test listings name the module rather than print its bytes.
+  friend void PrintTo(const Module& module, std::ostream* os) { *os << module.name; }
 };
 
 // clang-format off

@@ -373,8 +373,7 @@ TEST_P(EndToEndTest, InstallSettingsReachBothDatabasesAndTwiceEqualsOnce) {
   EXPECT_EQ(Main("SELECT CompanyName FROM Company WHERE CompanyID = 1"), "1: No Key");
 }
 
-INSTANTIATE_TEST_SUITE_P(Engines, EndToEndTest, ::testing::ValuesIn(testing::kEngines),
-                         testing::EngineName);
+QV_ON_BOTH_ENGINES(EndToEndTest);
 
 // Stand-in steps, by index: 0 to 7 the sample-data modules, 8 to 11 the
 // migration steps.

@@ -29,6 +29,9 @@ using Engine = mkinstall::Engine;
 inline constexpr Engine kEngines[] = {Engine::kSqlite, Engine::kPostgres};
 
 std::string EngineName(const ::testing::TestParamInfo<Engine>& info);
+#define QV_ON_BOTH_ENGINES(suite)                                                      \
+  INSTANTIATE_TEST_SUITE_P(Engines, suite, ::testing::ValuesIn(qv::testing::kEngines), \
+                           qv::testing::EngineName)
 
 // True for the server when QV_TEST_POSTGRES=off; else a server case that
 // finds no server fails, so a run never passes by skipping.

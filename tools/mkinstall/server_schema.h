@@ -17,11 +17,10 @@ class SchemaTranslationError : public std::runtime_error {
 };
 
 // The statements of `sqliteScript` in the server's dialect: in CREATE TABLE,
-// INTEGER PRIMARY KEY AUTOINCREMENT becomes an identity key, TEXT(n)
-// varchar(n), LONGTEXT and bare TEXT text, BIT the domain yesno (smallint
-// holding 1/0), LONG integer, DATETIME timestamp(0); [bracketed] names lose
-// their brackets everywhere. String literals, quoted names and comments are
-// copied unchanged.
+// INTEGER PRIMARY KEY AUTOINCREMENT becomes an identity key and every other
+// column type the server's type that the run-time translation gives it too
+// (db/postgres/pg_types.h); [bracketed] names lose their brackets everywhere.
+// String literals, quoted names and comments are copied unchanged.
 std::string TranslateStatements(std::string_view sqliteScript);
 
 // A complete server script: the yesno domain, the translated statements,

@@ -1,10 +1,8 @@
 // The server's own part of the dialect translation (db/dialect.h does the
 // rest): names in [brackets] or `backquotes` become quoted lower-case names,
 // since the server stores unquoted names folded to lower case; in CREATE
-// TABLE and ALTER TABLE the desktop engine's column types become the
-// server's: LONG integer, SHORT and BYTE smallint, BIT and YESNO the yes/no
-// type, TEXT(n) varchar(n), TEXT and MEMO text, DATETIME timestamp(0),
-// DOUBLE double precision, COUNTER an identity column.
+// TABLE and ALTER TABLE the column types become the server's
+// (db/postgres/pg_types.h).
 #pragma once
 
 #include "db/postgres/engine_only.h"
@@ -14,13 +12,9 @@
 #include <vector>
 
 #include "db/dialect.h"
+#include "db/postgres/pg_types.h"
 
 namespace qv::db::postgres {
-
-// The yes/no type: a domain over smallint holding 1 or 0, which the
-// database's schema creates (CREATE DOMAIN yesno AS smallint), or the first
-// statement that needs it (ExecAlterTable). Row sets know a yes/no column by it.
-inline constexpr char kYesNoType[] = "yesno";
 
 DialectRules ServerDialect();
 
