@@ -107,7 +107,7 @@ class RunLock {
 };
 
 // Raised where a run must not go on at all, because runs could not take
-// turns: the reason has been said on standard error.
+// turns: the reason has been said on the connector's diagnostics.
 class RunRefused : public DbError {
  public:
   using DbError::DbError;

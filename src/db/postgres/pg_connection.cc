@@ -118,7 +118,7 @@ std::unique_ptr<Recordset> ServerConnection::Execute(const std::string& statemen
 // The server refuses to drop a column that a view reads. A saved query
 // would not block the change, so such views, and the views that read them,
 // are dropped with it in one step, and each is named with its definition on
-// standard error when the run ends, for an administrator to write again. Views that do not
+// the run's diagnostics when the run ends, for an administrator to write again. Views that do not
 // read the column are not touched. An index on the column blocks the drop,
 // as on the embedded engine: the server would drop the index silently.
 void ServerConnection::AlterDroppingViews(const std::string& sql, const std::string& table) {

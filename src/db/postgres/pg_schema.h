@@ -62,7 +62,7 @@ std::optional<std::string> IndexOnColumn(Session& session, const std::string& ta
 // from the design's types alone, its yes/no columns plain smallint), the
 // domain is first created in the table's schema, so that a rollback undoes
 // it with the column. A role that may not create there gets the columns as
-// plain smallint instead, each named on standard error once it is added.
+// plain smallint instead, each named on `diagnostics` once it is added.
 void ExecAlterTable(Session& session, const std::string& sql, const std::string& table,
                     const Diagnostics& diagnostics);
 
