@@ -1,16 +1,21 @@
-# Installed files beyond the executables, and the Debian package.
+# Installed files beyond the executables, and the Debian packages.
 #
 #   cmake --install build --prefix /usr/local      # install from a build
 #   cpack --config build/CPackConfig.cmake         # build/quorvia-setup_<version>-1_<arch>.deb
+#                                                  # build/quorvia-setup-postgresql_<version>-1_<arch>.deb
 #
-# The executables (src/, tools/) and the schemas (tools/) carry their own
-# install() rules; this file adds the manual pages and the copyright notice and
-# configures CPack (which adds the Debian changelog to the package). The
-# manual pages name the version in their .TH line: keep it in step with
-# project(). Test programs have no install() rule and never reach the
-# package. Nothing installed refers back to the source or build tree.
+# Every install() rule belongs to one of two components, and each component
+# becomes one package: `tool` (the programs, the embedded engine, schemas,
+# manual pages) is quorvia-setup, `server` (the server engine's module) is
+# quorvia-setup-postgresql. The executables (src/, tools/), the module (src/)
+# and the schemas (tools/) carry their own install() rules; this file adds the
+# manual pages, the copyright notices and the Debian changelogs, and
+# configures CPack. The manual pages name the version in their .TH line: keep
+# it in step with project(). Test programs have no install() rule and never
+# reach a package. Nothing installed refers back to the source or build tree.
 
 set(QV_PACKAGE_NAME quorvia-setup)
+set(QV_SERVER_PACKAGE_NAME ${QV_PACKAGE_NAME}-postgresql)
 set(QV_PACKAGE_VENDOR "Tavolent Inc.")
 set(QV_PACKAGE_MAINTAINER "Tavolent Inc. <packaging@tavolent.example>"
     CACHE STRING "Maintainer field of the Debian package")
@@ -23,6 +28,7 @@ if(CMAKE_INSTALL_DOCDIR STREQUAL "${CMAKE_INSTALL_DATAROOTDIR}/doc/${PROJECT_NAM
 else()
   set(QV_INSTALL_DOCDIR "${CMAKE_INSTALL_DOCDIR}")
 endif()
+set(QV_SERVER_INSTALL_DOCDIR "${CMAKE_INSTALL_DATAROOTDIR}/doc/${QV_SERVER_PACKAGE_NAME}")
 
 # --- Manual pages -----------------------------------------------------------
 # Compressed as Debian policy asks when gzip is at hand (-n: no name or time
@@ -84,12 +90,36 @@ License: Expat
  OUT OF OR IN CONNECTION WITH THE SOFTWARE OR THE USE OR OTHER DEALINGS IN THE
  SOFTWARE.
 ]=])
-install(FILES ${PROJECT_BINARY_DIR}/copyright DESTINATION ${QV_INSTALL_DOCDIR} COMPONENT tool)
 # Each package carries the notice in its own documentation folder.
-install(FILES ${PROJECT_BINARY_DIR}/copyright
-        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${QV_PACKAGE_NAME}-postgresql COMPONENT server)
+install(FILES ${PROJECT_BINARY_DIR}/copyright DESTINATION ${QV_INSTALL_DOCDIR} COMPONENT tool)
+install(FILES ${PROJECT_BINARY_DIR}/copyright DESTINATION ${QV_SERVER_INSTALL_DOCDIR} COMPONENT server)
 
-# --- CPack: the Debian package -----------------------------------------------
+# --- Debian changelog ---------------------------------------------------------
+# Each package carries it in its own documentation folder too, but only the
+# packages: its install rules are left out of a plain `cmake --install`
+# (EXCLUDE_FROM_ALL) and run when CPack installs one component.
+if(QV_GZIP)
+  string(TIMESTAMP QV_CHANGELOG_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
+  set(changelog ${PROJECT_BINARY_DIR}/debian/changelog.Debian)
+  file(CONFIGURE OUTPUT ${changelog} @ONLY CONTENT
+"@QV_PACKAGE_NAME@ (@PROJECT_VERSION@-@QV_PACKAGE_RELEASE@) stable; urgency=medium
+
+  * Package of qvsetup @PROJECT_VERSION@.
+
+ -- @QV_PACKAGE_MAINTAINER@  @QV_CHANGELOG_DATE@
+")
+  add_custom_command(
+    OUTPUT ${changelog}.gz
+    COMMAND ${QV_GZIP} -9nkf ${changelog}
+    DEPENDS ${changelog}
+    COMMENT "Compressing the Debian changelog"
+    VERBATIM)
+  add_custom_target(qv_debian_changelog ALL DEPENDS ${changelog}.gz)
+  install(FILES ${changelog}.gz DESTINATION ${QV_INSTALL_DOCDIR} COMPONENT tool EXCLUDE_FROM_ALL)
+  install(FILES ${changelog}.gz DESTINATION ${QV_SERVER_INSTALL_DOCDIR} COMPONENT server EXCLUDE_FROM_ALL)
+endif()
+
+# --- CPack: the Debian packages ----------------------------------------------
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME ${QV_PACKAGE_NAME})
 set(CPACK_PACKAGE_VENDOR ${QV_PACKAGE_VENDOR})
@@ -106,9 +136,12 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${QV_PACKAGE_MAINTAINER})
 set(CPACK_DEBIAN_PACKAGE_SECTION admin)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # The architecture is left to CPack, which asks dpkg --print-architecture.
-# The summary above is the synopsis line; this is the extended description.
+# Each package's description starts with its own synopsis line; the summary
+# above serves the other generators (cpack-config.cmake keeps the DEB
+# generator from putting it in front of both).
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-"qvsetup finishes the installation or upgrade of a Quorvia groupware
+"${CPACK_PACKAGE_DESCRIPTION_SUMMARY}
+qvsetup finishes the installation or upgrade of a Quorvia groupware
 server: it writes the installation's settings from the registry file into
 the main and the security database, can back up both database files first,
 can fill every still-empty groupware area with English or Japanese sample
@@ -116,7 +149,8 @@ data, and brings an older database schema up to date in place.
 .
 The databases are reached through the data sources qv_main and qv_security
 of an odbc.ini file: database files served by the embedded SQLite engine,
-or databases on a PostgreSQL server, reached through libpq.
+or databases on a PostgreSQL server, reached through the server engine of
+the package quorvia-setup-postgresql (install it as well for those).
 qv-mkinstall lays out a complete installation in a folder (the databases as
 files there or on a server), for trying the setup out or testing it.
 .
@@ -130,7 +164,7 @@ starts qvsetup from its maintainer scripts.")
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_COMPONENTS_ALL tool server)
 set(CPACK_DEBIAN_TOOL_PACKAGE_NAME ${QV_PACKAGE_NAME})
-set(CPACK_DEBIAN_SERVER_PACKAGE_NAME ${QV_PACKAGE_NAME}-postgresql)
+set(CPACK_DEBIAN_SERVER_PACKAGE_NAME ${QV_SERVER_PACKAGE_NAME})
 set(CPACK_DEBIAN_TOOL_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_SERVER_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_TOOL_DESCRIPTION "${CPACK_DEBIAN_PACKAGE_DESCRIPTION}")
@@ -144,10 +178,13 @@ Install it beside quorvia-setup where the databases of the groupware
 server are kept on a PostgreSQL server; installations on database files
 do not need it.")
 # The embedded engine needs SQLite 3.39 or later (RIGHT JOIN in the server's
-# views); the time zone rules come from tzdata. With dpkg-shlibdeps at hand
-# the C and C++ run-time libraries (and libpq) are added from the binaries.
+# views); the time zone rules come from tzdata. The server engine needs
+# libpq, and pg_dump for backups; it is built for this very version of the
+# tool. With dpkg-shlibdeps at hand the C and C++ run-time libraries are added
+# from each package's own binaries (libpq only to the server engine's: the
+# programs do not link it).
 set(CPACK_DEBIAN_TOOL_PACKAGE_DEPENDS "libsqlite3-0 (>= 3.39), tzdata")
-set(CPACK_DEBIAN_TOOL_PACKAGE_SUGGESTS "${QV_PACKAGE_NAME}-postgresql")
+set(CPACK_DEBIAN_TOOL_PACKAGE_SUGGESTS "${QV_SERVER_PACKAGE_NAME}")
 set(CPACK_DEBIAN_SERVER_PACKAGE_DEPENDS
     "${QV_PACKAGE_NAME} (= ${PROJECT_VERSION}-${QV_PACKAGE_RELEASE}), libpq5, postgresql-client")
 set(CPACK_DEBIAN_SERVER_PACKAGE_SECTION admin)
@@ -159,26 +196,8 @@ else()
 endif()
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
-# The Debian changelog belongs to the package only, not to a plain
-# `cmake --install`: CPack adds it to its staging tree with an install script.
-if(QV_GZIP)
-  string(TIMESTAMP QV_CHANGELOG_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
-  set(changelog ${PROJECT_BINARY_DIR}/debian/changelog.Debian)
-  file(CONFIGURE OUTPUT ${changelog} @ONLY CONTENT
-"@QV_PACKAGE_NAME@ (@PROJECT_VERSION@-@QV_PACKAGE_RELEASE@) stable; urgency=medium
-
-  * Package of qvsetup @PROJECT_VERSION@.
-
- -- @QV_PACKAGE_MAINTAINER@  @QV_CHANGELOG_DATE@
-")
-  file(CONFIGURE OUTPUT ${PROJECT_BINARY_DIR}/debian/install-changelog.cmake @ONLY CONTENT
-[=[# Run by CPack while it stages the package (into $DESTDIR, under the
-# packaging prefix).
-execute_process(COMMAND "@QV_GZIP@" -9nkf "@changelog@" COMMAND_ERROR_IS_FATAL ANY)
-file(INSTALL "@changelog@.gz" DESTINATION "${CPACK_PACKAGING_INSTALL_PREFIX}/@QV_INSTALL_DOCDIR@")
-]=])
-  set(CPACK_INSTALL_SCRIPTS ${PROJECT_BINARY_DIR}/debian/install-changelog.cmake)
-endif()
+# Read by cpack before it builds the packages.
+set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/cmake/cpack-config.cmake)
 
 # Source archives (cpack --config CPackSourceConfig.cmake) leave out builds
 # and version-control data.
