@@ -45,7 +45,7 @@ bool Has(const std::vector<std::string>& columns, const char* name) {
 int main() {
   using namespace qv::db;
   try {
-    std::unique_ptr<Connector> connector = MakeDataSourceConnector(StandardErrorDiagnostics());
+    std::unique_ptr<Connector> connector = MakeDataSourceConnector(qv::StandardErrorDiagnostics());
     std::unique_ptr<Connection> connection = connector->Open(kMainConnectionString, "", "");
     for (const std::string& table : connection->TableNames(TableKind::kTable)) {
       const std::vector<std::string> columns = connection->ColumnNames(table);
