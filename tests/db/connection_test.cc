@@ -225,6 +225,10 @@ TEST_P(ConnectionTest, ExecuteSqlRefusesWhatIsMissingAndCommitsAllOrNothing) {
   message = "earlier";
   ASSERT_TRUE(ExecuteSQL(counting, "admin", "quillmark", message, "qv_main", update));
   EXPECT_EQ(QueryValue(inst.mainDatabase(), name) + message, "yearlier");
+  // A server's notice ("... does not exist, skipping") is no error: the statement is committed.
+  EXPECT_TRUE(ExecuteSQL(*connector, "admin", "quillmark", message, "qv_main",
+                         "DROP TABLE IF EXISTS Nope"));
+  EXPECT_EQ(message, "earlier");
   // Each operation up to the commit fails in turn: nothing is kept.
   ASSERT_GT(counting.PositionOf(DbOp::kCommitTrans), 0);
   for (int64_t n = 1; n <= counting.PositionOf(DbOp::kCommitTrans); ++n) {
@@ -235,6 +239,34 @@ TEST_P(ConnectionTest, ExecuteSqlRefusesWhatIsMissingAndCommitsAllOrNothing) {
                            FaultyConnector::kInjectedErrorDescription);
     EXPECT_EQ(QueryValue(inst.mainDatabase(), name), "x") << counting.Describe(n);
   }
+}
+
+// The transaction rules with their texts and the order of Execute's refusals are the same on
+// every engine (ConnectionBase); the error list stays empty, a server's notice included.
+TEST_P(ConnectionTest, TransactionRulesAndRefusalsAreSharedAndNoticesAreNoErrors) {
+  EXPECT_DB_ERROR(c_->CommitTrans(), error(), "cannot commit - no transaction is active");
+  EXPECT_DB_ERROR(c_->RollbackTrans(), error(), "cannot rollback - no transaction is active");
+  c_->BeginTrans();
+  EXPECT_DB_ERROR(c_->BeginTrans(), error(), "cannot start a transaction within a transaction");
+  const std::tuple<std::string, int32_t, std::string> cases[] = {
+      {"COMMIT; DELETE FROM Event", kErrCharactersAfterStatement,
+       "Characters found after end of SQL statement."},
+      {"DELETE FROM Event; COMMIT", kErrCharactersAfterStatement,
+       "Characters found after end of SQL statement."},
+      {" -- nothing\n;; ", error(), "the statement is empty"},
+      {"ROLLBACK", error(),
+       "transactions are begun and ended by BeginTrans, CommitTrans and RollbackTrans, not by "
+       "statements"},
+  };
+  for (const auto& [sql, number, text] : cases) EXPECT_DB_ERROR(c_->Execute(sql), number, text);
+  EXPECT_EQ(c_->Execute("DROP TABLE IF EXISTS Nope"), nullptr);  // a notice on the server
+  EXPECT_TRUE(c_->Errors().empty());
+  c_->CommitTrans();
+  EXPECT_EQ(Query("SELECT count(*) FROM Event"), "2");
+  c_->Close();
+  EXPECT_DB_ERROR(c_->Close(), kErrObjectClosed, "");
+  EXPECT_DB_ERROR(c_->BeginTrans(), kErrObjectClosed, "");
+  EXPECT_DB_ERROR(c_->CopyColumn("Event", "Public", "Visible"), kErrObjectClosed, "");
 }
 
 // Credentials must match when the data source has them, the user name

@@ -42,7 +42,7 @@ class TableRecordset : public SessionRowSet<TableRowSet> {
   // `table` is the stored name of a base table, `columns` its columns as
   // the catalog gave them.
   TableRecordset(std::shared_ptr<Session> session, std::string table,
-                 std::vector<ColumnInfo> columns, LockType lock);
+                 std::vector<ColumnInfo> columns);
 
   void UpdateBatch() override;
 

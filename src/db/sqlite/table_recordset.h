@@ -19,7 +19,7 @@ namespace qv::db::sqlite {
 class TableRecordset : public SessionRowSet<TableRowSet> {
  public:
   // `table` is the stored name of a base table.
-  TableRecordset(std::shared_ptr<Session> session, std::string table, LockType lock);
+  TableRecordset(std::shared_ptr<Session> session, std::string table);
 
   void UpdateBatch() override;
   void Close() override;
