@@ -105,11 +105,10 @@ class ConnectionBase : public Connection {
 template <typename Session>
 class SessionConnection : public ConnectionBase {
  public:
+  explicit SessionConnection(std::shared_ptr<Session> session) : session_(std::move(session)) {}
   ~SessionConnection() override { session_->Close(); }
 
  protected:
-  explicit SessionConnection(std::shared_ptr<Session> session) : session_(std::move(session)) {}
-
   void CheckOpen() override {
     if (!session_->isOpen()) throw ObjectClosed();
   }

@@ -40,8 +40,7 @@ size_t FirstStatementLength(std::string_view sql) {
 
 class ServerConnection : public SessionConnection<Session> {
  public:
-  explicit ServerConnection(std::shared_ptr<Session> session)
-      : SessionConnection(std::move(session)) {}
+  using SessionConnection::SessionConnection;
 
   std::vector<std::string> TableNames(TableKind kind) override {
     StartStatement();

@@ -18,8 +18,7 @@ namespace {
 
 class SqliteConnection : public SessionConnection<Session> {
  public:
-  explicit SqliteConnection(std::shared_ptr<Session> session)
-      : SessionConnection(std::move(session)) {}
+  using SessionConnection::SessionConnection;
 
   std::vector<std::string> TableNames(TableKind kind) override {
     StartStatement();
