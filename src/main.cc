@@ -28,7 +28,8 @@ int main(int argc, char* argv[]) {
     const qv::Diagnostics& diagnostics = qv::StandardErrorDiagnostics();
     qv::setup::RegistryFileStore registry(qv::setup::RegistryFilePath(), diagnostics,
                                           namedRegistry != nullptr && *namedRegistry != '\0');
-    const std::unique_ptr<qv::db::Connector> connector = qv::db::MakeDataSourceConnector(diagnostics);
+    const std::unique_ptr<qv::db::Connector> connector =
+        qv::db::MakeDataSourceConnector(diagnostics);
     const qv::timezone::SystemClock clock;
     qv::setup::PosixFileOps files(diagnostics);
     const qv::setup::SetupEdges edges{boxes, registry, *connector, clock, files};

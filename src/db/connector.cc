@@ -162,7 +162,8 @@ class DataSourceConnector : public Connector {
 bool Connector::BackUp(const std::string& dataSource, const std::string& file,
                        const std::string& to) {
   try {
-    MakeFileEngine({&diagnostics_, kDefaultBusyTimeoutMs})->BackUp(OdbcSection{dataSource, {}}, file, to);
+    MakeFileEngine({&diagnostics_, kDefaultBusyTimeoutMs})
+        ->BackUp(OdbcSection{dataSource, {}}, file, to);
     return true;
   } catch (const DbError& e) {
     diagnostics_.Say(e.description());

@@ -33,7 +33,8 @@ struct ServerLogin {
 // empty. Raises DbError with the server's message, or naming the package to
 // install when the server engine is not installed.
 ServerLogin CreateServerDatabases(
-    const ServerLogin& server, const std::vector<std::pair<std::string, std::string>>& namesAndScripts);
+    const ServerLogin& server,
+    const std::vector<std::pair<std::string, std::string>>& namesAndScripts);
 
 // Drops the named databases where they exist, closing other sessions on
 // them. Raises DbError when the server cannot be reached or refuses.

@@ -1,10 +1,19 @@
 // The database interface that every database routine of the setup calls: a
 // connection with one transaction at a time, statement execution, an error
 // list, the two schema queries, and row sets with batch-optimistic updates.
+// An engine implements it by deriving its connection from ConnectionBase or
+// SessionConnection (connection_base.h) and its row sets from RowSetBase
+// (rowset_base.h), which keep the rules below that need no engine; conversions
+// are in conversion.h, the dialect translation in dialect.h.
 //
-// Every failing operation raises DbError. Objects are created by the routine
-// that uses them and released before it returns; a row set must not outlive
-// the connection it was opened on.
+// Every failing operation raises DbError: the engine's number and message
+// for what the engine refuses (the same number for every failed statement
+// of one engine), the classic numbers of db_error.h for the rest. A failing
+// operation changes nothing (but see a transaction that the engine
+// abandons, below). Objects are created by
+// the routine that uses them and released before it returns; a row set must
+// not outlive the connection it was opened on. Names of tables, columns and
+// views match without regard to case, and results keep the stored case.
 #pragma once
 
 #include <cstdint>
@@ -19,26 +28,43 @@
 namespace qv::db {
 
 enum class CursorType { kForwardOnly = 0, kKeyset = 1, kStatic = 3 };
-enum class LockType { kReadOnly = 1, kBatchOptimistic = 4 };
+// The one lock type the design uses (4). Row sets of queries are read-only
+// whatever is asked; no caller opens a table read-only.
+enum class LockType { kBatchOptimistic = 4 };
 enum class TableKind { kTable, kView };
 
-// An entry of a connection's error list: something the engine reported for
-// the last operation without failing it.
+// An entry of a connection's error list (Connection::Errors).
 struct ErrorEntry {
   int32_t number = 0;
   std::string description;
 };
 
 // A row set over a whole table (opened by Connection::OpenTable) or over the
-// rows of a query (returned by Connection::Execute, read-only).
+// rows of a query (returned by Connection::Execute, read-only: AddNew,
+// SetField, Update and UpdateBatch raise 3251).
 //
 // Rows are in key order. Batch-optimistic editing: AddNew appends a pending
-// row and makes it current; SetField assigns with the column's conversion
-// (and raises when the value does not convert); Update keeps the current
+// row and makes it current; SetField assigns at once with the column's
+// conversion (below) and keeps the value pending; Update keeps the current
 // row's edits pending; UpdateBatch sends every pending row and edit to the
-// database inside the connection's transaction; CancelBatch discards them.
-// Requery reads the rows again, so MoveLast then stands on the row with the
-// highest key, which is the row just added for a counter key.
+// database, all or nothing, inside the connection's transaction when one is
+// open (else in a transaction of its own), and reads the keys of added rows
+// back; CancelBatch discards what is pending. Requery reads the rows again,
+// so MoveLast then stands on the row with the highest key, which is the row
+// just added for a counter key. A row changed since it was read is found
+// again by its key; one deleted meanwhile fails the batch (-2147217864).
+//
+// SetField converts by the column's declared type (ConvertForColumn):
+// text into an integer column becomes the number it spells, else raises 13
+// "Type mismatch"; a number outside the column's range raises 6 "Overflow";
+// date-time text (such as "1999/3/5 14:7:9") or a date into a DATETIME,
+// DATE or TIMESTAMP column is stored as "YYYY-MM-DD HH:MM:SS", other text
+// raises 13; a yes/no column (BIT, YESNO, BOOLEAN) stores 1 or 0; null stays
+// null. Field reads a date-time column back as a date.
+//
+// Errors: a name the row set lacks raises 3265; Field, SetField, Update and
+// MoveNext with no current row raise 3021; everything after Close, or after
+// the connection's Close, raises 3704.
 class Recordset {
  public:
   virtual ~Recordset() = default;
@@ -58,40 +84,101 @@ class Recordset {
   virtual void Close() = 0;
 };
 
+// A connection to one database, with at most one transaction open.
+//
+// Transactions. BeginTrans itself holds nothing and takes no lock. The
+// engine's transaction begins at a statement after it, at the latest at the
+// first statement that may write (Execute, UpdateBatch, CopyColumn), and
+// from there until it ends holds the write locks of what it changes: a
+// database or row in use elsewhere makes that statement fail after the busy
+// timeout, never hang, and never the commit. Engines may differ in when it
+// begins and in how much it locks. The embedded engine begins at the first
+// call after BeginTrans that reads the database (TableNames, ColumnNames and
+// OpenTable included) and takes the whole database's write lock there: no
+// other connection writes it (nor, with the rollback journal, reads it)
+// until the transaction ends, and when the lock cannot be had that call and
+// every later one of the transaction fail. The server begins at the first
+// statement that may write; the reads before it run on their own and see
+// what other connections commit meanwhile. Outside a transaction every
+// statement commits on its own.
+//
+// Inside a transaction a failing statement undoes only itself and the
+// transaction goes on. The embedded engine abandons the whole transaction
+// after a few failures (a full disk, an I/O error); every later statement
+// of it then fails, and so does the commit.
+//
+// Every operation first raises 3704 "object closed" once Close has run. The
+// transaction calls raise the engine's number for a failed statement with
+// these texts, and change nothing, where the transaction may not begin or
+// end:
+//   "cannot start a transaction within a transaction"
+//   "cannot commit - no transaction is active"
+//   "cannot commit - the transaction was rolled back after an earlier error"
+//   "cannot rollback - no transaction is active"
 class Connection {
  public:
+  // Destroying an open connection closes it (Close).
   virtual ~Connection() = default;
 
   virtual void BeginTrans() = 0;
+  // Makes everything since BeginTrans durable and ends the transaction. A
+  // commit that raises has saved nothing (only a server connection that
+  // breaks during the commit leaves its outcome unknown) and leaves the
+  // transaction open: RollbackTrans or Close then discards it. So does the
+  // refusal of a transaction that the engine abandoned.
   virtual void CommitTrans() = 0;
+  // Undoes everything since BeginTrans, schema changes included, and ends
+  // the transaction. Raises only the engine's error when the rollback itself
+  // fails (a broken server connection); nothing of the transaction is then
+  // committed either.
   virtual void RollbackTrans() = 0;
 
-  // Runs exactly one statement, written in the desktop engine's dialect.
-  // Text after the first statement is an error, never a second statement.
-  // A query returns its rows; any other statement returns nullptr.
+  // Runs exactly one statement, written in the desktop engine's dialect
+  // (translated as dialect.h says). Before anything runs it refuses, in this
+  // order: anything but blanks, semicolons and comments after the first
+  // statement (3142 "Characters found after end of SQL statement.", never a
+  // second statement); text with no statement ("the statement is empty");
+  // a transaction-control statement (BEGIN, COMMIT, ROLLBACK, SAVEPOINT ...:
+  // "transactions are begun and ended by BeginTrans, CommitTrans and
+  // RollbackTrans, not by statements"); the last two with the engine's
+  // number for a failed statement. CREATE VIEW fails when the view does not
+  // compile against the tables; ALTER TABLE ... DROP COLUMN is not blocked
+  // by views that read the column (design section 5; on the server such a
+  // view is replaced by a stand-in that fails when used). A query returns
+  // its rows as a read-only row set; any other statement returns nullptr.
   virtual std::unique_ptr<Recordset> Execute(const std::string& statement) = 0;
 
-  // What the engine reported for the last operation without failing it.
+  // What the engine reported for the last operation without failing it;
+  // ExecuteSQL rolls a statement back when this is not empty. Always empty
+  // on both engines, and an engine on ConnectionBase cannot fill it: SQLite
+  // reports nothing on an operation but its failure, and a server's NOTICE or
+  // WARNING ("... does not exist, skipping") is information, never an
+  // error: it must not fail a statement nor appear here. The list stays in
+  // the interface because the design's ExecuteSQL reads it.
   virtual const std::vector<ErrorEntry>& Errors() const = 0;
 
   // Schema queries: names of base tables or views, in the engine's order;
-  // names of a table's columns, optionally only the one named `column`.
-  // Names match without regard to letter case; results keep the stored case.
+  // names of a table's columns, optionally only the one named `column`
+  // (empty for a missing table or column).
   virtual std::vector<std::string> TableNames(TableKind kind) = 0;
   virtual std::vector<std::string> ColumnNames(const std::string& table,
                                                const std::string& column = "") = 0;
 
-  // Opens a whole table (a bare table name) as an updatable row set.
+  // Opens a whole table (a bare table name) as an updatable row set; the
+  // cursor types behave alike. Raises the engine's error for a missing table.
   virtual std::unique_ptr<Recordset> OpenTable(const std::string& table, CursorType cursor,
                                                LockType lock) = 0;
 
   // Assigns, in every row of `table`, the value of column `from` to column
   // `to` with the conversions of Recordset::SetField, in time linear in the
   // rows and without holding the table in memory. Raises the conversion
-  // error, and changes nothing, when any value does not convert.
+  // error (naming the value and its row), and changes nothing, when any
+  // value does not convert; 3265 for a missing column.
   virtual void CopyColumn(const std::string& table, const std::string& from,
                           const std::string& to) = 0;
 
+  // Rolls back whatever the open transaction holds and closes. Every later
+  // call on the connection or its row sets raises 3704, Close included.
   virtual void Close() = 0;
 };
 

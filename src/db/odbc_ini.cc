@@ -7,9 +7,9 @@
 #include <cerrno>
 #include <optional>
 
-#include "db/db_error.h"
 #include "base/names.h"
 #include "base/unique_fd.h"
+#include "db/db_error.h"
 
 namespace qv::db {
 namespace {
@@ -165,7 +165,8 @@ EngineKind EngineOfDataSource(const OdbcFiles& files, const FoundDataSource& dat
   const std::string& name = section.name;
   auto fail = [](const std::string& why) { throw DbError(kErrUnspecified, why); };
   const std::string driver = section.Get("Driver").value_or("");
-  if (driver.empty()) fail("Data source \"" + name + "\" in " + dataSource.file + " names no Driver");
+  if (driver.empty())
+    fail("Data source \"" + name + "\" in " + dataSource.file + " names no Driver");
   // The drivers file is read only for a name that does not decide.
   std::optional<bool> server = ServerDriver(driver);
   std::string library;
@@ -207,7 +208,8 @@ ConnectionString ParseConnectionString(const std::string& text) {
     }
   }
   if (result.dataSource.empty()) {
-    throw DbError(kErrUnspecified, "No data source named in the connection string \"" + text + "\"");
+    throw DbError(kErrUnspecified,
+                  "No data source named in the connection string \"" + text + "\"");
   }
   return result;
 }

@@ -32,7 +32,6 @@
 
 namespace qv::db {
 
-
 // One [section] of an odbc.ini file.
 struct OdbcSection {
   std::string name;

@@ -19,8 +19,8 @@ namespace qv::db {
 namespace {
 
 [[noreturn]] void Missing(const std::string& why) {
-  throw DbError(kErrUnspecified, "the PostgreSQL server engine " + why +
-                                    ": install the package " + kServerModulePackage);
+  throw DbError(kErrUnspecified, "the PostgreSQL server engine " + why + ": install the package " +
+                                     kServerModulePackage);
 }
 
 // The folders the dynamic linker searches for the program's own libraries
@@ -74,7 +74,8 @@ const ServerEngineModule& ServerModule() {
 }
 
 ServerLogin CreateServerDatabases(
-    const ServerLogin& server, const std::vector<std::pair<std::string, std::string>>& namesAndScripts) {
+    const ServerLogin& server,
+    const std::vector<std::pair<std::string, std::string>>& namesAndScripts) {
   return ServerModule().createDatabases(server, namesAndScripts);
 }
 

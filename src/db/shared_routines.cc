@@ -4,9 +4,9 @@
 #include <memory>
 #include <new>
 
+#include "base/names.h"
 #include "db/data_sources.h"
 #include "db/db_error.h"
-#include "base/names.h"
 
 namespace qv::db {
 
@@ -34,6 +34,8 @@ bool ExecuteSQL(Connector& connector, const std::string& userName, const std::st
     connection->BeginTrans();
     connection->Execute(statement);
     bool result;
+    // As the design has it; never taken, since no engine reports anything
+    // without failing the statement (Connection::Errors).
     const std::vector<ErrorEntry>& errors = connection->Errors();
     if (!errors.empty()) {
       for (const ErrorEntry& entry : errors) {

@@ -21,7 +21,9 @@ inline constexpr const char kInvalidStatementMessage[] = "Invalid Table Name or 
 //     source (no connection is opened);
 //   - "Error Number: " + number + description + CR LF of the last entry of
 //     the connection's error list, when the statement ran but the engine
-//     reported entries there (the transaction is rolled back);
+//     reported entries there (the transaction is rolled back); kept for an
+//     engine that reports such entries, which neither of ours does
+//     (Connection::Errors);
 //   - number + " :" + description of the error raised by any operation.
 bool ExecuteSQL(Connector& connector, const std::string& userName, const std::string& password,
                 std::string& stepMessage, const std::string& dataSource,

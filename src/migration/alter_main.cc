@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "db/data_sources.h"
 #include "base/diagnostics.h"
 #include "base/names.h"
+#include "db/data_sources.h"
 #include "migration/migration.h"
 #include "migration/step_support.h"
 
@@ -71,13 +71,13 @@ void MigratePair(db::Connection& connection, const std::string& table, const std
     DropWithIndex(connection, table, oldColumn, failure);
     if (!failure.empty()) {
       diagnostics.Say("table " + table + " is half-migrated: it has both " + oldColumn + " and " +
-                   newColumn + ", since " + oldColumn + " could not be dropped (" + failure +
-                   "); later runs leave it as it is");
+                      newColumn + ", since " + oldColumn + " could not be dropped (" + failure +
+                      "); later runs leave it as it is");
     }
     return;
   }
   diagnostics.Say("table " + table + " keeps its column " + oldColumn + ", not migrated to " +
-               newColumn + ": " + outcome.failure);
+                  newColumn + ": " + outcome.failure);
   // The old column is kept whenever its values did not all reach the new
   // one: dropping it would lose them. The half-added new column is removed
   // again so that the table is as before and a later run, once the values
@@ -113,7 +113,8 @@ bool AlterTable(db::Connection& connection, const std::string& table, ErrorTrap&
 
   // The results of the column routines do not decide the step's outcome.
   if (hasPublic && !hasShared) MigratePair(connection, table, "Public", "Shared", diagnostics);
-  if (hasConfirm && !hasConfirmation) MigratePair(connection, table, "Confirm", "Confirmation", diagnostics);
+  if (hasConfirm && !hasConfirmation)
+    MigratePair(connection, table, "Confirm", "Confirmation", diagnostics);
   return true;
 }
 

@@ -66,7 +66,8 @@ bool AlterSecurityTable(db::Connector& connector, std::string& stepMessage) {
     }
   }
   if (trap.failed()) stepMessage = kSecurityFailed;
-  FinishStepTransaction(connection.get(), trap, db::kSecurityConnectionString, connector.diagnostics());
+  FinishStepTransaction(connection.get(), trap, db::kSecurityConnectionString,
+                        connector.diagnostics());
   return !trap.failed();
 }
 

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "db/data_sources.h"
 #include "base/names.h"
+#include "db/data_sources.h"
 #include "migration/migration.h"
 #include "migration/step_support.h"
 

@@ -1,7 +1,7 @@
 #include "migration/step_support.h"
 
-#include "db/odbc_ini.h"
 #include "base/diagnostics.h"
+#include "db/odbc_ini.h"
 
 namespace qv::migration {
 
@@ -39,7 +39,7 @@ void FinishStepTransaction(db::Connection* connection, const ErrorTrap& trap,
       std::string dataSource = connectionString;
       IgnoreErrors([&] { dataSource = db::ParseConnectionString(connectionString).dataSource; });
       diagnostics.Say("the commit to data source " + dataSource +
-                   " failed and the step's changes were not saved: " + e.what());
+                      " failed and the step's changes were not saved: " + e.what());
     }
   }
   IgnoreErrors([&] { connection->Close(); });

@@ -45,7 +45,8 @@ void BackUpDatabases(RegistryStore& registry, FileOps& files, db::Connector& con
   std::error_code error;
   while (!files.CreateDirectory(base + stamp)) {
     if (!std::filesystem::exists(std::filesystem::symlink_status(base + stamp, error))) {
-      connector.diagnostics().Say("backup skipped: the folder " + base + stamp + " cannot be created");
+      connector.diagnostics().Say("backup skipped: the folder " + base + stamp +
+                                  " cannot be created");
       return;
     }
     WaitForNextSecond();

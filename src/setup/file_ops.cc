@@ -77,7 +77,7 @@ std::unique_ptr<FileLock> PosixFileOps::LockFile(const std::string& path) {
   // know that it could not take turns with another.
   auto cannot = [this, &path](const std::string& why) -> std::unique_ptr<FileLock> {
     diagnostics_.Say("the run lock file " + path + " cannot be made (" + why +
-                 "): this run cannot take turns with another");
+                     "): this run cannot take turns with another");
     return nullptr;
   };
   UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644));
@@ -90,7 +90,7 @@ std::unique_ptr<FileLock> PosixFileOps::LockFile(const std::string& path) {
     // administrator learns what the run waits for and on whom.
     const std::string holder = FlockHolder(st);
     diagnostics_.Say("waiting for the run lock " + path + ", held by " +
-                 (holder.empty() ? "another run" : "process " + holder));
+                     (holder.empty() ? "another run" : "process " + holder));
   }
   while (::flock(fd.get(), LOCK_EX) != 0) {
     if (errno != EINTR) return cannot(std::strerror(errno));

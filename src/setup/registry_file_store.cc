@@ -78,8 +78,9 @@ RegistryDocument& RegistryFileStore::Document() {
       // An empty registry, as designed; but a file named on purpose that is
       // not there is most likely a typing error the administrator must see.
       if (named_) {
-        diagnostics_.Say("the registry file " + path_ +
-                         " named by QV_REGISTRY_FILE does not exist: every setting reads as missing");
+        diagnostics_.Say(
+            "the registry file " + path_ +
+            " named by QV_REGISTRY_FILE does not exist: every setting reads as missing");
       }
       return doc_.emplace();
     }

@@ -1,9 +1,9 @@
 #include "setup/run_setup.h"
 
-#include "db/data_sources.h"
 #include "base/diagnostics.h"
-#include "db/shared_routines.h"
 #include "base/names.h"
+#include "db/data_sources.h"
+#include "db/shared_routines.h"
 #include "setup/backup.h"
 #include "setup/command_line.h"
 #include "setup/install_settings.h"
@@ -110,7 +110,7 @@ void RunSetup(const std::string& commandLine, const SetupEdges& edges, const Set
     // boxes and the exit status alone.
     if (commandLine.find_first_not_of(" \t\r\n") != std::string::npos) {
       edges.connector.diagnostics().Say("nothing was done: a run is confirmed with /i " +
-                   std::string(kConfirmationWord));
+                                        std::string(kConfirmationWord));
     }
     return;
   }

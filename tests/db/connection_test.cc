@@ -8,11 +8,11 @@
 #include <map>
 #include <regex>
 
-#include "db/odbc_ini.h"
-#include "db/create_databases.h"
-#include "db/shared_routines.h"
 #include "base/names.h"
+#include "db/create_databases.h"
+#include "db/odbc_ini.h"
 #include "db/postgres/pg_error.h"
+#include "db/shared_routines.h"
 #include "db/sqlite/session.h"
 #include "db_test_util.h"
 #include "mkinstall/server_schema.h"
@@ -60,13 +60,17 @@ class ConnectionTest : public ::testing::TestWithParam<Engine> {
     std::map<std::string, std::string> entries = {{"Driver", "SQLite3"}, {"Database", path()}};
     if (server()) {
       const auto& at = ref().server();
-      entries = {{"Driver", "PostgreSQL"}, {"Servername", at.host}, {"Port", at.port},
-                 {"Database", ref().name()}, {"Username", at.user}};
+      entries = {{"Driver", "PostgreSQL"},
+                 {"Servername", at.host},
+                 {"Port", at.port},
+                 {"Database", ref().name()},
+                 {"Username", at.user}};
     }
     for (const auto& [key, value] : keys) entries[key] = value;
     const std::string ini = dir_.str() + "/open" + std::to_string(connectors_.size()) + ".ini";
     std::ofstream(ini) << "[t]\n";
-    for (const auto& [key, value] : entries) std::ofstream(ini, std::ios::app) << key << "=" << value << "\n";
+    for (const auto& [key, value] : entries)
+      std::ofstream(ini, std::ios::app) << key << "=" << value << "\n";
     connectors_.push_back(MakeDataSourceConnector(ini, 0, said_));
     return connectors_.back()->Open("t", "", "");
   }
@@ -235,6 +239,10 @@ TEST_P(ConnectionTest, ExecuteSqlRefusesWhatIsMissingAndCommitsAllOrNothing) {
   message = "earlier";
   ASSERT_TRUE(ExecuteSQL(counting, "admin", "quillmark", message, "qv_main", update));
   EXPECT_EQ(QueryValue(inst.mainDatabase(), name) + message, "yearlier");
+  // A server's notice ("... does not exist, skipping") is no error: the statement is committed.
+  EXPECT_TRUE(ExecuteSQL(*connector, "admin", "quillmark", message, "qv_main",
+                         "DROP TABLE IF EXISTS Nope"));
+  EXPECT_EQ(message, "earlier");
   // Each operation up to the commit fails in turn: nothing is kept.
   ASSERT_GT(counting.PositionOf(DbOp::kCommitTrans), 0);
   for (int64_t n = 1; n <= counting.PositionOf(DbOp::kCommitTrans); ++n) {
@@ -245,6 +253,34 @@ TEST_P(ConnectionTest, ExecuteSqlRefusesWhatIsMissingAndCommitsAllOrNothing) {
                            FaultyConnector::kInjectedErrorDescription);
     EXPECT_EQ(QueryValue(inst.mainDatabase(), name), "x") << counting.Describe(n);
   }
+}
+
+// The transaction rules with their texts and the order of Execute's refusals are the same on
+// every engine (ConnectionBase); the error list stays empty, a server's notice included.
+TEST_P(ConnectionTest, TransactionRulesAndRefusalsAreSharedAndNoticesAreNoErrors) {
+  EXPECT_DB_ERROR(c_->CommitTrans(), error(), "cannot commit - no transaction is active");
+  EXPECT_DB_ERROR(c_->RollbackTrans(), error(), "cannot rollback - no transaction is active");
+  c_->BeginTrans();
+  EXPECT_DB_ERROR(c_->BeginTrans(), error(), "cannot start a transaction within a transaction");
+  const std::tuple<std::string, int32_t, std::string> cases[] = {
+      {"COMMIT; DELETE FROM Event", kErrCharactersAfterStatement,
+       "Characters found after end of SQL statement."},
+      {"DELETE FROM Event; COMMIT", kErrCharactersAfterStatement,
+       "Characters found after end of SQL statement."},
+      {" -- nothing\n;; ", error(), "the statement is empty"},
+      {"ROLLBACK", error(),
+       "transactions are begun and ended by BeginTrans, CommitTrans and RollbackTrans, not by "
+       "statements"},
+  };
+  for (const auto& [sql, number, text] : cases) EXPECT_DB_ERROR(c_->Execute(sql), number, text);
+  EXPECT_EQ(c_->Execute("DROP TABLE IF EXISTS Nope"), nullptr);  // a notice on the server
+  EXPECT_TRUE(c_->Errors().empty());
+  c_->CommitTrans();
+  EXPECT_EQ(Query("SELECT count(*) FROM Event"), "2");
+  c_->Close();
+  EXPECT_DB_ERROR(c_->Close(), kErrObjectClosed, "");
+  EXPECT_DB_ERROR(c_->BeginTrans(), kErrObjectClosed, "");
+  EXPECT_DB_ERROR(c_->CopyColumn("Event", "Public", "Visible"), kErrObjectClosed, "");
 }
 
 // Credentials must match when the data source has them, the user name
@@ -425,9 +461,9 @@ TEST_P(ServerTest, NamesResolveThroughThePathAndYesNoColumnsNeedNoDomain) {
                          "pg_attribute WHERE attname = 'flag'"),
               flag);
     EXPECT_EQ(said_.Take(), Names(asRole ? 1 : 0,
-                                        "qvsetup: column Flag of table item was added as smallint: "
-                                        "there is no type yesno, and this role may not create it "
-                                        "in schema public"));
+                                  "qvsetup: column Flag of table item was added as smallint: "
+                                  "there is no type yesno, and this role may not create it "
+                                  "in schema public"));
     EXPECT_EQ(c->ColumnNames("ITEM", ""), columns);
     c->Execute("DROP INDEX Made ON ITEM");
     c->Execute("DROP TABLE PUBLICEVENTS");  // a view

@@ -10,8 +10,8 @@
 #include <sstream>
 
 #include "db/conversion.h"
-#include "db/odbc_ini.h"
 #include "db/dialect.h"
+#include "db/odbc_ini.h"
 #include "db/postgres/pg_dialect.h"
 #include "db_test_util.h"
 #include "mkinstall/command.h"

@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "db/odbc_ini.h"
-#include "db/data_sources.h"
 #include "base/names.h"
 #include "db/create_databases.h"
+#include "db/data_sources.h"
+#include "db/odbc_ini.h"
 #include "migration/migration.h"
 #include "support/faulty_connector.h"
 #include "support/installation.h"

@@ -229,7 +229,7 @@ class ModuleTest : public ::testing::Test {
   void LayOut(const std::string& folder) {
     installation_ = qv::testing::Installation::LayOut(dir_.path() / folder);
     connector_ = db::MakeDataSourceConnector(installation_->odbcIni().string(),
-                                            db::kDefaultBusyTimeoutMs, StandardErrorDiagnostics());
+                                             db::kDefaultBusyTimeoutMs, StandardErrorDiagnostics());
   }
   bool Run(InsertFn module, const std::string& language, const std::string& station = "1",
            db::Connector* connector = nullptr) {

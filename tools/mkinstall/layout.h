@@ -50,7 +50,7 @@ struct LayoutSettings {
   std::string companyName = kDefaultCompanyName;
   Engine engine = Engine::kSqlite;
   db::ServerLogin server;  // kPostgres: empty fields take libpq's defaults
-  std::string prefix;        // kPostgres: lower-case letters, digits, '_'
+  std::string prefix;      // kPostgres: lower-case letters, digits, '_'
 };
 
 // Lays out an installation in `dir` (created when missing). Refuses, and

@@ -13,7 +13,8 @@
 namespace qv::db::postgres {
 
 ServerLogin CreateServerDatabases(
-    const ServerLogin& server, const std::vector<std::pair<std::string, std::string>>& namesAndScripts);
+    const ServerLogin& server,
+    const std::vector<std::pair<std::string, std::string>>& namesAndScripts);
 void DropServerDatabases(const ServerLogin& server, const std::vector<std::string>& names);
 
 }  // namespace qv::db::postgres

@@ -53,7 +53,7 @@ void AdvisoryLock::KeepHeld() {
   if (held_ && session_->StillConnected()) return;
   if (held_) {
     diagnostics_.Say("the server closed the session that held the run lock on server database " +
-             address_.database + "; taking the run lock again before the next step");
+                     address_.database + "; taking the run lock again before the next step");
   }
   held_.reset();
   SetHeldRunLock(&none_);
@@ -102,7 +102,7 @@ bool AdvisoryLock::TakeOnce(bool& saidWaiting) {
           if (!holder.IsNull(0, 1)) who += " (client " + holder.Text(0, 1) + ")";
         }
         diagnostics_.Say("waiting for the run lock on server database " + address_.database +
-                 " (advisory lock " + Key(kRunLockKey) + "), held by " + who);
+                         " (advisory lock " + Key(kRunLockKey) + "), held by " + who);
         saidWaiting = true;
       }
       session_->Exec("SELECT pg_advisory_lock(" + Key(kRunLockKey) + ")");

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "base/names.h"
+#include "db/connection_base.h"
 #include "db/postgres/pg_dialect.h"
 #include "db/postgres/pg_error.h"
 #include "db/postgres/pg_recordset.h"
@@ -29,90 +30,98 @@ bool OnlyReads(std::string_view sql) {
   return query;
 }
 
-// The first statement of `sql`, up to its semicolon; raises 3142 when
-// anything but blanks and comments follows it.
-std::string FirstStatement(const std::string& sql) {
+// The length of the first statement of `sql`, up to its semicolon.
+size_t FirstStatementLength(std::string_view sql) {
   for (const Token& t : Tokenize(sql)) {
-    if (t.kind == TokenKind::kSymbol && sql[t.begin] == ';') {
-      if (!OnlyBlanksAndComments(std::string_view(sql).substr(t.begin))) {
-        throw DbError(kErrCharactersAfterStatement, "Characters found after end of SQL statement.");
-      }
-      return sql.substr(0, t.begin);
-    }
+    if (t.kind == TokenKind::kSymbol && sql[t.begin] == ';') return t.begin;
   }
-  return sql;
+  return sql.size();
 }
 
-class ServerConnection : public Connection {
+class ServerConnection : public SessionConnection<Session> {
  public:
   ServerConnection(std::shared_ptr<Session> session, const Diagnostics& diagnostics)
-      : session_(std::move(session)), diagnostics_(diagnostics) {}
-  ~ServerConnection() override { session_->Close(); }
-
-  void BeginTrans() override { Start().Begin(); }
-  void CommitTrans() override { Start().Commit(); }
-  void RollbackTrans() override { Start().Rollback(); }
-
-  std::unique_ptr<Recordset> Execute(const std::string& statement) override;
-
-  const std::vector<ErrorEntry>& Errors() const override { return errors_; }
+      : SessionConnection(std::move(session)), diagnostics_(diagnostics) {}
 
   std::vector<std::string> TableNames(TableKind kind) override {
-    return ObjectNames(Start(), kind);
+    StartStatement();
+    return ObjectNames(*session_, kind);
   }
 
   std::vector<std::string> ColumnNames(const std::string& table,
                                        const std::string& column) override {
-    return ColumnNamesOf(TableColumns(Start(), table), column);
+    StartStatement();
+    return ColumnNamesOf(TableColumns(*session_, table), column);
   }
 
   std::unique_ptr<Recordset> OpenTable(const std::string& table, CursorType /*cursor*/,
-                                       LockType lock) override {
+                                       LockType /*lock*/) override {
     // Static, keyset and forward-only cursors behave alike over rows held in memory.
-    std::optional<FoundTable> found = FindTable(Start(), table);
-    if (!found) throw BackendError("relation \"" + table + "\" does not exist");
-    return std::make_unique<TableRecordset>(session_, found->name, std::move(found->columns), lock);
+    StartStatement();
+    StoredTable found = FindStoredTable(table);
+    return std::make_unique<TableRecordset>(session_, found.name, std::move(found.columns));
   }
-
-  void CopyColumn(const std::string& table, const std::string& from,
-                  const std::string& to) override;
-
-  void Close() override { Start().Close(); }
 
  private:
-  // Every operation starts here: an open session, and an error list that
-  // only ever reports on the operation at hand.
-  Session& Start() {
-    errors_.clear();
-    session_->conn();
-    return *session_;
+  class Prepared;
+
+  DbError Refusal(const std::string& description) const override {
+    return BackendError(description);
   }
+
+  std::unique_ptr<PreparedStatement> Prepare(const std::string& statement) override;
+
+  StoredTable FindStoredTable(const std::string& table) override {
+    std::optional<FoundTable> found = FindTable(*session_, table);
+    if (!found) throw BackendError("relation \"" + table + "\" does not exist");
+    return {std::move(found->name), std::move(found->columns)};
+  }
+  void CopyValues(const StoredTable& table, const ColumnInfo& source,
+                  const ColumnInfo& target) override;
+
   void AlterDroppingViews(const std::string& sql, const std::string& table);
 
-  std::shared_ptr<Session> session_;
   const Diagnostics& diagnostics_;
-  std::vector<ErrorEntry> errors_;
 };
 
-std::unique_ptr<Recordset> ServerConnection::Execute(const std::string& statement) {
-  Session& session = Start();
-  std::string first = FirstStatement(statement);
-  if (OnlyBlanksAndComments(first)) throw BackendError("the statement is empty");
-  Translation translated = TranslateDialect(first, ServerSchema(session), ServerDialect());
-  if (translated.kind == StatementKind::kTransactionControl) {
-    throw BackendError(
-        "transactions are begun and ended by BeginTrans, CommitTrans and "
-        "RollbackTrans, not by statements");
+// The first statement, up to its semicolon, translated; nothing is sent
+// until it runs.
+class ServerConnection::Prepared : public PreparedStatement {
+ public:
+  Prepared(ServerConnection& connection, Translation translation)
+      : PreparedStatement(std::move(translation)), connection_(connection) {}
+
+  std::unique_ptr<Recordset> Run() override {
+    if (translated.kind == StatementKind::kAlterTableColumns) {
+      connection_.AlterDroppingViews(translated.sql, translated.target);
+      return nullptr;
+    }
+    // Reads run on their own until the transaction has written.
+    Session& session = *connection_.session_;
+    bool reads = OnlyReads(translated.sql);
+    Result result = reads ? session.Exec(translated.sql) : session.Write(translated.sql);
+    if (!result.returnsRows()) return nullptr;
+    return std::make_unique<QueryRecordset>(connection_.session_, result, translated.sql, reads);
   }
-  if (translated.kind == StatementKind::kAlterTableColumns) {
-    AlterDroppingViews(translated.sql, translated.target);
-    return nullptr;
-  }
-  // Reads run on their own until the transaction has written.
-  bool reads = OnlyReads(translated.sql);
-  Result result = reads ? session.Exec(translated.sql) : session.Write(translated.sql);
-  if (!result.returnsRows()) return nullptr;
-  return std::make_unique<QueryRecordset>(session_, result, translated.sql, reads);
+
+ private:
+  ServerConnection& connection_;
+};
+
+std::unique_ptr<ConnectionBase::PreparedStatement> ServerConnection::Prepare(
+    const std::string& statement) {
+  const size_t length = FirstStatementLength(statement);
+  const std::string first = statement.substr(0, length);
+  const std::string_view rest = std::string_view(statement).substr(length);
+  const bool empty = OnlyBlanksAndComments(first);
+  // Text that is refused anyway is not translated: that could read the catalog.
+  std::unique_ptr<Prepared> prepared = std::make_unique<Prepared>(
+      *this, empty || !OnlyBlanksAndComments(rest)
+                 ? Translation()
+                 : TranslateDialect(first, ServerSchema(*session_), ServerDialect()));
+  prepared->empty = empty;
+  prepared->rest = rest;
+  return prepared;
 }
 
 // The server refuses to drop a column that a view reads. A saved query
@@ -176,15 +185,11 @@ void ServerConnection::AlterDroppingViews(const std::string& sql, const std::str
   }
 }
 
-void ServerConnection::CopyColumn(const std::string& table, const std::string& from,
-                                  const std::string& to) {
-  Session& session = Start();
-  std::optional<FoundTable> found = FindTable(session, table);
-  if (!found) throw BackendError("relation \"" + table + "\" does not exist");
-  const std::string& stored = found->name;
-  const std::vector<ColumnInfo>& columns = found->columns;
-  const ColumnInfo& source = columns[ColumnIndex(columns, from)];
-  const ColumnInfo& target = columns[ColumnIndex(columns, to)];
+void ServerConnection::CopyValues(const StoredTable& table, const ColumnInfo& source,
+                                  const ColumnInfo& target) {
+  Session& session = *session_;
+  const std::string& stored = table.name;
+  const std::vector<ColumnInfo>& columns = table.columns;
   // Between columns of one type the conversion is the identity (into a
   // yes/no column a value becomes 1 or 0), which the server applies to every
   // row in one statement, as fast as the server itself can copy. So it is

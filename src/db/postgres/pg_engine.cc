@@ -71,8 +71,8 @@ std::unique_ptr<Engine> MakeServerEngine(const EngineHost& host) {
 // The one name the module exports (its build hides every other).
 extern "C" __attribute__((visibility("default"))) const qv::db::ServerEngineModule*
 qv_server_engine_module() {
-  static const qv::db::ServerEngineModule module{
-      QV_VERSION, qv::db::postgres::MakeServerEngine, qv::db::postgres::CreateServerDatabases,
-      qv::db::postgres::DropServerDatabases};
+  static const qv::db::ServerEngineModule module{QV_VERSION, qv::db::postgres::MakeServerEngine,
+                                                 qv::db::postgres::CreateServerDatabases,
+                                                 qv::db::postgres::DropServerDatabases};
   return &module;
 }

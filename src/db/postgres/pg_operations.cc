@@ -11,12 +11,12 @@
 #include <utility>
 #include <vector>
 
-#include "db/db_error.h"
 #include "base/diagnostics.h"
 #include "base/new_file.h"
+#include "base/unique_fd.h"
+#include "db/db_error.h"
 #include "db/postgres/pg_advisory_lock.h"
 #include "db/postgres/pg_error.h"
-#include "base/unique_fd.h"
 
 extern char** environ;
 

@@ -54,8 +54,8 @@ void QueryRecordset::Rerun() {
 }
 
 TableRecordset::TableRecordset(std::shared_ptr<Session> session, std::string table,
-                               std::vector<ColumnInfo> columns, LockType lock)
-    : SessionRowSet(std::move(session), lock), table_(std::move(table)) {
+                               std::vector<ColumnInfo> columns)
+    : SessionRowSet(std::move(session)), table_(std::move(table)) {
   ReadRows(std::move(columns));
 }
 
@@ -137,7 +137,7 @@ void TableRecordset::AddStatements(const Row& row, std::vector<Statement>& state
 void TableRecordset::UpdateBatch() {
   CheckOpen();
   if (!HasPending()) return;
-  CheckUpdatable();
+  CheckOpen();
   // Every pending row goes out with the savepoint in one round trip; the
   // rows change in memory only once the whole batch is in the database.
   std::vector<Statement> statements;

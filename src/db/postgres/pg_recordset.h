@@ -1,4 +1,4 @@
-// The row sets of the server engine, held in memory (db/rowset.h): the
+// The row sets of the server engine, held in memory (db/rowset_base.h): the
 // read-only rows of a query, and a whole table with batch-optimistic
 // editing.
 //
@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "db/postgres/pg_session.h"
-#include "db/rowset.h"
+#include "db/rowset_base.h"
 
 namespace qv::db::postgres {
 
@@ -44,7 +44,7 @@ class TableRecordset : public SessionRowSet<TableRowSet> {
   // `table` is the stored name of a base table, `columns` its columns as
   // the catalog gave them.
   TableRecordset(std::shared_ptr<Session> session, std::string table,
-                 std::vector<ColumnInfo> columns, LockType lock);
+                 std::vector<ColumnInfo> columns);
 
   void UpdateBatch() override;
 

@@ -250,8 +250,8 @@ void ExecAlterTable(Session& session, const std::string& sql, const std::string&
   for (size_t i = 0; plain && i < columns.names.size(); ++i) {
     session.AfterCommit([line = "column " + columns.names[i] + " of table " + table +
                                 " was added as smallint: there is no type " + kYesNoType +
-                                ", and this role may not create it in schema " +
-                                schema.Text(0, 1), &diagnostics] { diagnostics.Say(line); });
+                                ", and this role may not create it in schema " + schema.Text(0, 1),
+                         &diagnostics] { diagnostics.Say(line); });
   }
 }
 

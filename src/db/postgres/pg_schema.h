@@ -14,7 +14,7 @@
 #include "db/database.h"
 #include "db/dialect.h"
 #include "db/postgres/pg_session.h"
-#include "db/rowset.h"
+#include "db/rowset_base.h"
 
 namespace qv::db::postgres {
 

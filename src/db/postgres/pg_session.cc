@@ -425,7 +425,6 @@ Result Session::Send(const std::string& sql, const std::vector<Value>& params) {
 
 void Session::Begin() {
   conn();
-  if (transactionOpen_) throw BackendError("cannot start a transaction within a transaction");
   transactionOpen_ = true;
   transactionBegun_ = false;
   ForgetCatalog();
@@ -455,19 +454,17 @@ void Session::TransactionEnded() {
 
 void Session::Commit() {
   conn();
-  if (!transactionOpen_) throw BackendError("cannot commit - no transaction is active");
-  if (transactionBegun_) {
-    // The server answers the COMMIT of an aborted transaction with a
-    // rollback, not an error; every statement runs under a savepoint, so
-    // this is only a guard.
-    if (PQtransactionStatus(conn()) == PQTRANS_INERROR) {
-      throw BackendError("cannot commit - the transaction was rolled back after an earlier error");
-    }
-    Send("COMMIT");
-  }
+  if (transactionBegun_) Send("COMMIT");  // on failure it stays open
   transactionOpen_ = transactionBegun_ = false;
   TransactionEnded();
   for (auto& done : std::exchange(afterCommit_, {})) done();
+}
+
+// The server answers the COMMIT of an aborted transaction with a rollback,
+// not an error; every statement runs under a savepoint, so this is only a
+// guard.
+bool Session::TransactionLost() {
+  return transactionBegun_ && PQtransactionStatus(conn()) == PQTRANS_INERROR;
 }
 
 void Session::AfterCommit(std::function<void()> done) {
@@ -480,7 +477,6 @@ void Session::AfterCommit(std::function<void()> done) {
 
 void Session::Rollback() {
   conn();
-  if (!transactionOpen_) throw BackendError("cannot rollback - no transaction is active");
   afterCommit_.clear();
   if (transactionBegun_) Send("ROLLBACK");
   transactionOpen_ = transactionBegun_ = false;

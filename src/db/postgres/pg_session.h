@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "db/postgres/pg_result.h"
-#include "db/rowset.h"
+#include "db/rowset_base.h"
 
 namespace qv::db::postgres {
 
@@ -102,9 +102,15 @@ class Session {
   // desktop engine does.
   Result Write(const std::string& sql, const std::vector<Value>& params = {});
 
+  // The engine's side of BeginTrans, CommitTrans and RollbackTrans; the
+  // connection refuses them first where no transaction may begin or end
+  // (connection_base.h). A failed Commit leaves the transaction open.
   void Begin();
   void Commit();
   void Rollback();
+  // Whether the server has aborted the transaction, so that its commit
+  // would be a rollback.
+  bool TransactionLost();
   // Runs `done` once what was written so far is committed: at once outside
   // a BeginTrans, else after its commit; never when it is rolled back.
   void AfterCommit(std::function<void()> done);

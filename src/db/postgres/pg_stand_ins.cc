@@ -20,8 +20,8 @@ bool SameAddress(const ServerAddress& a, const ServerAddress& b) {
 
 void Name(const StandIn& standIn, const std::string& unsure, const Diagnostics& diagnostics) {
   diagnostics.Say("view " + standIn.view + " " + standIn.why +
-           " and was replaced by a view that fails until it is created again" + unsure +
-           "; its definition was: " + standIn.definition);
+                  " and was replaced by a view that fails until it is created again" + unsure +
+                  "; its definition was: " + standIn.definition);
 }
 
 }  // namespace

@@ -12,8 +12,8 @@
 #include <memory>
 #include <system_error>
 
-#include "db/db_error.h"
 #include "base/new_file.h"
+#include "db/db_error.h"
 #include "db/sqlite/sqlite_error.h"
 
 namespace qv::db::sqlite {

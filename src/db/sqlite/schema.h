@@ -12,7 +12,7 @@
 #include "db/database.h"
 #include "db/db_error.h"
 #include "db/dialect.h"
-#include "db/rowset.h"
+#include "db/rowset_base.h"
 
 struct sqlite3;
 

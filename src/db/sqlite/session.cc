@@ -7,8 +7,8 @@
 #include <new>
 #include <vector>
 
-#include "db/conversion.h"
 #include "base/names.h"
+#include "db/conversion.h"
 #include "db/sqlite/sqlite_error.h"
 #include "db/sqlite/statement.h"
 
@@ -144,10 +144,13 @@ void Session::Exec(const std::string& sql) {
 
 void Session::Begin() {
   db();
-  if (transactionOpen_) throw BackendError("cannot start a transaction within a transaction");
   ForgetTransaction();
   transactionOpen_ = true;
   ForgetColumns();
+}
+
+bool Session::TransactionLost() {
+  return transactionBegun_ && sqlite3_get_autocommit(db());
 }
 
 void Session::BeforeStatement() {
@@ -181,24 +184,17 @@ void Session::BeforeWrite() {
 }
 
 void Session::Commit() {
-  sqlite3* handle = db();
+  db();
   ForgetColumns();
-  if (!transactionOpen_) throw BackendError("cannot commit - no transaction is active");
-  if (transactionBegun_) {
-    if (sqlite3_get_autocommit(handle)) {
-      ForgetTransaction();
-      throw BackendError("cannot commit - the transaction was rolled back after an earlier error");
-    }
-    // A transaction that only read has nothing to save; committing it
-    // would still write a header into an empty file.
-    Exec(transactionWrote_ ? "COMMIT" : "ROLLBACK");  // on failure it stays open
-  }
+  // A transaction that only read has nothing to save; committing it
+  // would still write a header into an empty file. A failure leaves the
+  // transaction open.
+  if (transactionBegun_) Exec(transactionWrote_ ? "COMMIT" : "ROLLBACK");
   ForgetTransaction();
 }
 
 void Session::Rollback() {
   sqlite3* handle = db();
-  if (!transactionOpen_) throw BackendError("cannot rollback - no transaction is active");
   ForgetColumns();
   if (transactionBegun_ && !sqlite3_get_autocommit(handle)) Exec("ROLLBACK");
   ForgetTransaction();

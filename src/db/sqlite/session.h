@@ -59,9 +59,16 @@ class Session {
   // Runs statements of the backend's own that return no rows.
   void Exec(const std::string& sql);
 
+  // The engine's side of BeginTrans, CommitTrans and RollbackTrans; the
+  // connection refuses them first where no transaction may begin or end
+  // (connection_base.h). A failed Commit leaves the transaction open.
   void Begin();
   void Commit();
   void Rollback();
+  bool inTransaction() const { return transactionOpen_; }
+  // Whether the engine has rolled back the transaction already: after some
+  // failures (a full disk, an I/O error) it ends the transaction itself.
+  bool TransactionLost();
   // Called before every statement: starts the engine transaction of an open
   // BeginTrans with the write lock, or raises when the engine has already
   // abandoned it.

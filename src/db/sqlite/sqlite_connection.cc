@@ -4,41 +4,25 @@
 #include <string>
 #include <vector>
 
+#include "db/connection_base.h"
 #include "db/dialect.h"
-#include "db/sqlite/rowset.h"
 #include "db/sqlite/schema.h"
 #include "db/sqlite/session.h"
 #include "db/sqlite/sqlite_error.h"
+#include "db/sqlite/sqlite_rowsets.h"
 #include "db/sqlite/statement.h"
 #include "db/sqlite/table_recordset.h"
 
 namespace qv::db::sqlite {
 namespace {
 
-class SqliteConnection : public Connection {
+class SqliteConnection : public SessionConnection<Session> {
  public:
-  explicit SqliteConnection(std::shared_ptr<Session> session) : session_(std::move(session)) {}
-  ~SqliteConnection() override { session_->Close(); }
-
-  void BeginTrans() override {
-    Start();
-    session_->Begin();
-  }
-  void CommitTrans() override {
-    Start();
-    session_->Commit();
-  }
-  void RollbackTrans() override {
-    Start();
-    session_->Rollback();
-  }
-
-  std::unique_ptr<Recordset> Execute(const std::string& statement) override;
-
-  const std::vector<ErrorEntry>& Errors() const override { return errors_; }
+  using SessionConnection::SessionConnection;
 
   std::vector<std::string> TableNames(TableKind kind) override {
-    return ObjectNames(StartStatement(), kind);
+    StartStatement();
+    return ObjectNames(session_->db(), kind);
   }
 
   std::vector<std::string> ColumnNames(const std::string& table,
@@ -48,71 +32,78 @@ class SqliteConnection : public Connection {
   }
 
   std::unique_ptr<Recordset> OpenTable(const std::string& table, CursorType /*cursor*/,
-                                       LockType lock) override {
+                                       LockType /*lock*/) override {
     // Static, keyset and forward-only cursors behave alike over rows held in memory.
-    std::optional<std::string> stored = FindTable(StartStatement(), table);
-    if (!stored) throw BackendError("no such table: " + table);
-    return std::make_unique<TableRecordset>(session_, *stored, lock);
-  }
-
-  void CopyColumn(const std::string& table, const std::string& from,
-                  const std::string& to) override;
-
-  void Close() override {
-    Start();
-    session_->Close();
+    StartStatement();
+    return std::make_unique<TableRecordset>(session_, StoredName(table));
   }
 
  private:
-  // Every operation starts here: the engine handle, and an error list that
-  // only ever reports on the operation at hand.
-  sqlite3* Start() {
-    errors_.clear();
-    return session_->db();
+  class Prepared;
+
+  // Inside BeginTrans the first statement takes the database's write lock.
+  void BeforeStatement() override { session_->BeforeStatement(); }
+  DbError Refusal(const std::string& description) const override {
+    return BackendError(description);
   }
-  // Every statement starts here: inside BeginTrans it first takes the
-  // database's write lock.
-  sqlite3* StartStatement() {
-    sqlite3* db = Start();
-    session_->BeforeStatement();
-    return db;
+
+  std::unique_ptr<PreparedStatement> Prepare(const std::string& statement) override;
+
+  StoredTable FindStoredTable(const std::string& table) override {
+    std::string stored = StoredName(table);
+    return {stored, session_->Columns(stored)};
+  }
+  void CopyValues(const StoredTable& table, const ColumnInfo& source,
+                  const ColumnInfo& target) override;
+
+  std::string StoredName(const std::string& table) {
+    std::optional<std::string> stored = FindTable(session_->db(), table);
+    if (!stored) throw BackendError("no such table: " + table);
+    return *stored;
   }
   void CreateView(Statement& create, const std::string& view, const std::string& schema);
   void AlterKeepingViews(const std::string& sql);
-
-  std::shared_ptr<Session> session_;
-  std::vector<ErrorEntry> errors_;
 };
 
-std::unique_ptr<Recordset> SqliteConnection::Execute(const std::string& statement) {
-  sqlite3* db = StartStatement();
-  Translation translated = TranslateDialect(statement, EngineSchema(db));
-  if (translated.kind == StatementKind::kTransactionControl) {
-    throw BackendError(
-        "transactions are begun and ended by BeginTrans, CommitTrans and "
-        "RollbackTrans, not by statements");
+// The engine compiles the first statement of the translated text, and tells
+// where it ends.
+class SqliteConnection::Prepared : public PreparedStatement {
+ public:
+  Prepared(SqliteConnection& connection, Translation translation)
+      : PreparedStatement(std::move(translation)),
+        connection_(connection),
+        stmt_(connection.session_->db(), translated.sql) {
+    empty = stmt_.empty();
+    rest = stmt_.tail();
   }
-  Statement stmt(db, translated.sql);
-  if (stmt.empty()) throw BackendError("the statement is empty");
-  // One statement only: whatever follows it is refused before anything runs.
-  if (!OnlyBlanksAndComments(stmt.tail())) {
-    throw DbError(kErrCharactersAfterStatement, "Characters found after end of SQL statement.");
+
+  std::unique_ptr<Recordset> Run() override {
+    if (!stmt_.readOnly()) connection_.session_->BeforeWrite();
+    switch (translated.kind) {
+      case StatementKind::kCreateView:
+        connection_.CreateView(stmt_, translated.target, translated.targetSchema);
+        return nullptr;
+      case StatementKind::kAlterTableColumns:
+        connection_.AlterKeepingViews(translated.sql);
+        return nullptr;
+      default:
+        break;
+    }
+    if (stmt_.ColumnCount() > 0)
+      return std::make_unique<QueryRecordset>(connection_.session_, stmt_, translated.sql);
+    stmt_.Run();
+    return nullptr;
   }
-  if (!stmt.readOnly()) session_->BeforeWrite();
-  switch (translated.kind) {
-    case StatementKind::kCreateView:
-      CreateView(stmt, translated.target, translated.targetSchema);
-      return nullptr;
-    case StatementKind::kAlterTableColumns:
-      AlterKeepingViews(translated.sql);
-      return nullptr;
-    default:
-      break;
-  }
-  if (stmt.ColumnCount() > 0)
-    return std::make_unique<QueryRecordset>(session_, stmt, translated.sql);
-  stmt.Run();
-  return nullptr;
+
+ private:
+  SqliteConnection& connection_;
+  Statement stmt_;  // on the text of `translated`, as `rest` is
+};
+
+std::unique_ptr<ConnectionBase::PreparedStatement> SqliteConnection::Prepare(
+    const std::string& statement) {
+  sqlite3* db = session_->db();
+  return std::make_unique<Prepared>(*this, TranslateDialect(statement, EngineSchema(db)));
 }
 
 // A view is a saved query: it must compile against the tables as they are
@@ -148,18 +139,14 @@ void SqliteConnection::AlterKeepingViews(const std::string& sql) {
   savepoint.Release();
 }
 
-void SqliteConnection::CopyColumn(const std::string& table, const std::string& from,
-                                  const std::string& to) {
-  sqlite3* db = StartStatement();
-  std::optional<std::string> stored = FindTable(db, table);
-  if (!stored) throw BackendError("no such table: " + table);
-  const std::vector<ColumnInfo> columns = session_->Columns(*stored);
-  const ColumnInfo& source = columns[ColumnIndex(columns, from)];
-  const ColumnInfo& target = columns[ColumnIndex(columns, to)];
+void SqliteConnection::CopyValues(const StoredTable& table, const ColumnInfo& source,
+                                  const ColumnInfo& target) {
+  sqlite3* db = session_->db();
+  const std::vector<ColumnInfo>& columns = table.columns;
   // One statement through the same conversion as SetField: linear in the
   // rows, nothing held in memory, and a failing value stops it unchanged.
   const std::string key = RowKeyName(columns, "rowid");  // names a failing value's row
-  Statement update(db, "UPDATE " + QuoteName(*stored) + " SET " + QuoteName(target.name) +
+  Statement update(db, "UPDATE " + QuoteName(table.name) + " SET " + QuoteName(target.name) +
                            " = qv_convert(" + QuoteName(source.name) + ", ?1, ?2, " +
                            QuoteName(key) + ", ?3)");
   update.Bind(1, Value(source.declaredType));

@@ -46,11 +46,13 @@ class FileEngine : public Engine {
     std::error_code error;
     if (std::filesystem::exists(file + "-wal", error)) {
       const std::string failed = sqlite::CopyDatabaseFile(file, copy);
-      if (!failed.empty()) throw DbError(kErrCannotOpen, "backup of " + file + " not made: " + failed);
+      if (!failed.empty())
+        throw DbError(kErrCannotOpen, "backup of " + file + " not made: " + failed);
       return;
     }
     if (!CopyToNewFile(file, copy)) {
-      throw DbError(kErrCannotOpen, "backup of " + file + " not made: it cannot be copied to " + copy);
+      throw DbError(kErrCannotOpen,
+                    "backup of " + file + " not made: it cannot be copied to " + copy);
     }
     CopyToNewFile(file + "-journal", copy + "-journal");
   }

@@ -10,8 +10,8 @@
 
 namespace qv::db::sqlite {
 
-TableRecordset::TableRecordset(std::shared_ptr<Session> session, std::string table, LockType lock)
-    : SessionRowSet(std::move(session), lock), table_(std::move(table)) {
+TableRecordset::TableRecordset(std::shared_ptr<Session> session, std::string table)
+    : SessionRowSet(std::move(session)), table_(std::move(table)) {
   Read();
 }
 
@@ -110,7 +110,7 @@ std::vector<Value> TableRecordset::ReadRow(int64_t rowid) {
 void TableRecordset::UpdateBatch() {
   CheckOpen();
   if (!HasPending()) return;
-  CheckUpdatable();
+  CheckOpen();
   // Everything is sent and read back inside one savepoint; the rows change
   // in memory only once the whole batch is in the database.
   struct Sent {

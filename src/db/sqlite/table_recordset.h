@@ -14,14 +14,14 @@
 #include <memory>
 #include <string>
 
-#include "db/sqlite/rowset.h"
+#include "db/sqlite/sqlite_rowsets.h"
 
 namespace qv::db::sqlite {
 
 class TableRecordset : public SessionRowSet<TableRowSet> {
  public:
   // `table` is the stored name of a base table.
-  TableRecordset(std::shared_ptr<Session> session, std::string table, LockType lock);
+  TableRecordset(std::shared_ptr<Session> session, std::string table);
 
   void UpdateBatch() override;
   void Close() override;

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "db/database.h"
-#include "db/rowset.h"
+#include "db/rowset_base.h"
 #include "db/sqlite/schema.h"
 #include "db/sqlite/session.h"
 

@@ -128,14 +128,9 @@ class TableRowSet : public RowSetBase {
   void Requery() override;
 
  protected:
-  explicit TableRowSet(LockType lock) : readOnly_(lock == LockType::kReadOnly) {}
+  TableRowSet() = default;
   virtual void Read() = 0;
-  // Raises unless the row set is open and may be changed.
-  void CheckUpdatable() const;
   bool HasPending() const;
-
- private:
-  bool readOnly_;
 };
 
 }  // namespace qv::db

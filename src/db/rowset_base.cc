@@ -1,9 +1,9 @@
-#include "db/rowset.h"
+#include "db/rowset_base.h"
 
 #include <algorithm>
 
-#include "db/dialect.h"
 #include "base/names.h"
+#include "db/dialect.h"
 
 namespace qv::db {
 
@@ -123,13 +123,8 @@ void QueryRowSet::Requery() {
   Rerun();
 }
 
-void TableRowSet::CheckUpdatable() const {
-  CheckOpen();
-  if (readOnly_) throw NotUpdatable();
-}
-
 void TableRowSet::AddNew() {
-  CheckUpdatable();
+  CheckOpen();
   Row row;
   row.isNew = true;
   row.values.resize(columns_.size());
@@ -138,7 +133,7 @@ void TableRowSet::AddNew() {
 }
 
 void TableRowSet::SetField(const std::string& name, const Value& value) {
-  CheckUpdatable();
+  CheckOpen();
   size_t column = ColumnIndex(columns_, name);
   Row& row = CurrentRow();
   Value converted = ConvertForColumn(value, columns_[column].kind);  // raises before any change
@@ -147,7 +142,7 @@ void TableRowSet::SetField(const std::string& name, const Value& value) {
 }
 
 void TableRowSet::Update() {
-  CheckUpdatable();
+  CheckOpen();
   CurrentRow();  // the edits stay pending until UpdateBatch
 }
 

@@ -1,4 +1,4 @@
-#include "db/sqlite/rowset.h"
+#include "db/sqlite/sqlite_rowsets.h"
 
 #include "db/sqlite/sqlite_error.h"
 #include "db/sqlite/statement.h"
