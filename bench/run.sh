@@ -17,6 +17,8 @@
 #   --qvsetup PATH, --mkinstall PATH
 #                      use these binaries (the row-walk check then needs --build
 #                      or is skipped)
+#   --before PATH      an earlier qvsetup, timed in the full run beside this
+#                      one and the shell (before and after a change)
 #   --work DIR         scratch folder (default bench/out); emptied first
 #   --update-readme    write the results table into bench/README.md (the
 #                      default in full mode with every part; --no-readme
@@ -41,7 +43,7 @@ if git -C "$root" rev-parse --short HEAD >/dev/null 2>&1; then
   source_state="commit $(git -C "$root" rev-parse --short HEAD)$(git -C "$root" status --porcelain -- src tools share 2>/dev/null | grep -q . && echo ' with uncommitted changes in src/, tools/ or share/' || true)"
 fi
 
-quick=0 runs= sizes= big=0 backup_mib= build= qvsetup= mkinstall= work=$here/out
+quick=0 runs= sizes= big=0 backup_mib= build= qvsetup= mkinstall= before= work=$here/out
 update_readme= regen=0 only="full migration conversions backup server"
 while [ $# -gt 0 ]; do
   case $1 in
@@ -53,6 +55,7 @@ while [ $# -gt 0 ]; do
     --build) build=$(realpath "$2"); shift 2 ;;
     --qvsetup) qvsetup=$(realpath "$2"); shift 2 ;;
     --mkinstall) mkinstall=$(realpath "$2"); shift 2 ;;
+    --before) before=$(realpath "$2"); shift 2 ;;
     --work) work=$(realpath -m "$2"); shift 2 ;;
     --update-readme) update_readme=1; shift ;;
     --no-readme) update_readme=0; shift ;;
@@ -236,6 +239,11 @@ for run in $(seq 0 "$full_runs"); do  # run 0 warms the caches and is not kept
   "$mkinstall" "$work/full/r" >/dev/null
   run_env=(QV_REGISTRY_FILE="$work/full/q/registry.reg" ODBCINI="$work/full/q/odbc.ini")
   measure full qvsetup "$run" "$work/full/q" "" "$qvsetup" /i Initialize /a
+  if [ -n "$before" ]; then
+    "$mkinstall" "$work/full/b" >/dev/null
+    run_env=(QV_REGISTRY_FILE="$work/full/b/registry.reg" ODBCINI="$work/full/b/odbc.ini")
+    measure full before "$run" "$work/full/b" "" "$before" /i Initialize /a
+  fi
   run_env=()
   [ ! -s "$work/last.out" ] || { cat "$work/last.out" >&2; die "the full run reported a failure"; }
   measure full sqlite3 "$run" "$work/full/r/db" "$reference" sqlite3 -bail qv_main.mdb
@@ -387,6 +395,10 @@ results=$work/results.md
   if [ "$(count_runs full qvsetup)" -gt 0 ]; then
     q=$(median full qvsetup 4) r=$(median full sqlite3 4)
     echo "| Full run, fresh installation | \`qvsetup /i Initialize /a\` | $(count_runs full qvsetup) | $(secs "$q") | $(mib "$(median full qvsetup 5)") MiB | $(ratio "$q" "$r") | ≤ 1.5 | $(verdict "$(ratio "$q" "$r")" 1.5) |"
+    if [ "$(count_runs full before)" -gt 0 ]; then
+      b=$(median full before 4)
+      echo "| | the same with \`$before\` (before) | $(count_runs full before) | $(secs "$b") | $(mib "$(median full before 5)") MiB | $(ratio "$b" "$r") | | |"
+    fi
     echo "| | \`sqlite3 -bail qv_main.mdb < full_run_reference.sql\` | $(count_runs full sqlite3) | $(secs "$r") | $(mib "$(median full sqlite3 5)") MiB | 1 | | |"
   fi
   prev_n= prev_t=
