@@ -25,7 +25,7 @@ TEST(ServerSetUpTest, RunsAsTheRoleAndTheDatabaseSetThemUp) {
   // whether the run writes nothing meanwhile, and a pgbouncer between the run and the server.
   const std::tuple<std::string, bool, std::string, std::string, bool, std::string> cases[] = {
       // The server closes the run's idle connections while the run waits in a late step.
-      {"ALTER ROLE %r SET idle_session_timeout = '300ms'", false,
+      {"ALTER ROLE %r SET idle_session_timeout = '1s'", false,
        "BEGIN; LOCK TABLE Users IN SHARE MODE", "COMMIT", false, ""},
       // The run waits for the run lock longer than any statement may take.
       {"ALTER ROLE %r SET statement_timeout = '1s'; ALTER DATABASE %d SET statement_timeout = "
