@@ -47,6 +47,20 @@ class ServerEngine : public Engine {
     }
   }
 
+  void VerifyBackup(const OdbcSection& /*dataSource*/, const std::string& from) override {
+    VerifyDump(from + ".dump");
+  }
+
+  std::vector<std::string> OtherUsers(const OdbcSection& dataSource,
+                                      const std::string& /*file*/) override {
+    return SessionsUsing(ServerAddressOf(dataSource), host_.busyTimeoutMs);
+  }
+
+  void Restore(const OdbcSection& dataSource, const std::string& /*file*/,
+               const std::string& from) override {
+    RestoreDump(ServerAddressOf(dataSource), from + ".dump");
+  }
+
   std::unique_ptr<RunLock> HoldRunLock(const OdbcSection& dataSource,
                                        const std::vector<OdbcSection>& guarded) override {
     std::vector<ServerAddress> others;
@@ -71,8 +85,8 @@ std::unique_ptr<Engine> MakeServerEngine(const EngineHost& host) {
 // The one name the module exports (its build hides every other).
 extern "C" __attribute__((visibility("default"))) const qv::db::ServerEngineModule*
 qv_server_engine_module() {
-  static const qv::db::ServerEngineModule module{
-      QV_VERSION, qv::db::postgres::MakeServerEngine, qv::db::postgres::CreateServerDatabases,
-      qv::db::postgres::DropServerDatabases};
+  static const qv::db::ServerEngineModule module{QV_VERSION, qv::db::postgres::MakeServerEngine,
+                                                 qv::db::postgres::CreateServerDatabases,
+                                                 qv::db::postgres::DropServerDatabases};
   return &module;
 }

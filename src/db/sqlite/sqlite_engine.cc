@@ -46,13 +46,30 @@ class FileEngine : public Engine {
     std::error_code error;
     if (std::filesystem::exists(file + "-wal", error)) {
       const std::string failed = sqlite::CopyDatabaseFile(file, copy);
-      if (!failed.empty()) throw DbError(kErrCannotOpen, "backup of " + file + " not made: " + failed);
+      if (!failed.empty())
+        throw DbError(kErrCannotOpen, "backup of " + file + " not made: " + failed);
       return;
     }
     if (!CopyToNewFile(file, copy)) {
-      throw DbError(kErrCannotOpen, "backup of " + file + " not made: it cannot be copied to " + copy);
+      throw DbError(kErrCannotOpen,
+                    "backup of " + file + " not made: it cannot be copied to " + copy);
     }
     CopyToNewFile(file + "-journal", copy + "-journal");
+  }
+
+  void VerifyBackup(const OdbcSection& /*dataSource*/, const std::string& from) override {
+    sqlite::VerifyDatabaseCopy(from + ".mdb");
+  }
+
+  std::vector<std::string> OtherUsers(const OdbcSection& /*dataSource*/,
+                                      const std::string& file) override {
+    return sqlite::ProcessesUsing(file, *host_.diagnostics);
+  }
+
+  // The installation's file, as the backup copied it, is what is replaced.
+  void Restore(const OdbcSection& /*dataSource*/, const std::string& file,
+               const std::string& from) override {
+    sqlite::RestoreDatabaseFile(from + ".mdb", file);
   }
 
   std::unique_ptr<RunLock> HoldRunLock(const OdbcSection& /*dataSource*/,
