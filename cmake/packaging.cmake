@@ -36,7 +36,8 @@ set(QV_SERVER_INSTALL_DOCDIR "${CMAKE_INSTALL_DATAROOTDIR}/doc/${QV_SERVER_PACKA
 # reads both.
 set(QV_MAN_PAGES
   ${PROJECT_SOURCE_DIR}/docs/man/qvsetup.1
-  ${PROJECT_SOURCE_DIR}/docs/man/qv-mkinstall.1)
+  ${PROJECT_SOURCE_DIR}/docs/man/qv-mkinstall.1
+  ${PROJECT_SOURCE_DIR}/docs/man/qv-restore.1)
 find_program(QV_GZIP gzip)
 if(QV_GZIP)
   set(man_outputs)

@@ -144,8 +144,9 @@ field "$server_deb" Depends | tr ',' '\n' | sed 's/^ *//' | grep -xF "$package (
 
 step "package contents"
 listing "$deb" tool
-for path in $prefix/bin/qvsetup $prefix/bin/qv-mkinstall \
+for path in $prefix/bin/qvsetup $prefix/bin/qv-mkinstall $prefix/bin/qv-restore \
             $prefix/share/man/man1/qvsetup.1.gz $prefix/share/man/man1/qv-mkinstall.1.gz \
+            $prefix/share/man/man1/qv-restore.1.gz \
             $prefix/share/doc/$package/copyright $prefix/share/doc/$package/changelog.Debian.gz; do
   grep -qx "$path" "$work/tool.files" || fail "$package lacks $path" "$work/tool.listing"
 done
@@ -153,7 +154,7 @@ grep -Eq "^$prefix/share/$package/schema/[^/]+\.sql$" "$work/tool.files" ||
   fail "$package holds no schema under $prefix/share/$package/schema" "$work/tool.listing"
 grep -qx "$prefix/share/$package/schema/postgresql/main_fresh.sql" "$work/tool.files" ||
   fail "$package holds no server schema under $prefix/share/$package/schema/postgresql" "$work/tool.listing"
-allowed="^$prefix/bin/(qvsetup|qv-mkinstall)$|^$prefix/share/man/man1/(qvsetup|qv-mkinstall)\.1\.gz$"
+allowed="^$prefix/bin/(qvsetup|qv-mkinstall|qv-restore)$|^$prefix/share/man/man1/(qvsetup|qv-mkinstall|qv-restore)\.1\.gz$"
 allowed+="|^$prefix/share/doc/$package/(copyright|changelog\.Debian\.gz)$|^$prefix/share/$package/schema/(postgresql/)?[^/]+\.sql$"
 if grep -Ev "$allowed" "$work/tool.files" >"$work/unexpected"; then
   fail "$package holds files outside its installed layout (test programs? the server engine?)" "$work/unexpected"
@@ -182,7 +183,7 @@ for pkg in "$server_package" "$package"; do
     "${as_root[@]}" dpkg -r "$pkg" >/dev/null
   fi
 done
-for path in $prefix/bin/qvsetup $prefix/bin/qv-mkinstall "$engine_path"; do
+for path in $prefix/bin/qvsetup $prefix/bin/qv-mkinstall $prefix/bin/qv-restore "$engine_path"; do
   [ ! -e "$path" ] || fail "$path exists but belongs to no installed package; remove it first"
 done
 
@@ -209,7 +210,7 @@ done <"$work/tool.contents"
 [ ! -e "$engine_path" ] || fail "$engine_path is there without $server_package"
 [ "$(command -v qvsetup)" = "$prefix/bin/qvsetup" ] || fail "qvsetup on PATH is '$(command -v qvsetup)'"
 [ "$(command -v qv-mkinstall)" = "$prefix/bin/qv-mkinstall" ] || fail "qv-mkinstall on PATH is '$(command -v qv-mkinstall)'"
-for cmd in qvsetup qv-mkinstall; do
+for cmd in qvsetup qv-mkinstall qv-restore; do
   if grep -aqF -e "$root/" -e "$build/" "$prefix/bin/$cmd"; then
     fail "$prefix/bin/$cmd refers to the source or build tree ($root, $build)"
   fi
@@ -319,6 +320,11 @@ for f in qv_main.mdb qv_security.mdb; do
 done
 expect_sql "${backups[0]}/qv_main.mdb" "SELECT count(*) FROM ToDoEvent" 30 "ToDoEvent rows in the backup copy"
 
+step "qv-restore --list"
+qv-restore --list >"$work/list.out" 2>"$work/list.err" || fail "qv-restore --list exited with $?" "$work/list.err"
+grep -Eq "^$name  [0-9-]{10} [0-9:]{8}  files  .*  verified$" "$work/list.out" ||
+  fail "qv-restore --list does not show $name verified" "$work/list.out"
+
 # --- Japanese sample data for another station ------------------------------------------
 step "fresh installation: qvsetup /i Initialize /a /l 2 /s 2"
 inst=$work/japanese
@@ -382,7 +388,7 @@ grep -qF "install the package $server_package" "$work/mkinstall5.err" ||
 
 # --- Manual pages ------------------------------------------------------------------------
 step "manual pages"
-for page in qvsetup qv-mkinstall; do
+for page in qvsetup qv-mkinstall qv-restore; do
   file=$(man -w "$page" 2>/dev/null) || fail "man -w $page finds no page"
   [ "$file" = "$prefix/share/man/man1/$page.1.gz" ] || fail "man -w $page gives $file"
   LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings=w -l "$file" >"$work/$page.txt" 2>"$work/$page.warn" ||

@@ -5,7 +5,7 @@
 namespace qv {
 
 void Diagnostics::Say(const std::string& line) const {
-  std::string text = "qvsetup: ";
+  std::string text = prefix_;
   text.reserve(text.size() + line.size() + 1);
   for (char c : line) text += (c == '\r' || c == '\n') ? ' ' : c;
   text += '\n';

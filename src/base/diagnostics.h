@@ -9,20 +9,24 @@
 
 #include <iosfwd>
 #include <string>
+#include <utility>
 
 namespace qv {
 
 class Diagnostics {
  public:
-  // Says every line to `out`, which must outlive this object.
-  explicit Diagnostics(std::ostream& out) : out_(&out) {}
+  // Says every line to `out`, which must outlive this object, after
+  // `program` and ": " (another command of the package names itself).
+  explicit Diagnostics(std::ostream& out, std::string program = "qvsetup")
+      : out_(&out), prefix_(std::move(program) + ": ") {}
 
-  // Writes "qvsetup: <line>" and a newline, and flushes. Line breaks inside
+  // Writes "<program>: <line>" and a newline, and flushes. Line breaks inside
   // `line` are written as blanks, so that one diagnostic stays one line.
   void Say(const std::string& line) const;
 
  private:
   std::ostream* out_;
+  std::string prefix_;
 };
 
 // The Diagnostics of a real run: standard error.

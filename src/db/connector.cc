@@ -3,9 +3,11 @@
 // engine: the embedded one on a database file, or a PostgreSQL server
 // through the server engine's module.
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <optional>
 #include <set>
+#include <system_error>
 
 #include "base/names.h"
 #include "db/database.h"
@@ -70,6 +72,35 @@ class DataSourceConnector : public Connector {
       diagnostics().Say(e.description());
       return false;
     }
+  }
+
+  void VerifyBackup(const std::string& dataSource, const std::string& from) override {
+    const Found found = Find(dataSource);
+    // Each engine knows only its own kind of backup; one of the other kind
+    // is named as such rather than missing.
+    const std::string own = from + (found.server ? ".dump" : ".mdb");
+    const std::string other = from + (found.server ? ".mdb" : ".dump");
+    std::error_code error;
+    if (!std::filesystem::exists(own, error) && std::filesystem::exists(other, error)) {
+      Fail(other + " is a backup of " +
+           (found.server ? "a database file, but data source \"" + dataSource +
+                               "\" keeps its database on a server"
+                         : "a server database, but data source \"" + dataSource +
+                               "\" keeps its database in a file"));
+    }
+    EngineOf(found).VerifyBackup(found.section, from);
+  }
+
+  std::vector<std::string> OtherUsers(const std::string& dataSource,
+                                      const std::string& file) override {
+    const Found found = Find(dataSource);
+    return EngineOf(found).OtherUsers(found.section, file);
+  }
+
+  void Restore(const std::string& dataSource, const std::string& file,
+               const std::string& from) override {
+    const Found found = Find(dataSource);
+    EngineOf(found).Restore(found.section, file, from);
   }
 
   std::unique_ptr<RunLock> HoldRunLock(const std::string& dataSource,
@@ -169,6 +200,23 @@ bool Connector::BackUp(const std::string& dataSource, const std::string& file,
     diagnostics_.Say(e.description());
     return false;
   }
+}
+
+void Connector::VerifyBackup(const std::string& dataSource, const std::string& from) {
+  MakeFileEngine({&diagnostics_, kDefaultBusyTimeoutMs})
+      ->VerifyBackup(OdbcSection{dataSource, {}}, from);
+}
+
+std::vector<std::string> Connector::OtherUsers(const std::string& dataSource,
+                                               const std::string& file) {
+  return MakeFileEngine({&diagnostics_, kDefaultBusyTimeoutMs})
+      ->OtherUsers(OdbcSection{dataSource, {}}, file);
+}
+
+void Connector::Restore(const std::string& dataSource, const std::string& file,
+                        const std::string& from) {
+  MakeFileEngine({&diagnostics_, kDefaultBusyTimeoutMs})
+      ->Restore(OdbcSection{dataSource, {}}, file, from);
 }
 
 std::unique_ptr<RunLock> Connector::HoldRunLock(const std::string& /*dataSource*/,

@@ -230,6 +230,27 @@ class Connector {
   virtual bool BackUp(const std::string& dataSource, const std::string& file,
                       const std::string& to);
 
+  // Checks the backup that BackUp made of `dataSource` as `from` (the name
+  // it was given, without the extension) before anything is restored from
+  // it: there, of this data source's engine, and complete and readable to
+  // its last byte. Reads only. Raises DbError saying what is wrong.
+  virtual void VerifyBackup(const std::string& dataSource, const std::string& from);
+
+  // Who else uses the database of `dataSource` (`file` for one in a file):
+  // a line naming each (a process, a server session). What could not be
+  // looked at is said on diagnostics(). This process and runs waiting for
+  // the run lock it holds are left out. Raises DbError when it cannot look.
+  virtual std::vector<std::string> OtherUsers(const std::string& dataSource,
+                                              const std::string& file);
+
+  // Replaces the database of `dataSource` (`file` for one in a file) with
+  // what the backup `from` holds, whole or not at all: killed midway, the
+  // database is the old one or the restored one, never a mixture. The
+  // caller holds the run lock, has verified the backup and found no other
+  // users. Raises DbError with the reason.
+  virtual void Restore(const std::string& dataSource, const std::string& file,
+                       const std::string& from);
+
   // Waits until no other run, from this machine or another, holds the run
   // lock of the database of `dataSource`, and takes it until the result is
   // destroyed or the process ends; the databases of `guarded` are written

@@ -51,6 +51,14 @@ class Engine {
   virtual std::unique_ptr<RunLock> HoldRunLock(const OdbcSection& dataSource,
                                                const std::vector<OdbcSection>& guarded) = 0;
 
+  // As Connector::VerifyBackup, OtherUsers and Restore, for a backup of
+  // this engine's kind.
+  virtual void VerifyBackup(const OdbcSection& dataSource, const std::string& from) = 0;
+  virtual std::vector<std::string> OtherUsers(const OdbcSection& dataSource,
+                                              const std::string& file) = 0;
+  virtual void Restore(const OdbcSection& dataSource, const std::string& file,
+                       const std::string& from) = 0;
+
   // As Connector::RunEnded.
   virtual void RunEnded() {}
 };

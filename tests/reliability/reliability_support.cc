@@ -280,8 +280,8 @@ Lines RunInProcess(const Installation& inst, const Diagnostics* said) {
 }
 
 Program::Program(const Lines& args, const fs::path& registryFile, const fs::path& odbcIni,
-                 const fs::path& cwd) {
-  Lines strings = {std::string(QV_BINARY_DIR) + "/qvsetup"};
+                 const fs::path& cwd, const std::string& program) {
+  Lines strings = {std::string(QV_BINARY_DIR) + "/" + program};
   strings.insert(strings.end(), args.begin(), args.end());
   const size_t argc = strings.size();
   strings.insert(strings.end(),
@@ -303,7 +303,7 @@ Program::Program(const Lines& args, const fs::path& registryFile, const fs::path
   posix_spawn_file_actions_addopen(&actions, 2, (outputs_.path() / "err").c_str(), flags, 0600);
   const int rc = ::posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), &argv[argc + 1]);
   posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) throw std::runtime_error(std::string("cannot start qvsetup: ") + strerror(rc));
+  if (rc != 0) throw std::runtime_error("cannot start " + program + ": " + strerror(rc));
 }
 
 Program::~Program() {

@@ -54,14 +54,16 @@ struct Judge {
 // The boxes of a full run in this process; what it diagnoses goes to `diagnostics`.
 Lines RunInProcess(const Installation& installation, const Diagnostics* diagnostics = nullptr);
 
-// The built qvsetup started in `cwd` with only QV_REGISTRY_FILE, ODBCINI,
-// HOME, TZ, PATH and this process's PG* variables; killed when destroyed.
+// The built qvsetup (or `program` of the build) started in `cwd` with only
+// QV_REGISTRY_FILE, ODBCINI, HOME, TZ, PATH and this process's PG*
+// variables; killed when destroyed.
 class Program {
  public:
-  Program(const Lines& args, const Installation& installation, const fs::path& cwd)
-      : Program(args, installation.registryFile(), installation.odbcIni(), cwd) {}
+  Program(const Lines& args, const Installation& installation, const fs::path& cwd,
+          const std::string& program = "qvsetup")
+      : Program(args, installation.registryFile(), installation.odbcIni(), cwd, program) {}
   Program(const Lines& args, const fs::path& registryFile, const fs::path& odbcIni,
-          const fs::path& cwd);
+          const fs::path& cwd, const std::string& program = "qvsetup");
   ~Program();
   bool Ended() const;
   std::string Err() const;  // standard error so far

@@ -200,6 +200,10 @@ Rows Query(const DatabaseRef& ref, const std::string& sql) {
   return rows;
 }
 
+void Disconnect(const DatabaseRef& db) {
+  OpenConnections().erase(ConnectionKey(db.server(), db.name()));
+}
+
 std::string QueryValue(const DatabaseRef& db, const std::string& sql) {
   const auto rows = Query(db, sql);
   if (rows.empty() || rows[0].empty()) throw std::runtime_error("no value from: " + sql);

@@ -112,6 +112,9 @@ std::string QueryValue(const DatabaseRef& db, const std::string& sql);
 
 void Exec(const DatabaseRef& db, const std::string& sql);
 
+// Closes the connection that Query and Exec keep to a server database.
+void Disconnect(const DatabaseRef& db);
+
 // Replaces database `to` with a copy of `from` (of the same engine).
 void CopyDatabase(const DatabaseRef& from, const DatabaseRef& to);
 

@@ -47,6 +47,20 @@ class ServerEngine : public Engine {
     }
   }
 
+  void VerifyBackup(const OdbcSection& /*dataSource*/, const std::string& from) override {
+    VerifyDump(from + ".dump");
+  }
+
+  std::vector<std::string> OtherUsers(const OdbcSection& dataSource,
+                                      const std::string& /*file*/) override {
+    return SessionsUsing(ServerAddressOf(dataSource), host_.busyTimeoutMs);
+  }
+
+  void Restore(const OdbcSection& dataSource, const std::string& /*file*/,
+               const std::string& from) override {
+    RestoreDump(ServerAddressOf(dataSource), from + ".dump");
+  }
+
   std::unique_ptr<RunLock> HoldRunLock(const OdbcSection& dataSource,
                                        const std::vector<OdbcSection>& guarded) override {
     std::vector<ServerAddress> others;

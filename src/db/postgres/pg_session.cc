@@ -295,6 +295,13 @@ Statement TurnCheck(const HeldRunLock& held) {
 
 }  // namespace
 
+std::vector<int> IdleBackendPids() {
+  std::vector<int> pids;
+  for (const IdleConnection& idle : IdleConnections())
+    pids.push_back(PQbackendPID(idle.conn.get()));
+  return pids;
+}
+
 std::string RunLockHeld() {
   return "l.locktype = 'advisory' AND l.granted AND l.objsubid = 1 AND l.classid::bigint = " +
          std::to_string(kRunLockKey >> 32) +

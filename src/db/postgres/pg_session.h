@@ -174,6 +174,10 @@ class Session {
   int openSavepoints_ = 0;  // Savepoint objects alive on this session
 };
 
+// The server processes of the connections this process keeps idle for its
+// next opens: its own, though no session uses them now.
+std::vector<int> IdleBackendPids();
+
 // The run lock that this process holds (pg_advisory_lock.h), as the
 // transactions that may write check it: the server process that holds the
 // advisory lock, and the start of that server (kServerStart); both empty

@@ -57,6 +57,21 @@ class FileEngine : public Engine {
     CopyToNewFile(file + "-journal", copy + "-journal");
   }
 
+  void VerifyBackup(const OdbcSection& /*dataSource*/, const std::string& from) override {
+    sqlite::VerifyDatabaseCopy(from + ".mdb");
+  }
+
+  std::vector<std::string> OtherUsers(const OdbcSection& /*dataSource*/,
+                                      const std::string& file) override {
+    return sqlite::ProcessesUsing(file, *host_.diagnostics);
+  }
+
+  // The installation's file, as the backup copied it, is what is replaced.
+  void Restore(const OdbcSection& /*dataSource*/, const std::string& file,
+               const std::string& from) override {
+    sqlite::RestoreDatabaseFile(from + ".mdb", file);
+  }
+
   std::unique_ptr<RunLock> HoldRunLock(const OdbcSection& /*dataSource*/,
                                        const std::vector<OdbcSection>& /*guarded*/) override {
     return nullptr;
