@@ -120,6 +120,9 @@ void Settle(const std::string& path) {
 
 void CopyBytes(const std::string& from, const std::string& to) {
   std::error_code error;
+  // What a restore killed before left (the run lock keeps out any other
+  // writer): the copy's unnamed scratch file would make CopyToNewFile fail.
+  fs::remove(to + ".part", error);
   fs::remove(to, error);
   if (!CopyToNewFile(from, to)) Fail("cannot copy " + from + " to " + to);
 }
