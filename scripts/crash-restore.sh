@@ -43,6 +43,7 @@ while [ $# -gt 0 ]; do
   shift
 done
 die() { echo "crash-restore: $*" >&2; exit 2; }
+. "$ROOT/tests/crash/common.sh"
 for tool in strace sqlite3 awk sed cmp; do command -v "$tool" >/dev/null || die "needs $tool"; done
 if [ -z "$BIN" ]; then
   cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null &&
@@ -56,12 +57,7 @@ if [ "$SERVER" = 1 ] && ! psql -Atqc 'SELECT 1' >/dev/null 2>&1; then
   export QV_CRASH_IN_CLUSTER=1
   exec pg_virtualenv -t -o shared_buffers=16MB "$0" "${ORIG_ARGS[@]}" --bin "$BIN"
 fi
-if [ -z "$WORK" ]; then
-  WORK=$(mktemp -d "$( [ -w /dev/shm ] && echo /dev/shm || echo /tmp)/qv-restore-crash.XXXXXX")
-else
-  [ -d "$WORK" ] && [ -n "$(ls -A "$WORK")" ] && die "--work $WORK: not empty"
-  mkdir -p "$WORK"; WORK=$(cd "$WORK" && pwd)
-fi
+scratch_folder qv-restore-crash
 export TZ=UTC LC_ALL=C PGGSSENCMODE=disable
 INST=$WORK/inst REF=$WORK/ref
 mkdir -p "$REF" "$WORK/failed"
@@ -75,16 +71,6 @@ if [ "$SERVER" = 1 ]; then
   # Every message to the server, every write (pg_restore into its pipe, psql's
   # input) and every file of the safety backup.
   SET=sendto,write,openat,fsync,unlink,rename,link,mkdir
-  sql() { PGOPTIONS='-c client_min_messages=warning' psql -X -Atq -v ON_ERROR_STOP=1 "$@"; }
-  restart_server() {
-    if [ -n "${PG_CLUSTER_CONF_ROOT:-}" ] && command -v pg_ctlcluster >/dev/null; then
-      pg_ctlcluster "${PGVERSION:-$(pg_lsclusters -h | awk 'NR == 1 { print $1 }')}" regress restart -m fast >/dev/null 2>&1
-    else
-      pg_ctl restart -D "$(sql -d postgres -c 'SHOW data_directory')" -m fast -w >/dev/null 2>&1
-    fi
-    for _ in $(seq 100); do sql -d postgres -c 'SELECT 1' >/dev/null 2>&1 && return 0; sleep 0.1; done
-    die "the server did not come back after a restart"
-  }
   # state DB OUT: the schema as pg_dump writes it, then every row (prefixed
   # with its table, sorted) and every sequence's value.
   state() {

@@ -64,6 +64,7 @@ while [ $# -gt 0 ]; do
 done
 
 die() { echo "crash-test: $*" >&2; exit 2; }
+. "$CRASH_DIR/common.sh"
 # strace and the sqlite3 shell besides what the build needs (installs only
 # what is missing).
 [ -x "$ROOT/scripts/install-deps.sh" ] && "$ROOT/scripts/install-deps.sh" strace >/dev/null
@@ -81,17 +82,7 @@ QVSETUP=$(cd "$BIN" && pwd)/qvsetup
 MKINSTALL=$(cd "$BIN" && pwd)/qv-mkinstall
 [ -x "$QVSETUP" ] && [ -x "$MKINSTALL" ] || die "no qvsetup and qv-mkinstall in $BIN"
 
-# A RAM-backed scratch folder keeps fsync cheap; a kill only ever loses what
-# a process has not yet handed to the kernel, so the medium does not matter.
-if [ -z "$WORK" ]; then
-  tmp=/tmp
-  [ -d /dev/shm ] && [ -w /dev/shm ] && tmp=/dev/shm
-  WORK=$(mktemp -d "$tmp/qv-crash.XXXXXX")
-else
-  [ -d "$WORK" ] && [ -n "$(ls -A "$WORK")" ] && die "--work $WORK: not empty"
-  mkdir -p "$WORK"
-fi
-WORK=$(cd "$WORK" && pwd)
+scratch_folder qv-crash
 if [ "$SERVER" = 1 ]; then
   . "$CRASH_DIR/server.sh"
   exit

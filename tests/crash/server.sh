@@ -30,17 +30,6 @@ YEAR=$(date -u +%Y)
 YEARS="$((YEAR - 1))|$YEAR|$((YEAR + 1))"
 INST=$WORK/inst
 
-sql() { PGOPTIONS='-c client_min_messages=warning' psql -X -Atq -v ON_ERROR_STOP=1 "$@"; }
-restart_server() {
-  if [ -n "${PG_CLUSTER_CONF_ROOT:-}" ] && command -v pg_ctlcluster >/dev/null; then
-    pg_ctlcluster "${PGVERSION:-$(pg_lsclusters -h | awk 'NR == 1 { print $1 }')}" regress restart -m fast >/dev/null 2>&1
-  else
-    pg_ctl restart -D "$(sql -d postgres -c 'SHOW data_directory')" -m fast -w >/dev/null 2>&1
-  fi
-  for _ in $(seq 100); do sql -d postgres -c 'SELECT 1' >/dev/null 2>&1 && return 0; sleep 0.1; done
-  die "the server did not come back after a restart"
-}
-
 # snapshot DB PREFIX: PREFIX.cols, .counts, .views and .vals (old_rows.awk).
 snapshot() {
   local db=$1 prefix=$2 q
